@@ -1,0 +1,224 @@
+// The six VISA functions over a handle table. Resource managers own the sessions opened through
+// them; a session owns one transport. A lost connection is sticky: once a transport reports it,
+// every later read or write of that session fails the same way without touching the transport.
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <vector>
+
+#include "InProcessTransport.h"
+#include "ResourceName.h"
+#include "Transport.h"
+#include "visa.h"
+
+namespace visa {
+namespace {
+
+struct Session {
+    ViSession resourceManager = VI_NULL;
+    std::mutex io;  // one operation at a time per session
+    std::unique_ptr<Transport> transport;
+    IoSettings settings;
+    bool lost = false;
+};
+
+struct ResourceManager {
+    std::set<ViSession> sessions;
+};
+
+struct Library {
+    std::mutex mutex;
+    ViUInt32 nextHandle = 0x1000;
+    std::map<ViSession, ResourceManager> managers;
+    std::map<ViSession, std::shared_ptr<Session>> sessions;
+    std::shared_ptr<Connector> connectors[2];
+
+    ViSession NewHandle() {
+        // Skip VI_NULL and handles still in use after a wrap-around.
+        do {
+            ++nextHandle;
+        } while (nextHandle == VI_NULL || managers.count(nextHandle) || sessions.count(nextHandle));
+        return nextHandle;
+    }
+};
+
+Library& Lib() {
+    static Library library;
+    return library;
+}
+
+std::shared_ptr<Session> FindSession(ViSession vi, ViStatus& status) {
+    Library& lib = Lib();
+    std::lock_guard lock(lib.mutex);
+    auto it = lib.sessions.find(vi);
+    if (it != lib.sessions.end()) return it->second;
+    status = lib.managers.count(vi) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+    return nullptr;
+}
+
+void CloseSession(std::shared_ptr<Session> session) {
+    std::lock_guard io(session->io);
+    if (session->transport) session->transport->Close();
+    session->transport.reset();
+    session->lost = true;
+}
+
+ViUInt32 ConnectBudget(ViUInt32 timeout) {
+    // The open timeout of 0 that callers commonly pass must not become a 0 ms connect.
+    return timeout == 0 ? kDefaultTimeoutMs : timeout;
+}
+
+}  // namespace
+
+std::shared_ptr<Connector> SetConnector(TcpipProtocol protocol, std::shared_ptr<Connector> connector) {
+    Library& lib = Lib();
+    std::lock_guard lock(lib.mutex);
+    auto& slot = lib.connectors[protocol == TcpipProtocol::HiSlip ? 1 : 0];
+    std::swap(slot, connector);
+    return connector;
+}
+
+ViStatus viOpenDefaultRM(ViPSession vi) {
+    if (!vi) return VI_ERROR_INV_PARAMETER;
+    *vi = VI_NULL;
+    if (detail::ResourceManagerFails()) return VI_ERROR_SYSTEM_ERROR;
+    Library& lib = Lib();
+    std::lock_guard lock(lib.mutex);
+    ViSession handle = lib.NewHandle();
+    lib.managers.emplace(handle, ResourceManager{});
+    *vi = handle;
+    return VI_SUCCESS;
+}
+
+ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi) {
+    if (!vi) return VI_ERROR_INV_PARAMETER;
+    *vi = VI_NULL;
+    Library& lib = Lib();
+    std::shared_ptr<Connector> connectors[2];
+    {
+        std::lock_guard lock(lib.mutex);
+        if (!lib.managers.count(sesn)) return lib.sessions.count(sesn) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+        connectors[0] = lib.connectors[0];
+        connectors[1] = lib.connectors[1];
+    }
+    if (mode & ~(VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK | VI_LOAD_CONFIG)) return VI_ERROR_INV_ACC_MODE;
+    if (!name) return VI_ERROR_INV_RSRC_NAME;
+
+    ResourceParse parse = ParseResourceName(name);
+    if (parse.status != VI_SUCCESS) return parse.status;
+
+    std::unique_ptr<Transport> transport;
+    ViStatus status = VI_ERROR_RSRC_NFOUND;
+    if (!detail::OpenInProcess(parse.name, status, transport)) {
+        status = VI_ERROR_RSRC_NFOUND;  // GPIB has no transport of its own here
+        if (parse.name.kind == InterfaceKind::Tcpip) {
+            auto& connector = connectors[parse.name.protocol == TcpipProtocol::HiSlip ? 1 : 0];
+            if (connector) status = connector->Open(parse.name, ConnectBudget(timeout), transport);
+        }
+    }
+    if (status < VI_SUCCESS || !transport) return status < VI_SUCCESS ? status : VI_ERROR_RSRC_NFOUND;
+
+    auto session = std::make_shared<Session>();
+    session->resourceManager = sesn;
+    session->transport = std::move(transport);
+    std::lock_guard lock(lib.mutex);
+    auto manager = lib.managers.find(sesn);
+    if (manager == lib.managers.end()) {  // the manager was closed while we connected
+        session->transport->Close();
+        return VI_ERROR_INV_OBJECT;
+    }
+    ViSession handle = lib.NewHandle();
+    lib.sessions.emplace(handle, session);
+    manager->second.sessions.insert(handle);
+    *vi = handle;
+    return VI_SUCCESS;
+}
+
+ViStatus viClose(ViObject vi) {
+    if (vi == VI_NULL) return VI_WARN_NULL_OBJECT;
+    Library& lib = Lib();
+    std::vector<std::shared_ptr<Session>> closing;
+    {
+        std::lock_guard lock(lib.mutex);
+        if (auto it = lib.sessions.find(vi); it != lib.sessions.end()) {
+            closing.push_back(it->second);
+            if (auto manager = lib.managers.find(it->second->resourceManager); manager != lib.managers.end()) {
+                manager->second.sessions.erase(vi);
+            }
+            lib.sessions.erase(it);
+        } else if (auto manager = lib.managers.find(vi); manager != lib.managers.end()) {
+            for (ViSession s : manager->second.sessions) {
+                if (auto session = lib.sessions.find(s); session != lib.sessions.end()) {
+                    closing.push_back(session->second);
+                    lib.sessions.erase(session);
+                }
+            }
+            lib.managers.erase(manager);
+        } else {
+            return VI_ERROR_INV_OBJECT;
+        }
+    }
+    for (auto& session : closing) CloseSession(session);
+    return VI_SUCCESS;
+}
+
+ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
+    ViStatus status = VI_SUCCESS;
+    std::shared_ptr<Session> session = FindSession(vi, status);
+    if (!session) return status == VI_ERROR_NSUP_OPER ? VI_ERROR_NSUP_ATTR : status;
+    std::lock_guard io(session->io);
+    switch (attrName) {
+        case VI_ATTR_TMO_VALUE:
+            if (attrValue > VI_TMO_INFINITE) return VI_ERROR_NSUP_ATTR_STATE;
+            session->settings.timeoutMs = static_cast<ViUInt32>(attrValue);
+            return VI_SUCCESS;
+        case VI_ATTR_TERMCHAR:
+            if (attrValue > 0xFF) return VI_ERROR_NSUP_ATTR_STATE;
+            session->settings.termChar = static_cast<ViByte>(attrValue);
+            return VI_SUCCESS;
+        case VI_ATTR_TERMCHAR_EN:
+            if (attrValue > 1) return VI_ERROR_NSUP_ATTR_STATE;
+            session->settings.termCharEnabled = attrValue == 1;
+            return VI_SUCCESS;
+        case VI_ATTR_SEND_END_EN:  // only the defaults are supported
+            return attrValue == VI_TRUE ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+        case VI_ATTR_SUPPRESS_END_EN:
+            return attrValue == VI_FALSE ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+        default:
+            return VI_ERROR_NSUP_ATTR;
+    }
+}
+
+ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
+    ViUInt32 received = 0;
+    if (retCnt) *retCnt = 0;
+    if (!buf && cnt > 0) return VI_ERROR_INV_PARAMETER;
+    ViStatus status = VI_SUCCESS;
+    std::shared_ptr<Session> session = FindSession(vi, status);
+    if (!session) return status;
+    std::lock_guard io(session->io);
+    if (session->lost || !session->transport) return VI_ERROR_CONN_LOST;
+    status = session->transport->Read(buf, cnt, received, session->settings);
+    if (status == VI_ERROR_CONN_LOST) session->lost = true;
+    if (retCnt) *retCnt = received;
+    return status;
+}
+
+ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
+    ViUInt32 written = 0;
+    if (retCnt) *retCnt = 0;
+    if (!buf && cnt > 0) return VI_ERROR_INV_PARAMETER;
+    ViStatus status = VI_SUCCESS;
+    std::shared_ptr<Session> session = FindSession(vi, status);
+    if (!session) return status;
+    std::lock_guard io(session->io);
+    if (session->lost || !session->transport) return VI_ERROR_CONN_LOST;
+    static const ViByte kEmpty = 0;
+    status = session->transport->Write(buf ? buf : &kEmpty, cnt, written, session->settings);
+    if (status == VI_ERROR_CONN_LOST) session->lost = true;
+    if (retCnt) *retCnt = written;
+    return status;
+}
+
+}  // namespace visa
