@@ -67,6 +67,7 @@ public:
         }
         instrument->Receive(message);
         written = count;
+        if (!instrument->KeepsLink()) Drop();
         return VI_SUCCESS;
     }
 
@@ -110,6 +111,7 @@ public:
         if (status == VI_SUCCESS) {
             m_pending.reset();
             ++m_state->messages;
+            if (!m_state->instrument->KeepsLink()) m_dropped = true;
         }
         return status;
     }
@@ -123,9 +125,14 @@ public:
     ~InProcessTransport() override { Close(); }
 
 private:
+    void Drop() {
+        std::lock_guard lock(m_state->mutex);
+        m_dropped = true;
+    }
+
     // Caller holds the state's mutex.
     ViStatus CheckLink() const {
-        if (m_state->detached) return VI_ERROR_CONN_LOST;
+        if (m_state->detached || m_dropped) return VI_ERROR_CONN_LOST;
         if (m_state->lostAfterMessages >= 0 && m_state->messages >= m_state->lostAfterMessages) {
             return VI_ERROR_CONN_LOST;
         }
@@ -136,6 +143,7 @@ private:
     std::optional<std::string> m_pending;  // the response being read, and how far
     size_t m_offset = 0;
     bool m_closed = false;
+    bool m_dropped = false;  // the instrument closed this link
 };
 
 }  // namespace

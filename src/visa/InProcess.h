@@ -25,6 +25,9 @@ public:
     virtual void Clear() {}
     // Whether a new link is accepted right now.
     virtual bool AcceptsLink() { return true; }
+    // Asked after every message in either direction; false closes the link (the client sees a
+    // lost connection), as an instrument that drops its connection does.
+    virtual bool KeepsLink() { return true; }
 };
 
 // One I/O operation as the attachment saw it, with the timeout the session had at that moment.
