@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "MeasurementCore.h"
+#include "MemorySettingsStore.h"
+#include "RecordingWindow.h"
+#include "ScriptedInstrument.h"
+#include "visa/InProcess.h"
+
+namespace {
+
+// Opens sessions as the connection procedure would, so the end of the program can be observed.
+class OpenedCore : public MeasurementCore {
+public:
+    using MeasurementCore::MeasurementCore;
+    void OpenAll() {
+        m_generator1 = std::make_unique<CVisaDevice>(m_settings.VisaGenerator1);
+        m_analyzer = std::make_unique<CVisaDevice>(m_settings.VisaAnalyzer);
+        m_connected = true;
+    }
+};
+
+// Notes, at the first write, whether the instruments' links were already closed.
+class OrderCheckingStore : public MemorySettingsStore {
+public:
+    std::function<bool()> linksClosed;
+    bool closedBeforeFirstWrite = false;
+    void WriteString(const std::string& key, const std::string& value) override {
+        if (writes.empty()) closedBeforeFirstWrite = linksClosed();
+        MemorySettingsStore::WriteString(key, value);
+    }
+};
+
+TEST(MeasurementCore, LoadsOnConstructionAndOnDestructionClosesSessionsBeforeSaving) {
+    auto gen = std::make_shared<ScriptedInstrument>();
+    auto analyzer = std::make_shared<ScriptedInstrument>();
+    auto genLink = visa::AttachInProcess("GPIB0::28::INSTR", gen);
+    auto analyzerLink = visa::AttachInProcess("GPIB0::20::INSTR", analyzer);
+    auto closed = [](const visa::InProcessAttachment& a) {
+        auto events = a.Events();
+        return !events.empty() && events.back().kind == visa::IoEvent::Kind::Close;
+    };
+
+    OrderCheckingStore store;
+    store.values["StartFreq"] = std::string("123.5");
+    store.linksClosed = [&] { return closed(*genLink) && closed(*analyzerLink); };
+    RecordingWindow window;
+    {
+        OpenedCore core(store, window);
+        EXPECT_EQ(core.Settings().StartFreq, 123.5);
+        EXPECT_EQ(store.reads.size(), 13u);
+        EXPECT_TRUE(store.writes.empty());
+        core.OpenAll();
+        core.Settings().StopLevel = 7.25;
+        EXPECT_TRUE(window.log.empty());  // construction touches no window and no instrument
+    }
+    EXPECT_TRUE(store.closedBeforeFirstWrite);
+    EXPECT_EQ(store.writes.size(), 13u);
+    EXPECT_EQ(store.Text("StopLevel"), "7.250000");
+    EXPECT_EQ(store.Text("StartFreq"), "123.500000");
+}
+
+}  // namespace
