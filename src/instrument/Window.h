@@ -2,6 +2,7 @@
 // set a progress bar, and the two user prompts. The Qt dialog realises it; tests record it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 enum class RunButton { StartSweep, Stop, GetPhaseSingle, GetPhaseCont, AdjustLevels };
@@ -12,7 +13,7 @@ struct ConnectValues {
     std::string visaGenerator1;
     std::string visaGenerator2;
     std::string visaAnalyzer;
-    bool useRfB = true;
+    std::int32_t useRfB = 1;  // check state, used as bool
 };
 
 class Window {

@@ -15,9 +15,9 @@ class OpenedCore : public MeasurementCore {
 public:
     using MeasurementCore::MeasurementCore;
     void OpenAll() {
-        m_generator1 = std::make_unique<CVisaDevice>(m_settings.VisaGenerator1);
-        m_analyzer = std::make_unique<CVisaDevice>(m_settings.VisaAnalyzer);
-        m_connected = true;
+        m_instruments.generator1 = std::make_unique<CVisaDevice>(m_settings.VisaGenerator1);
+        m_instruments.analyzer = std::make_unique<CVisaDevice>(m_settings.VisaAnalyzer);
+        m_instruments.connected = true;
     }
 };
 

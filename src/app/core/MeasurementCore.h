@@ -1,10 +1,12 @@
 // The owner of the program's state, free of any toolkit: settings, instrument sessions and
-// connection state. The main dialog derives from it and realises the window.
+// connection state, the phase result and the run displays, and the button handlers. The main
+// dialog derives from it and realises the window.
 #pragma once
 
-#include <memory>
+#include <cstdint>
+#include <string>
 
-#include "CVisaDevice.h"
+#include "Instruments.h"
 #include "MeasurementSettings.h"
 #include "Window.h"
 
@@ -17,23 +19,33 @@ public:
     MeasurementCore(const MeasurementCore&) = delete;
     MeasurementCore& operator=(const MeasurementCore&) = delete;
 
+    // Button handlers.
+    void OnConnect();
+    void SetupGenerators();  // "Setup VRx"
+    void OnGetPhaseSingle();
+
+    void ConnectInstruments();
+
     MeasurementSettings& Settings() { return m_settings; }
     const MeasurementSettings& Settings() const { return m_settings; }
-    bool IsConnected() const { return m_connected; }
+    const Instruments& GetInstruments() const { return m_instruments; }
+    bool IsConnected() const { return m_instruments.connected; }
+    double PhaseResult() const { return m_phaseResult; }
+    const std::string& StatusText() const { return m_statusText; }
 
 protected:
-    void ReleaseInstruments();
+    void ResetContinuousStatistics();
 
     SettingsStore& m_store;
     Window& m_window;
 
-    std::unique_ptr<CVisaDevice> m_generator1;
-    std::unique_ptr<CVisaDevice> m_generator2;
-    std::unique_ptr<CVisaDevice> m_analyzer;
-    bool m_generator1IsVrt = false;
-    bool m_generator2IsVrt = false;
-    bool m_connected = false;
+    Instruments m_instruments;
     MeasurementSettings m_settings;
     double m_phaseResult = 0.0;
-    std::string m_connectionText;
+    std::string m_statusText;
+    // Continuous statistics as the window shows them.
+    std::int32_t m_sampleCount = 0;
+    double m_sampleSum = 0.0;
+    double m_averagePhase = 0.0;
+    double m_deviation = 0.0;
 };

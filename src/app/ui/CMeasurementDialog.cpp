@@ -22,8 +22,8 @@ CMeasurementDialog::~CMeasurementDialog() {
 }
 
 void CMeasurementDialog::Refresh() {
-    m_connectionLabel->setText(m_connectionText.empty() ? QString("Waiting for Connect")
-                                                        : QString::fromStdString(m_connectionText));
+    m_connectionLabel->setText(m_instruments.connectionText.empty() ? QString("Waiting for Connect")
+                                                        : QString::fromStdString(m_instruments.connectionText));
 }
 
 bool CMeasurementDialog::ReadWindow() { return true; }

@@ -1,0 +1,15 @@
+// (Re)connects the three instruments after the user has confirmed them in the connect dialog.
+#pragma once
+
+#include <string_view>
+
+#include "Instruments.h"
+#include "Window.h"
+
+// True when "VRT" occurs in the identification reply after its first character.
+bool IsVrtFamily(std::string_view identification);
+
+// Closes every session, runs the connect dialog (values taken back on OK only), opens,
+// identifies and clears generator 1, generator 2 (unless RF B) and the analyzer, then sets the
+// connection text, the model-family flags, the connected flag and the three start buttons.
+void ConnectInstruments(Instruments& instruments, ConnectValues& values, Window& window);

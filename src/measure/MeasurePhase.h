@@ -1,0 +1,34 @@
+// The phase measurement: a minimum search of the marker level over generator 1's baseband
+// phase offset, by interval halving, averaged over passes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Instruments.h"
+#include "Window.h"
+
+constexpr double kNotMeasured = -999.0;
+constexpr std::uint32_t kMaxAverage = 100;
+
+struct MeasureOptions {
+    bool useRfB = true;
+    std::uint32_t average = 1;  // passes, 1 to 100
+    bool phaseRotation = true;  // spread the passes' base offsets evenly over the circle
+};
+
+// Mean of per-pass differences (degrees in [0, 360)) taken on the circle: each is unwrapped to
+// within 180 degrees of the first before the arithmetic mean, which is then wrapped into
+// [0, 360). Away from the wrap this is the plain arithmetic mean.
+double MeanOfDifferences(const std::vector<double>& differencesDeg);
+
+// The mean rounded half up to three decimals; 360.000 becomes 0.000.
+double RoundPhase(double averageDeg);
+
+// Measures and returns the phase in [0, 360), sets it on generator 1 and into phaseResult, and
+// refreshes the window. Returns kNotMeasured, with phaseResult unchanged, when the instruments
+// are not connected, when the count is outside 1 to 100 (nothing sent; refusal says why), or
+// when a session it uses failed during the measurement (its readings are stale).
+double MeasurePhase(Instruments& instruments, const MeasureOptions& options, double& phaseResult,
+                    Window& window, std::string* refusal = nullptr);

@@ -1,0 +1,58 @@
+#include "SetupGenerators.h"
+
+const char* ListDirectory(std::string_view identification) {
+    const size_t position = identification.find("VRTK");
+    return position != std::string_view::npos && position > 0 ? kVrtkListDirectory : kDefaultListDirectory;
+}
+
+namespace {
+
+void PlayWaveform(CVisaDevice& generator, int source) {
+    const std::string prefix = "SOURCE" + std::to_string(source) + ":BB:ARB:";
+    generator.Write(prefix + "WAV:SEL '" + kWaveformFile + "'");
+    generator.Write(prefix + "STAT ON");
+}
+
+}  // namespace
+
+void SetupGenerators(Instruments& instruments, bool useRfB) {
+    if (!instruments.connected || (!useRfB && !instruments.generator2)) return;
+    CVisaDevice& generator1 = *instruments.generator1;
+    // A refused or failed transfer does not stop the set-up; only an unreadable file does.
+
+    if (useRfB) {
+        generator1.Write("*RST");
+        generator1.Query("*OPC?");
+        generator1.Write("SOURCE1:FREQ:LOSC:MODE COUPLED");
+        generator1.CopyFile(kWaveformFile, kDefaultListDirectory);
+        PlayWaveform(generator1, 1);
+        PlayWaveform(generator1, 2);
+        generator1.Write("SOURCE1:IQ:STAT ON");
+        generator1.Write("SOURCE2:IQ:STAT ON");
+        generator1.Write("SOURCE1:POW 0");
+        generator1.Write("SOURCE2:POW 0");
+        generator1.Write("OUTP1 ON");
+        generator1.Write("OUTP2 ON");
+        return;
+    }
+
+    CVisaDevice& generator2 = *instruments.generator2;
+    generator1.Write("*RST");
+    generator2.Write("*RST");
+    generator1.Query("*OPC?");
+    generator2.Query("*OPC?");
+    generator1.Write("SOUR:POW:ALC ON");
+    generator2.Write("SOUR:POW:ALC ON");
+    generator1.Write("SOURCE1:FREQ:LOSC:OUTP:STATE ON");
+    generator2.Write("SOURCE1:FREQ:LOSC:MODE EXT");
+    generator1.CopyFile(kWaveformFile, ListDirectory(generator1.Query("*IDN?")));
+    PlayWaveform(generator1, 1);
+    generator2.CopyFile(kWaveformFile, ListDirectory(generator2.Query("*IDN?")));
+    PlayWaveform(generator2, 1);
+    generator1.Write("SOURCE1:IQ:STAT ON");
+    generator2.Write("SOURCE1:IQ:STAT ON");
+    generator1.Write("SOURCE1:POW 0");
+    generator2.Write("SOURCE1:POW 0");
+    generator1.Write("OUTP1 ON");
+    generator2.Write("OUTP1 ON");
+}
