@@ -71,3 +71,11 @@ void MeasurementCore::OnGetPhaseSingle() {
     m_window.EnableButton(RunButton::AdjustLevels, true);
     m_window.EnableButton(RunButton::Stop, false);
 }
+
+// The runs and the adjustments arrive with their own components.
+void MeasurementCore::OnGetPhaseCont() {}
+void MeasurementCore::OnStartSweep() {}
+void MeasurementCore::OnStop() {}
+void MeasurementCore::OnAdjustLevels() {}
+void MeasurementCore::OnAdjustToZero() {}
+void MeasurementCore::OnTimer() {}

@@ -23,6 +23,13 @@ public:
     void OnConnect();
     void SetupGenerators();  // "Setup VRx"
     void OnGetPhaseSingle();
+    void OnGetPhaseCont();
+    void OnStartSweep();
+    void OnStop();
+    void OnAdjustLevels();
+    void OnAdjustToZero();
+    // Timer 1, every 100 ms for the window's whole life.
+    void OnTimer();
 
     void ConnectInstruments();
 
