@@ -1,0 +1,191 @@
+#include "CSweepTable.h"
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <optional>
+#include <string_view>
+
+#include "MeasurePhase.h"
+
+namespace {
+
+constexpr const char* kTitle = "DeltaPhase Measurement (Sweep)";
+constexpr size_t kMaxCells = 200 * 500 * 4;  // far beyond any sweep, short of exhausting memory
+
+// A number as "%lf" scans it: leading white space skipped. Anything else, and values that are
+// not finite, is not a number here.
+std::optional<double> ScanNumber(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i < text.size() && text[i] == '+') ++i;
+    double value = 0.0;
+    auto [ptr, ec] = std::from_chars(text.data() + i, text.data() + text.size(), value);
+    if (ec != std::errc{} || !std::isfinite(value)) return std::nullopt;
+    return value;
+}
+
+bool ReadLine(std::istream& in, std::string& line) {
+    if (!std::getline(in, line)) return false;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+}  // namespace
+
+CSweepTable::CSweepTable(const std::string& fileName) : m_fileName(fileName) {
+    if (Load()) {
+        PrepareRows();
+        m_loaded = true;
+    } else {
+        m_rowCount = m_columnCount = 0;
+        m_cells.clear();
+        m_lines.clear();
+    }
+}
+
+bool CSweepTable::Load() {
+    std::ifstream in(m_fileName, std::ios::binary);
+    if (!in) return false;
+    std::string line;
+    if (!ReadLine(in, line) || line.find(kTitle) == std::string::npos) return false;
+    if (!ReadLine(in, line)) return false;  // temperatures
+    std::string header;
+    if (!ReadLine(in, header)) return false;
+    const size_t firstSemicolon = header.find(';');
+    if (firstSemicolon == std::string::npos) return false;
+
+    // Frequencies: every value after the first semicolon ends with one.
+    std::vector<double> frequencies;
+    for (size_t at = firstSemicolon + 1; at < header.size();) {
+        const size_t end = header.find(';', at);
+        if (end == std::string::npos) break;  // text after the last semicolon is no column
+        if (frequencies.size() < 2) {
+            std::optional<double> value = ScanNumber(std::string_view(header).substr(at, end - at));
+            if (!value) return false;
+            frequencies.push_back(*value);
+        } else {
+            frequencies.push_back(0.0);
+        }
+        at = end + 1;
+    }
+    if (frequencies.empty()) return false;
+    m_columnCount = static_cast<int>(std::min<size_t>(frequencies.size(), kMaxCells));
+    m_firstFrequency = frequencies[0];
+    if (m_columnCount > 1) {
+        m_frequencyStep = frequencies[1] - frequencies[0];
+        if (m_frequencyStep == 0.0) return false;  // the fit would divide by zero
+    }
+
+    std::vector<std::string> rows;
+    while (ReadLine(in, line)) {
+        rows.push_back(line);
+        if (rows.size() * static_cast<size_t>(m_columnCount) > kMaxCells) return false;
+    }
+    // Empty lines at the end (as a spreadsheet may add) are not level lines.
+    while (!rows.empty() && rows.back().find_first_not_of(" \t") == std::string::npos) rows.pop_back();
+    if (rows.empty()) return false;
+    m_rowCount = static_cast<int>(rows.size());
+    m_cells.assign(static_cast<size_t>(m_rowCount) * m_columnCount, 0.0);
+
+    for (int i = 0; i < m_rowCount; ++i) {
+        const std::string& row = rows[i];
+        if (i < 2) {
+            std::optional<double> level = ScanNumber(row);
+            if (!level) return false;
+            if (i == 0) m_firstLevel = *level;
+            if (i == 1) m_levelStep = *level - m_firstLevel;
+        }
+        size_t semicolon = row.find(';');
+        for (int j = 0; j < m_columnCount; ++j) {
+            if (semicolon == std::string::npos) return false;  // fewer values than frequencies
+            std::optional<double> cell = ScanNumber(std::string_view(row).substr(semicolon + 1));
+            // A point that could not be measured would corrupt the unwrap and the fit.
+            if (!cell || *cell == kNotMeasured) return false;
+            m_cells[static_cast<size_t>(i) * m_columnCount + j] = *cell;
+            semicolon = row.find(';', semicolon + 1);
+        }
+    }
+    if (m_rowCount > 1 && m_levelStep == 0.0) return false;
+    return true;
+}
+
+void CSweepTable::PrepareRows() {
+    m_lines.assign(m_rowCount, Line{});
+    if (m_columnCount == 1) return;
+    for (int i = 0; i < m_rowCount; ++i) {
+        double* row = &m_cells[static_cast<size_t>(i) * m_columnCount];
+        for (int j = 1; j < m_columnCount; ++j) {
+            const double d = row[j] - row[j - 1];
+            if (std::fabs(d) > 200.0) {
+                const double shift = d < 0 ? 360.0 : -360.0;
+                for (int m = j; m < m_columnCount; ++m) row[m] += shift;
+            }
+        }
+        const double meanX = m_firstFrequency + (m_columnCount - 1) * m_frequencyStep * 0.5;
+        double sumY = 0.0;
+        for (int j = 0; j < m_columnCount; ++j) sumY += row[j];
+        const double meanY = sumY / m_columnCount;
+        double sxx = 0.0;
+        double sxy = 0.0;
+        for (int j = 0; j < m_columnCount; ++j) {
+            const double dx = m_firstFrequency + j * m_frequencyStep - meanX;
+            sxx += dx * dx;
+            sxy += dx * (row[j] - meanY);
+        }
+        m_lines[i].slope = sxy / sxx;
+        m_lines[i].offset = meanY - m_lines[i].slope * meanX;
+    }
+}
+
+double CSweepTable::EvaluateRow(double x, int row, int mode) const {
+    if (mode == Automatic) mode = (x < m_firstFrequency || x > LastFrequency()) ? FittedLine : Table;
+    if (m_columnCount == 1) mode = SingleValue;
+    if (row < 0) row = 0;
+    if (row >= m_rowCount) row = m_rowCount - 1;
+
+    double y = 0.0;
+    if (mode == SingleValue) {
+        y = Cell(row, 0);
+    } else if (mode == FittedLine || x < m_firstFrequency || x > LastFrequency()) {
+        y = x * m_lines[row].slope + m_lines[row].offset;
+    } else {
+        const double r = 1.0 / m_frequencyStep;
+        const int k = static_cast<int>((x - m_firstFrequency) * r);
+        if (k >= m_columnCount - 1) {
+            y = Cell(row, m_columnCount - 1);
+        } else {
+            y = Cell(row, k) + r * ((x - m_firstFrequency - m_frequencyStep * k) * (Cell(row, k + 1) - Cell(row, k)));
+        }
+    }
+    const double t = (y + 180.0) * 0.002777777777777778;
+    return (t - std::trunc(t)) * 360.0;
+}
+
+int CSweepTable::Interpolate(double x, double level, double& result, int mode) const {
+    if (!m_loaded) return NotLoaded;
+    bool outside = false;
+    if (mode == Table && (x < m_firstFrequency || x > LastFrequency())) outside = true;
+    if (level < m_firstLevel || level > LastLevel()) outside = true;
+    if (m_rowCount == 1) {
+        result = EvaluateRow(x, 0, mode);
+    } else {
+        const double d = level - m_firstLevel;
+        const double kd = std::trunc(d / m_levelStep);
+        // Far outside the table the row index would not fit an int; the clamp decides anyway.
+        const int k = kd < -1.0 ? -1 : (kd > m_rowCount ? m_rowCount : static_cast<int>(kd));
+        const double a = EvaluateRow(x, k, mode);
+        double b = EvaluateRow(x, k + 1, mode);
+        // Lines that straddle the 0/360 wrap must meet on the short way round the circle.
+        if (b - a > 180.0) {
+            b -= 360.0;
+        } else if (b - a < -180.0) {
+            b += 360.0;
+        }
+        double value = a + (b - a) / m_levelStep * (d - m_levelStep * kd);
+        // Wrapped as EvaluateRow wraps, keeping the sign; inside (-360, 360) nothing changes.
+        value -= 360.0 * std::trunc(value / 360.0);
+        result = value;
+    }
+    return outside ? Outside : Inside;
+}

@@ -1,0 +1,51 @@
+// The last sweep file read back: unwrapped along each level line, a straight line fitted to each,
+// with the lookup that interpolates between points and lines and extrapolates beyond them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CSweepTable {
+public:
+    enum EvaluationMode { Table = 0, SingleValue = 1, FittedLine = 2, Automatic = 3 };
+    enum InterpolateResult { Inside = 0, Outside = 1, NotLoaded = 2 };
+
+    explicit CSweepTable(const std::string& fileName);
+
+    bool IsLoaded() const { return m_loaded; }
+    int RowCount() const { return m_rowCount; }
+    int ColumnCount() const { return m_columnCount; }
+    double FirstLevel() const { return m_firstLevel; }
+    double LevelStep() const { return m_levelStep; }
+    double FirstFrequency() const { return m_firstFrequency; }
+    double FrequencyStep() const { return m_frequencyStep; }
+    double Cell(int row, int column) const { return m_cells[static_cast<size_t>(row) * m_columnCount + column]; }
+    double Slope(int row) const { return m_lines[row].slope; }
+    double Offset(int row) const { return m_lines[row].offset; }
+
+    // The row's cancellation offset at frequencyMHz, plus 180 degrees, wrapped.
+    double EvaluateRow(double frequencyMHz, int row, int mode) const;
+    // The in-phase offset at frequency and level; result untouched when not loaded.
+    int Interpolate(double frequencyMHz, double levelDbm, double& result, int mode) const;
+
+private:
+    struct Line {
+        double slope = 0.0;   // degrees per MHz
+        double offset = 0.0;  // degrees
+    };
+    bool Load();
+    void PrepareRows();
+    double LastFrequency() const { return m_firstFrequency + (m_columnCount - 1) * m_frequencyStep; }
+    double LastLevel() const { return m_firstLevel + (m_rowCount - 1) * m_levelStep; }
+
+    std::string m_fileName;
+    int m_rowCount = 0;
+    int m_columnCount = 0;
+    double m_firstLevel = 0.0;
+    double m_levelStep = 0.0;
+    double m_firstFrequency = 0.0;
+    double m_frequencyStep = 0.0;
+    std::vector<double> m_cells;
+    std::vector<Line> m_lines;
+    bool m_loaded = false;
+};
