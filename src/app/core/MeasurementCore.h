@@ -3,11 +3,15 @@
 // dialog derives from it and realises the window.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <string>
 
 #include "Instruments.h"
 #include "MeasurementSettings.h"
+#include "SweepEngine.h"
 #include "Window.h"
 
 class MeasurementCore {
@@ -32,6 +36,13 @@ public:
     void OnTimer();
 
     void ConnectInstruments();
+    void RunSweepStep();
+    void RunContinuousSample();
+
+    // Where result files go (the working directory unless set) and the clock of the timer gate.
+    void SetWorkingDirectory(std::filesystem::path directory) { m_workingDirectory = std::move(directory); }
+    using Clock = std::function<std::chrono::steady_clock::time_point()>;
+    void SetClock(Clock clock) { m_clock = std::move(clock); }
 
     MeasurementSettings& Settings() { return m_settings; }
     const MeasurementSettings& Settings() const { return m_settings; }
@@ -39,9 +50,29 @@ public:
     bool IsConnected() const { return m_instruments.connected; }
     double PhaseResult() const { return m_phaseResult; }
     const std::string& StatusText() const { return m_statusText; }
+    bool RunActive() const { return m_runActive; }
+    bool SweepMode() const { return m_sweepMode; }
+    const SweepEngine& Sweep() const { return m_sweep; }
 
 protected:
+    // Marks a handler that talks to the instruments: timer ticks that arrive from the nested
+    // loops of its message boxes or dialogs must neither start a step nor stop a run.
+    class BusyScope {
+    public:
+        explicit BusyScope(MeasurementCore& core) : m_core(core) { ++m_core.m_busyDepth; }
+        ~BusyScope() { --m_core.m_busyDepth; }
+        BusyScope(const BusyScope&) = delete;
+        BusyScope& operator=(const BusyScope&) = delete;
+
+    private:
+        MeasurementCore& m_core;
+    };
+
     void ResetContinuousStatistics();
+    // During a run, whatever ends leaves Stop enabled and the three start buttons disabled.
+    void KeepRunButtons();
+    MeasureOptions Options() const;
+    std::filesystem::path ResultPath(const char* fileName) const { return m_workingDirectory / fileName; }
 
     SettingsStore& m_store;
     Window& m_window;
@@ -55,4 +86,14 @@ protected:
     double m_sampleSum = 0.0;
     double m_averagePhase = 0.0;
     double m_deviation = 0.0;
+
+    // Run state, shared by the sweep and the continuous measurement.
+    SweepEngine m_sweep;
+    bool m_runActive = false;
+    bool m_sweepMode = false;
+    int m_busyDepth = 0;
+    bool m_tickClockSet = false;
+    std::chrono::steady_clock::time_point m_tickClock;
+    Clock m_clock = [] { return std::chrono::steady_clock::now(); };
+    std::filesystem::path m_workingDirectory;
 };
