@@ -1,0 +1,73 @@
+// HiSLIP in synchronized mode for the devices served on one address and port, each under its
+// own sub-address. A session is a synchronous and an asynchronous channel tied by a session ID;
+// when either closes, or either sees a header it cannot trust, both close.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ConnectionServer.h"
+#include "HislipCodec.h"
+#include "ServedDevice.h"
+
+namespace sim::server {
+
+struct HislipOptions {
+    std::string address = "127.0.0.1";
+    uint16_t port = 4880;
+    uint64_t maxMessageSize = 1u << 20;  // largest message (header included) we accept
+    size_t maxSessions = 32;
+    size_t maxMessageBytes = 16u << 20;  // an incomplete program message may not grow beyond
+};
+
+struct SubAddress {
+    std::string name;  // hislip0; matched ignoring case; the first one also answers ""
+    std::shared_ptr<ServedDevice> device;
+};
+
+class HislipServer {
+public:
+    HislipServer(HislipOptions options, std::vector<SubAddress> devices);
+    ~HislipServer();
+    HislipServer(const HislipServer&) = delete;
+    HislipServer& operator=(const HislipServer&) = delete;
+
+    bool Start(std::string& error);
+    void Stop();
+    uint16_t Port() const { return m_server.Port(); }
+    size_t SessionCount() const;
+
+private:
+    struct Session;
+    void Serve(TcpSocket& socket);
+    void Initialize(std::shared_ptr<TcpSocket> socket, const HislipHeader& header);
+    void AsyncInitialize(std::shared_ptr<TcpSocket> socket, const HislipHeader& header);
+    void ServeSync(const std::shared_ptr<Session>& session);
+    void ServeAsync(const std::shared_ptr<Session>& session);
+    void Respond(const std::shared_ptr<Session>& session);
+    void HandleData(const std::shared_ptr<Session>& session, const HislipHeader& header,
+                    std::string_view payload);
+    void HandleAsync(const std::shared_ptr<Session>& session, const HislipHeader& header,
+                     std::string_view payload);
+    void Close(Session& session);
+    // Reads one message; false when the channel must close (after a FatalError where due).
+    enum class ReadOutcome { Message, Oversize, Closed };
+    ReadOutcome ReadMessage(Session& session, bool sync, HislipHeader& header,
+                            std::string& payload);
+
+    const HislipOptions m_options;
+    const std::vector<SubAddress> m_devices;
+    ConnectionServer m_server;
+    std::atomic<bool> m_stopping{false};
+    mutable std::mutex m_mutex;
+    std::map<uint16_t, std::shared_ptr<Session>> m_sessions;
+    uint16_t m_nextSessionId = 1;
+    std::atomic<int> m_sharedLocks{0};
+};
+
+}  // namespace sim::server

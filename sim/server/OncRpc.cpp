@@ -1,0 +1,69 @@
+#include "OncRpc.h"
+
+#include "Xdr.h"
+
+namespace sim::server {
+
+namespace {
+
+bool SkipAuth(XdrReader& reader) {
+    uint32_t flavor = 0;
+    std::string body;
+    return reader.GetU32(flavor) && reader.GetOpaque(body, rpc::kMaxAuthBytes);
+}
+
+void PutReplyHead(XdrWriter& writer, uint32_t xid) {
+    writer.PutU32(xid);
+    writer.PutU32(rpc::kReply);
+    writer.PutU32(0);  // MSG_ACCEPTED
+    writer.PutU32(0);  // verifier AUTH_NONE
+    writer.PutU32(0);  // with an empty body
+}
+
+}  // namespace
+
+RpcDecode DecodeCall(std::string_view record, RpcCall& call) {
+    XdrReader reader(record);
+    uint32_t type = 0;
+    if (!reader.GetU32(call.xid) || !reader.GetU32(type)) return RpcDecode::Malformed;
+    if (type != rpc::kCall) return RpcDecode::NotCall;
+    if (!reader.GetU32(call.rpcVersion)) return RpcDecode::Malformed;
+    if (call.rpcVersion != rpc::kVersion) return RpcDecode::WrongVersion;
+    if (!reader.GetU32(call.program) || !reader.GetU32(call.version) ||
+        !reader.GetU32(call.procedure) || !SkipAuth(reader) || !SkipAuth(reader)) {
+        return RpcDecode::Malformed;
+    }
+    call.arguments = reader.Rest();
+    return RpcDecode::Call;
+}
+
+std::string EncodeAcceptedReply(uint32_t xid, rpc::AcceptStat stat, std::string_view results) {
+    XdrWriter writer;
+    PutReplyHead(writer, xid);
+    writer.PutU32(static_cast<uint32_t>(stat));
+    std::string reply = writer.Take();
+    if (stat == rpc::AcceptStat::Success) reply.append(results);
+    return reply;
+}
+
+std::string EncodeProgMismatch(uint32_t xid, uint32_t low, uint32_t high) {
+    XdrWriter writer;
+    PutReplyHead(writer, xid);
+    writer.PutU32(static_cast<uint32_t>(rpc::AcceptStat::ProgMismatch));
+    writer.PutU32(low);
+    writer.PutU32(high);
+    return writer.Take();
+}
+
+std::string EncodeRpcMismatch(uint32_t xid) {
+    XdrWriter writer;
+    writer.PutU32(xid);
+    writer.PutU32(rpc::kReply);
+    writer.PutU32(1);  // MSG_DENIED
+    writer.PutU32(0);  // RPC_MISMATCH
+    writer.PutU32(rpc::kVersion);
+    writer.PutU32(rpc::kVersion);
+    return writer.Take();
+}
+
+}  // namespace sim::server

@@ -1,0 +1,406 @@
+#include "Vxi11Server.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "MessageAssembler.h"
+#include "OncRpc.h"
+#include "Vxi11Codec.h"
+#include "Xdr.h"
+
+namespace sim::server {
+
+struct Vxi11Server::Link {
+    int32_t lid = 0;
+    std::shared_ptr<ServedDevice> device;
+    uint64_t owner = ServedDevice::NewOwnerToken();  // lock token
+    uint64_t connectionId = 0;
+    std::atomic<bool> cancel{false};  // set by device_abort and by Stop
+    std::mutex inputMutex;
+    MessageAssembler input;
+    explicit Link(size_t maxMessageBytes) : input(maxMessageBytes) {}
+};
+
+namespace {
+
+using namespace vxi11;
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Room for the largest write plus the call header; a record beyond is a lying or broken client.
+size_t MaxRecordBytes(uint32_t maxRecvSize) { return size_t{maxRecvSize} + 4096; }
+
+}  // namespace
+
+Vxi11Server::Vxi11Server(Vxi11Options options, std::vector<NamedDevice> devices)
+    : m_options(std::move(options)),
+      m_devices(std::move(devices)),
+      m_core(m_options.maxConnections),
+      m_abort(m_options.maxConnections) {}
+
+Vxi11Server::~Vxi11Server() { Stop(); }
+
+bool Vxi11Server::Start(std::string& error) {
+    if (!m_core.Listen(m_options.address, m_options.corePort, error) ||
+        !m_abort.Listen(m_options.address, m_options.abortPort, error)) {
+        return false;
+    }
+    m_core.Start([this](TcpSocket& socket) { ServeCore(socket); });
+    m_abort.Start([this](TcpSocket& socket) { ServeAbort(socket); });
+    return true;
+}
+
+void Vxi11Server::Stop() {
+    m_stopping = true;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto& [lid, link] : m_links) link->cancel = true;
+    }
+    for (const NamedDevice& named : m_devices) named.device->Wake();
+    m_core.RaiseStop();
+    m_abort.RaiseStop();
+    m_core.Stop();
+    m_abort.Stop();
+}
+
+size_t Vxi11Server::LinkCount() const {
+    std::lock_guard lock(m_mutex);
+    return m_links.size();
+}
+
+void Vxi11Server::ServeCore(TcpSocket& socket) {
+    const uint64_t connectionId = m_nextConnection++;
+    RecordAssembler assembler(MaxRecordBytes(m_options.maxRecvSize));
+    std::vector<char> buffer(65536);
+    bool open = true;
+    while (open) {
+        const size_t n = socket.ReadSome(buffer.data(), buffer.size());
+        if (n == 0) break;
+        std::string_view input(buffer.data(), n);
+        while (open && !input.empty()) {
+            std::string record;
+            const RecordAssembler::Result result = assembler.Push(input, record);
+            if (result == RecordAssembler::Result::TooLarge) {
+                open = false;
+            } else if (result == RecordAssembler::Result::Record) {
+                bool drop = false;
+                const std::string reply = HandleCoreRecord(record, connectionId, drop);
+                if (drop && reply.empty()) open = false;
+                if (!reply.empty() && !socket.WriteAll(EncodeRecord(reply))) open = false;
+                if (drop) open = false;
+            }
+        }
+    }
+    DestroyLinksOf(connectionId);
+}
+
+std::string Vxi11Server::HandleCoreRecord(std::string_view record, uint64_t connectionId,
+                                          bool& drop) {
+    RpcCall call;
+    switch (DecodeCall(record, call)) {
+        case RpcDecode::Malformed:
+            drop = true;
+            return {};
+        case RpcDecode::NotCall:
+            return {};
+        case RpcDecode::WrongVersion:
+            return EncodeRpcMismatch(call.xid);
+        case RpcDecode::Call:
+            break;
+    }
+    if (call.program != kCoreProgram) {
+        return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProgUnavail);
+    }
+    if (call.version != kVersion) return EncodeProgMismatch(call.xid, kVersion, kVersion);
+    bool garbage = false;
+    std::string results = Dispatch(call.procedure, call.arguments, connectionId, drop, garbage);
+    if (garbage) return EncodeAcceptedReply(call.xid, rpc::AcceptStat::GarbageArgs);
+    if (results.empty()) return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProcUnavail);
+    return EncodeAcceptedReply(call.xid, rpc::AcceptStat::Success, results);
+}
+
+std::shared_ptr<Vxi11Server::Link> Vxi11Server::FindLink(int32_t lid) const {
+    std::lock_guard lock(m_mutex);
+    auto it = m_links.find(lid);
+    return it == m_links.end() ? nullptr : it->second;
+}
+
+int32_t Vxi11Server::CheckLock(Link& link, int32_t flags, uint32_t lockTimeoutMs) {
+    if (!link.device->LockedByOther(link.owner)) return kNoError;
+    if (!(flags & kFlagWaitLock)) return kDeviceLocked;
+    if (link.device->WaitAccess(link.owner, DeadlineAfterMs(lockTimeoutMs), link.cancel)) {
+        return kNoError;
+    }
+    return link.cancel ? kAbort : kDeviceLocked;
+}
+
+std::string Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId,
+                                    bool& garbage) {
+    const auto parms = DecodeCreateLink(args);
+    if (!parms) {
+        garbage = true;
+        return {};
+    }
+    const auto named = std::find_if(m_devices.begin(), m_devices.end(), [&](const NamedDevice& d) {
+        return SameName(d.name, parms->device);
+    });
+    const uint16_t abortPort = m_abort.Port();
+    if (named == m_devices.end() || !named->device->AcceptsLink()) {
+        return EncodeCreateLinkResp(kDeviceNotAccessible, 0, abortPort, m_options.maxRecvSize);
+    }
+    auto link = std::make_shared<Link>(m_options.maxMessageBytes);
+    link->device = named->device;
+    link->connectionId = connectionId;
+    {
+        std::lock_guard lock(m_mutex);
+        const size_t links = std::count_if(m_links.begin(), m_links.end(), [&](const auto& entry) {
+            return entry.second->device == named->device;
+        });
+        if (links >= m_options.maxLinksPerDevice) {
+            return EncodeCreateLinkResp(kOutOfResources, 0, abortPort, m_options.maxRecvSize);
+        }
+    }
+    if (parms->lockDevice) {
+        const auto result =
+            link->device->Lock(link->owner, DeadlineAfterMs(parms->lockTimeoutMs), m_stopping);
+        if (result != ServedDevice::LockResult::Granted) {
+            return EncodeCreateLinkResp(kDeviceLocked, 0, abortPort, m_options.maxRecvSize);
+        }
+    }
+    std::lock_guard lock(m_mutex);
+    while (m_links.count(m_nextLid)) ++m_nextLid;
+    link->lid = m_nextLid++;
+    if (m_nextLid < 0) m_nextLid = 0;
+    m_links[link->lid] = link;
+    return EncodeCreateLinkResp(kNoError, link->lid, abortPort, m_options.maxRecvSize);
+}
+
+std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
+                                  uint64_t connectionId, bool& drop, bool& garbage) {
+    auto noLink = [](int32_t) { return EncodeDeviceError(kInvalidLink); };
+    switch (procedure) {
+        case kCreateLink:
+            return CreateLink(args, connectionId, garbage);
+
+        case kDeviceWrite: {
+            // The codec bound is the record limit; maxRecvSize is enforced below with error 5.
+            const auto p = DecodeDeviceWrite(args, MaxRecordBytes(m_options.maxRecvSize));
+            if (!p) break;
+            auto link = FindLink(p->lid);
+            if (!link) return EncodeDeviceWriteResp(kInvalidLink, 0);
+            if (p->data.size() > m_options.maxRecvSize) {
+                return EncodeDeviceWriteResp(kParameterError, 0);
+            }
+            link->cancel = m_stopping.load();
+            if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
+                return EncodeDeviceWriteResp(error, 0);
+            }
+            std::vector<std::string> messages;
+            bool fits = false;
+            {
+                std::lock_guard lock(link->inputMutex);
+                fits = link->input.Append(p->data, (p->flags & kFlagEnd) != 0, messages);
+            }
+            if (!fits) return EncodeDeviceWriteResp(kIoError, 0);
+            for (const std::string& message : messages) {
+                link->device->Deliver(message);
+                if (!link->device->KeepsLink()) drop = true;
+            }
+            return EncodeDeviceWriteResp(kNoError, static_cast<uint32_t>(p->data.size()));
+        }
+
+        case kDeviceRead: {
+            const auto p = DecodeDeviceRead(args);
+            if (!p) break;
+            auto link = FindLink(p->lid);
+            if (!link) return EncodeDeviceReadResp(kInvalidLink, 0, {});
+            link->cancel = m_stopping.load();
+            if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
+                return EncodeDeviceReadResp(error, 0, {});
+            }
+            size_t maxBytes = p->requestSize;
+            if (m_options.readChunkLimit) maxBytes = std::min(maxBytes, m_options.readChunkLimit);
+            std::optional<char> termChar;
+            if (p->flags & kFlagTermCharSet) termChar = static_cast<char>(p->termChar);
+            const auto r = link->device->Read(maxBytes, DeadlineAfterMs(p->ioTimeoutMs),
+                                              link->cancel, termChar);
+            if (r.kind == ServedDevice::ReadResult::Kind::Cancelled) {
+                if (m_stopping) drop = true;
+                return EncodeDeviceReadResp(kAbort, 0, {});
+            }
+            if (r.kind != ServedDevice::ReadResult::Kind::Data) {
+                return EncodeDeviceReadResp(kIoTimeout, 0, {});
+            }
+            int32_t reason = 0;
+            if (r.end) reason |= kReasonEnd;
+            if (r.termChar) reason |= kReasonTermChar;
+            if (r.data.size() == p->requestSize) reason |= kReasonRequestCount;
+            if (r.end && !link->device->KeepsLink()) drop = true;
+            return EncodeDeviceReadResp(kNoError, reason, r.data);
+        }
+
+        case kDeviceReadStb:
+        case kDeviceTrigger:
+        case kDeviceClear:
+        case kDeviceRemote:
+        case kDeviceLocal: {
+            const auto p = DecodeDeviceGeneric(args);
+            if (!p) break;
+            auto link = FindLink(p->lid);
+            const bool stb = procedure == kDeviceReadStb;
+            if (!link) return stb ? EncodeReadStbResp(kInvalidLink, 0) : noLink(0);
+            link->cancel = m_stopping.load();
+            if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
+                return stb ? EncodeReadStbResp(error, 0) : EncodeDeviceError(error);
+            }
+            if (stb) return EncodeReadStbResp(kNoError, link->device->OutputPending() ? 0x10 : 0);
+            if (procedure == kDeviceClear) {
+                {
+                    std::lock_guard lock(link->inputMutex);
+                    link->input.Clear();
+                }
+                link->device->Clear();
+            }
+            return EncodeDeviceError(kNoError);
+        }
+
+        case kDeviceLock: {
+            const auto p = DecodeDeviceLock(args);
+            if (!p) break;
+            auto link = FindLink(p->lid);
+            if (!link) return noLink(0);
+            link->cancel = m_stopping.load();
+            const uint32_t waitMs = (p->flags & kFlagWaitLock) ? p->lockTimeoutMs : 0;
+            switch (link->device->Lock(link->owner, DeadlineAfterMs(waitMs), link->cancel)) {
+                case ServedDevice::LockResult::Granted:
+                    return EncodeDeviceError(kNoError);
+                case ServedDevice::LockResult::Cancelled:
+                    return EncodeDeviceError(kAbort);
+                default:
+                    return EncodeDeviceError(kDeviceLocked);
+            }
+        }
+
+        case kDeviceUnlock: {
+            const auto lid = DecodeDeviceLink(args);
+            if (!lid) break;
+            auto link = FindLink(*lid);
+            if (!link) return noLink(0);
+            return EncodeDeviceError(link->device->Unlock(link->owner) ? kNoError : kNoLockHeld);
+        }
+
+        case kDeviceEnableSrq: {
+            const auto lid = DecodeEnableSrq(args);
+            if (!lid) break;
+            return EncodeDeviceError(FindLink(*lid) ? kNoError : kInvalidLink);
+        }
+
+        case kDeviceDocmd: {
+            XdrReader reader(args);
+            int32_t lid = 0;
+            if (!reader.GetI32(lid)) break;
+            return EncodeDocmdResp(FindLink(lid) ? kOperationNotSupported : kInvalidLink);
+        }
+
+        case kDestroyLink: {
+            const auto lid = DecodeDeviceLink(args);
+            if (!lid) break;
+            std::shared_ptr<Link> link;
+            {
+                std::lock_guard lock(m_mutex);
+                auto it = m_links.find(*lid);
+                if (it == m_links.end()) return EncodeDeviceError(kInvalidLink);
+                link = it->second;
+                m_links.erase(it);
+            }
+            link->device->Unlock(link->owner);
+            return EncodeDeviceError(kNoError);
+        }
+
+        case kCreateIntrChan:
+            return EncodeDeviceError(kOperationNotSupported);
+        case kDestroyIntrChan:
+            return EncodeDeviceError(kChannelNotEstablished);
+        default:
+            return {};  // PROC_UNAVAIL
+    }
+    garbage = true;
+    return {};
+}
+
+void Vxi11Server::DestroyLinksOf(uint64_t connectionId) {
+    std::vector<std::shared_ptr<Link>> gone;
+    {
+        std::lock_guard lock(m_mutex);
+        for (auto it = m_links.begin(); it != m_links.end();) {
+            if (it->second->connectionId == connectionId) {
+                gone.push_back(it->second);
+                it = m_links.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (const auto& link : gone) link->device->Unlock(link->owner);
+}
+
+void Vxi11Server::ServeAbort(TcpSocket& socket) {
+    RecordAssembler assembler(4096);
+    char buffer[4096];
+    bool open = true;
+    while (open) {
+        const size_t n = socket.ReadSome(buffer, sizeof buffer);
+        if (n == 0) break;
+        std::string_view input(buffer, n);
+        while (open && !input.empty()) {
+            std::string record;
+            const auto result = assembler.Push(input, record);
+            if (result == RecordAssembler::Result::TooLarge) {
+                open = false;
+            } else if (result == RecordAssembler::Result::Record) {
+                bool close = false;
+                const std::string reply = HandleAbortRecord(record, close);
+                if (!reply.empty() && !socket.WriteAll(EncodeRecord(reply))) open = false;
+                if (close) open = false;
+            }
+        }
+    }
+}
+
+std::string Vxi11Server::HandleAbortRecord(std::string_view record, bool& close) {
+    RpcCall call;
+    switch (DecodeCall(record, call)) {
+        case RpcDecode::Malformed:
+            close = true;
+            return {};
+        case RpcDecode::NotCall:
+            return {};
+        case RpcDecode::WrongVersion:
+            return EncodeRpcMismatch(call.xid);
+        case RpcDecode::Call:
+            break;
+    }
+    if (call.program != kAbortProgram) {
+        return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProgUnavail);
+    }
+    if (call.version != kVersion) return EncodeProgMismatch(call.xid, kVersion, kVersion);
+    if (call.procedure != kDeviceAbort) {
+        return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProcUnavail);
+    }
+    const auto lid = DecodeDeviceLink(call.arguments);
+    if (!lid) return EncodeAcceptedReply(call.xid, rpc::AcceptStat::GarbageArgs);
+    auto link = FindLink(*lid);
+    if (link) {
+        link->cancel = true;
+        link->device->Wake();
+    }
+    return EncodeAcceptedReply(call.xid, rpc::AcceptStat::Success,
+                               EncodeDeviceError(link ? kNoError : kInvalidLink));
+}
+
+}  // namespace sim::server

@@ -1,0 +1,233 @@
+// Byte-level checks of the codecs: published vectors both ways, record reassembly however TCP
+// splits the stream, and bounds that must hold against lying lengths.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "HislipCodec.h"
+#include "MessageAssembler.h"
+#include "OncRpc.h"
+#include "Vxi11Codec.h"
+#include "Xdr.h"
+
+using namespace sim::server;
+
+namespace {
+
+std::string Hex(std::string_view hex) {
+    std::string out;
+    std::string digits;
+    for (char c : hex) {
+        if (c != ' ') digits.push_back(c);
+    }
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+        out.push_back(static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+// Strips the record mark of a single-fragment record.
+std::string_view Body(const std::string& record) { return std::string_view(record).substr(4); }
+
+RpcCall Decoded(const std::string& record) {
+    RpcCall call;
+    EXPECT_EQ(DecodeCall(Body(record), call), RpcDecode::Call);
+    return call;
+}
+
+}  // namespace
+
+TEST(OncRpcCodec, PortmapperAndVxi11VectorsDecodeAndEncode) {
+    const std::string getport = Hex(
+        "80000038 00000001 00000000 00000002 000186a0 00000002 00000003 00000000 00000000 "
+        "00000000 00000000 000607af 00000001 00000006 00000000");
+    RpcCall call = Decoded(getport);
+    EXPECT_EQ(call.program, portmap::kProgram);
+    EXPECT_EQ(call.procedure, portmap::kGetPort);
+    const auto mapping = DecodeMapping(call.arguments);
+    ASSERT_TRUE(mapping);
+    EXPECT_EQ(mapping->program, vxi11::kCoreProgram);
+    EXPECT_EQ(mapping->protocol, portmap::kProtocolTcp);
+    EXPECT_EQ(EncodeRecord(EncodeAcceptedReply(1, rpc::AcceptStat::Success, EncodeU32(1024))),
+              Hex("8000001c 00000001 00000001 00000000 00000000 00000000 00000000 00000400"));
+
+    call = Decoded(Hex("80000040 00000002 00000000 00000002 000607af 00000001 0000000a 00000000 "
+                       "00000000 00000000 00000000 00001234 00000000 00002710 00000005 696e7374 "
+                       "30000000"));
+    const auto link = DecodeCreateLink(call.arguments);
+    ASSERT_TRUE(link);
+    EXPECT_EQ(link->clientId, 0x1234);
+    EXPECT_EQ(link->lockTimeoutMs, 10000u);
+    EXPECT_EQ(link->device, "inst0");
+    EXPECT_EQ(EncodeRecord(EncodeAcceptedReply(2, rpc::AcceptStat::Success,
+                                               EncodeCreateLinkResp(0, 0, 0, 1024))),
+              Hex("80000028 00000002 00000001 00000000 00000000 00000000 00000000 00000000 "
+                  "00000000 00000000 00000400"));
+
+    call = Decoded(Hex("80000044 00000003 00000000 00000002 000607af 00000001 0000000b 00000000 "
+                       "00000000 00000000 00000000 00000000 00002710 00002710 00000008 00000006 "
+                       "2a49444e 3f0a0000"));
+    const auto write = DecodeDeviceWrite(call.arguments, 1024);
+    ASSERT_TRUE(write);
+    EXPECT_EQ(write->flags, vxi11::kFlagEnd);
+    EXPECT_EQ(write->data, "*IDN?\n");
+    EXPECT_EQ(EncodeRecord(EncodeAcceptedReply(3, rpc::AcceptStat::Success, EncodeDeviceWriteResp(0, 6))),
+              Hex("80000020 00000003 00000001 00000000 00000000 00000000 00000000 00000000 "
+                  "00000006"));
+
+    call = Decoded(Hex("80000040 00000004 00000000 00000002 000607af 00000001 0000000c 00000000 "
+                       "00000000 00000000 00000000 00000000 00002710 00002710 00002710 00000000 "
+                       "00000000"));
+    const auto read = DecodeDeviceRead(call.arguments);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->requestSize, 10000u);
+    EXPECT_EQ(EncodeRecord(EncodeAcceptedReply(
+                  4, rpc::AcceptStat::Success,
+                  EncodeDeviceReadResp(0, vxi11::kReasonEnd, "ACME,SIM,1,1.0\n"))),
+              Hex("80000034 00000004 00000001 00000000 00000000 00000000 00000000 00000000 "
+                  "00000004 0000000f 41434d45 2c53494d 2c312c31 2e300a00"));
+}
+
+TEST(OncRpcCodec, LyingOrShortInputIsRejectedNotRead) {
+    XdrWriter writer;
+    writer.PutU32(0);
+    writer.PutU32(0);
+    writer.PutU32(0);
+    writer.PutU32(0);
+    writer.PutU32(0x7FFFFFF0);  // data length far beyond the record
+    writer.PutU32(0x41414141);
+    EXPECT_FALSE(DecodeDeviceWrite(writer.Bytes(), 1 << 20));
+    // Within the record but beyond the bound.
+    XdrWriter big;
+    for (int i = 0; i < 4; ++i) big.PutU32(0);
+    big.PutOpaque(std::string(100, 'x'));
+    EXPECT_FALSE(DecodeDeviceWrite(big.Bytes(), 99));
+    EXPECT_TRUE(DecodeDeviceWrite(big.Bytes(), 100));
+    // Padding missing at the very end is tolerated, as some peers send it.
+    XdrWriter name;
+    name.PutU32(1);
+    name.PutU32(0);
+    name.PutU32(0);
+    name.PutOpaque("inst0");
+    const std::string unpadded = name.Bytes().substr(0, name.Bytes().size() - 3);
+    ASSERT_TRUE(DecodeCreateLink(unpadded));
+    EXPECT_EQ(DecodeCreateLink(unpadded)->device, "inst0");
+    EXPECT_FALSE(DecodeCreateLink(unpadded.substr(0, unpadded.size() - 1)));
+
+    RpcCall call;
+    EXPECT_EQ(DecodeCall(Hex("00000001 00000000"), call), RpcDecode::Malformed);
+    EXPECT_EQ(DecodeCall(Hex("00000001 00000001 00000000"), call), RpcDecode::NotCall);
+    EXPECT_EQ(DecodeCall(Hex("00000001 00000000 00000003"), call), RpcDecode::WrongVersion);
+    // A credential body longer than 400 bytes.
+    XdrWriter cred;
+    for (uint32_t word : {1u, 0u, 2u, 100000u, 2u, 3u, 1u}) cred.PutU32(word);
+    cred.PutOpaque(std::string(401, 'c'));
+    cred.PutU32(0);
+    cred.PutU32(0);
+    EXPECT_EQ(DecodeCall(cred.Bytes(), call), RpcDecode::Malformed);
+}
+
+TEST(RecordAssembler, ReassemblesFragmentsHoweverTheStreamIsCut) {
+    // One record in three fragments, then a second record, then an empty record.
+    std::string stream = Hex("00000002") + "ab" + Hex("00000003") + "cde" + Hex("80000001") + "f" +
+                         Hex("80000002") + "gh" + Hex("80000000");
+    for (size_t piece : {size_t{1}, size_t{3}, size_t{5}, stream.size()}) {
+        RecordAssembler assembler(1024);
+        std::vector<std::string> records;
+        for (size_t at = 0; at < stream.size(); at += piece) {
+            std::string_view input = std::string_view(stream).substr(at, piece);
+            while (!input.empty()) {
+                std::string record;
+                const auto result = assembler.Push(input, record);
+                ASSERT_NE(result, RecordAssembler::Result::TooLarge);
+                if (result == RecordAssembler::Result::Record) records.push_back(record);
+            }
+        }
+        EXPECT_EQ(records, (std::vector<std::string>{"abcdef", "gh", ""})) << "piece " << piece;
+    }
+}
+
+TEST(RecordAssembler, AnnouncedSizeBeyondLimitFailsBeforeStoring) {
+    RecordAssembler assembler(100);
+    std::string record;
+    std::string stream = Hex("00000040") + std::string(64, 'x') + Hex("80000030");
+    std::string_view input = stream;
+    EXPECT_EQ(assembler.Push(input, record), RecordAssembler::Result::TooLarge);
+    RecordAssembler huge(100);
+    std::string lie = Hex("fffffff0");
+    input = lie;
+    EXPECT_EQ(huge.Push(input, record), RecordAssembler::Result::TooLarge);
+}
+
+TEST(HislipCodec, HandshakeAndDataVectors) {
+    EXPECT_EQ(EncodeHislipMessage(hislip::kInitializeResponse, 0, 0x01000001),
+              Hex("48 53 01 00 01 00 00 01 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(EncodeHislipMessage(hislip::kAsyncInitializeResponse, 0, 0x534d),
+              Hex("48 53 12 00 00 00 53 4d 00 00 00 00 00 00 00 00"));
+    EXPECT_EQ(EncodeHislipMessage(hislip::kDataEnd, 0, 0xFFFFFF00, "ACME,SIM,1,1.0\n"),
+              Hex("48 53 07 00 ff ff ff 00 00 00 00 00 00 00 00 0f 41 43 4d 45 2c 53 49 4d 2c 31 "
+                  "2c 31 2e 30 0a"));
+    const std::string init = Hex("48 53 00 00 01 00 58 58 00 00 00 00 00 00 00 07");
+    const auto header = DecodeHislipHeader(init);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->type, hislip::kInitialize);
+    EXPECT_EQ(header->parameter, 0x01005858u);
+    EXPECT_EQ(header->payloadLength, 7u);
+    const auto size = DecodeHislipHeader(Hex("48 53 0f 00 00 00 00 00 ff 00 00 00 00 00 00 08"));
+    ASSERT_TRUE(size);
+    EXPECT_EQ(size->payloadLength, 0xFF00000000000008ull);  // decoded as is; the server bounds it
+    EXPECT_FALSE(DecodeHislipHeader(Hex("48 54 00 00 01 00 58 58 00 00 00 00 00 00 00 07")));
+    EXPECT_EQ(DecodeU64(Hex("00 00 00 00 00 10 00 00")), 1u << 20);
+    EXPECT_FALSE(DecodeU64("1234567"));
+}
+
+TEST(MessageAssembler, TerminatorsBlocksAndEnd) {
+    struct Case {
+        std::vector<std::pair<std::string, bool>> writes;  // bytes, END
+        std::vector<std::string> messages;
+    };
+    const std::string block = "MMEM:DATA 'a.wv',#212ab\ncd;\n\"#xyz";
+    const std::vector<Case> cases = {
+        {{{"*IDN?\n", true}}, {"*IDN?\n"}},
+        {{{"*IDN?\n", false}}, {"*IDN?\n"}},  // NL alone terminates
+        {{{"FREQ 1", false}, {"E9", true}}, {"FREQ 1E9"}},  // END across writes
+        {{{"*RST\n*IDN?\n", true}}, {"*RST\n", "*IDN?\n"}},
+        {{{block, true}}, {block}},  // the NL inside the block is data
+        {{{"MMEM:DATA 'a',#15ab\n", false}, {"de", true}}, {"MMEM:DATA 'a',#15ab\nde"}},
+        {{{"MMEM:DATA 'a',#0x\ny\n", false}, {"z", true}}, {"MMEM:DATA 'a',#0x\ny\nz"}},
+        {{{"MMEM:DATA 'a',#10\n", true}}, {"MMEM:DATA 'a',#10\n"}},  // empty block
+        {{{"A 'x\n", false}, {"B?\n", false}}, {"A 'x\n", "B?\n"}},  // unterminated string
+        {{{"SYST:ERR?", true}, {"", true}}, {"SYST:ERR?"}},
+    };
+    for (const Case& c : cases) {
+        MessageAssembler assembler(1024);
+        std::vector<std::string> messages;
+        for (const auto& [bytes, end] : c.writes) EXPECT_TRUE(assembler.Append(bytes, end, messages));
+        EXPECT_EQ(messages, c.messages) << c.writes.front().first;
+        EXPECT_TRUE(assembler.Empty());
+    }
+}
+
+TEST(MessageAssembler, OverlongMessageIsDiscardedAndAssemblyRecovers) {
+    MessageAssembler assembler(16);
+    std::vector<std::string> messages;
+    EXPECT_FALSE(assembler.Append(std::string(17, 'x'), false, messages));
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(assembler.Append("*IDN?\n", true, messages));
+    EXPECT_EQ(messages, std::vector<std::string>{"*IDN?\n"});
+    // A block length bigger than the limit cannot make the assembler wait for ever.
+    EXPECT_TRUE(assembler.Append("X #9999999999", false, messages));
+    EXPECT_FALSE(assembler.Append("abcd", false, messages));
+    EXPECT_TRUE(assembler.Empty());
+}
+
+TEST(MessageAssembler, QueriesAreFoundOutsideStringsAndBlocks) {
+    EXPECT_TRUE(MessageAssembler::HasQuery("*IDN?\n"));
+    EXPECT_TRUE(MessageAssembler::HasQuery("FREQ 1E9;*OPC?\n"));
+    EXPECT_FALSE(MessageAssembler::HasQuery("FREQ 1E9\n"));
+    EXPECT_FALSE(MessageAssembler::HasQuery("MMEM:CDIR 'what?'\n"));
+    EXPECT_FALSE(MessageAssembler::HasQuery("MMEM:DATA 'a',#13a?b"));
+    EXPECT_TRUE(MessageAssembler::HasQuery("MMEM:DATA 'a',#13a?b;*OPC?"));
+    EXPECT_FALSE(MessageAssembler::HasQuery("MMEM:DATA 'a',#0??"));
+}
