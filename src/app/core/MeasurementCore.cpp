@@ -2,6 +2,8 @@
 
 #include "AdjustLevel.h"
 #include "CFileError.h"
+#include "CSweepTable.h"
+#include "NumberText.h"
 #include "ConnectInstruments.h"
 #include "MeasurePhase.h"
 #include "SetupAnalyzer.h"
@@ -55,7 +57,7 @@ void MeasurementCore::SetupGenerators() {
 }
 
 void MeasurementCore::ResetContinuousStatistics() {
-    m_sampleSum = 0.0;
+    m_statistics.Reset();
     m_sampleCount = 0;
     m_averagePhase = 0.0;
     m_deviation = 0.0;
@@ -150,7 +152,98 @@ void MeasurementCore::RunSweepStep() {
     m_window.Refresh();
 }
 
-void MeasurementCore::RunContinuousSample() {}
+void MeasurementCore::OnGetPhaseCont() {
+    m_window.ReadWindow();
+    std::string refusal;
+    const std::int32_t periodTicks = PeriodTicks(m_settings.Period, &refusal);
+    if (refusal.empty() && (m_settings.Average < 1 || m_settings.Average > kMaxAverage)) {
+        refusal = "The continuous measurement cannot start: Avg. must be a whole number from 1 to 100.";
+    }
+    if (!refusal.empty()) {
+        m_window.ShowWarning(refusal);
+        return;
+    }
+    BusyScope busy(*this);
+    m_runActive = false;
+    if (!m_instruments.connected) ConnectInstruments();
+    SetupAnalyzer(m_instruments, m_settings.UseRF_B != 0);
+    ResetContinuousStatistics();
+    m_runActive = true;
+    m_sweepMode = false;
+    m_periodTicks = periodTicks;
+    m_tickCounter = 0;
+    if (!m_log.Open(ResultPath(kContinuousFileName))) {
+        m_runActive = false;
+        m_statusText = kContinuousFileError;
+        m_window.Refresh();
+        return;
+    }
+    m_statusText = kContinuousRunning;
+    m_window.Refresh();
+    bool written = m_log.WriteLine("DeltaPhase Measurement Logfile versus Time");
+    if (m_instruments.generator1) {
+        const std::string frequency = m_instruments.generator1->Query("FREQ?");
+        const std::string level = m_instruments.generator1->Query("SOUR:POW:LEV?");
+        written = m_log.WriteLine("Frequency/Hz = " + frequency + " Level/dBm = " + level) && written;
+    }
+    written = m_log.WriteLine("DATE;TIME;TEMP Gen1;TEMP Gen2;PHASE") && written;
+    m_window.EnableButton(RunButton::StartSweep, false);
+    m_window.EnableButton(RunButton::GetPhaseCont, false);
+    m_window.EnableButton(RunButton::Stop, true);
+    m_window.EnableButton(RunButton::GetPhaseSingle, false);
+    m_window.Refresh();
+    if (!written) EndContinuousLogWithError();
+}
+
+void MeasurementCore::EndContinuousLogWithError() {
+    m_runActive = false;
+    m_log.Close();
+    m_statusText = kContinuousFileError;
+    m_window.Refresh();
+    m_window.EnableButton(RunButton::StartSweep, true);
+    m_window.EnableButton(RunButton::GetPhaseCont, true);
+    m_window.EnableButton(RunButton::Stop, false);
+    m_window.EnableButton(RunButton::GetPhaseSingle, true);
+}
+
+void MeasurementCore::RunContinuousSample() {
+    if (++m_tickCounter < m_periodTicks) return;
+    m_tickCounter = 0;
+    BusyScope busy(*this);
+    if (MeasurePhase(m_instruments, Options(), m_phaseResult, m_window) == kNotMeasured) {
+        // The phase display still holds an earlier reading: it is no new sample.
+        m_statusText = "Sample skipped: no measurement (instrument not connected)";
+        m_window.Refresh();
+        return;
+    }
+    const double sample = m_phaseResult;
+    if (m_statusText != kContinuousRunning) {
+        m_statusText = kContinuousRunning;
+        m_window.Refresh();
+    }
+    m_statistics.Add(sample);
+    m_sampleCount = m_statistics.Count();
+    if (m_sampleCount > 1) {
+        m_averagePhase = m_statistics.Average();
+        m_deviation = m_statistics.Deviation();
+        m_window.SetProgress(ProgressBarId::Deviation, 0, 100, m_statistics.BarPosition());
+        m_window.Refresh();
+    }
+
+    std::string line = TimeStamp(m_localTime());
+    const std::string temperature1 =
+        m_instruments.generator1
+            ? FormatFixed(ReadGeneratorTemperature(*m_instruments.generator1, m_instruments.generator1IsVrt), 3) + ";"
+            : "0.000;";
+    line += temperature1;
+    if (m_settings.UseRF_B == 0 && m_instruments.generator2) {
+        line += FormatFixed(ReadGeneratorTemperature(*m_instruments.generator2, m_instruments.generator2IsVrt), 3) + ";";
+    } else {
+        line += temperature1;
+    }
+    line += FormatFixed(sample, 3);
+    if (!m_log.WriteLine(line)) EndContinuousLogWithError();
+}
 
 void MeasurementCore::OnStop() {
     const bool sweep = m_sweepMode;
@@ -158,7 +251,7 @@ void MeasurementCore::OnStop() {
     if (sweep) {
         m_statusText = m_sweep.WriteFile(ResultPath(kSweepFileName), m_instruments, m_settings.UseRF_B != 0);
     } else {
-        m_statusText = "File PhaseLogCont.csv written";
+        m_statusText = m_log.Close() ? kContinuousFileWritten : kContinuousFileError;
     }
     m_window.Refresh();
     m_window.EnableButton(RunButton::StartSweep, true);
@@ -185,6 +278,22 @@ void MeasurementCore::OnAdjustLevels() {
     KeepRunButtons();
 }
 
-// The continuous measurement and the adjustment to zero arrive with their own components.
-void MeasurementCore::OnGetPhaseCont() {}
-void MeasurementCore::OnAdjustToZero() {}
+void MeasurementCore::OnAdjustToZero() {
+    BusyScope busy(*this);
+    if (!m_instruments.connected) {
+        ConnectInstruments();
+        return;
+    }
+    CSweepTable table(ResultPath(kSweepFileName).string());
+    if (!table.IsLoaded()) {
+        m_statusText = "Error reading PhaseLogSweep.csv - no adjustment possible!";
+    } else {
+        CVisaDevice& generator1 = *m_instruments.generator1;
+        const double frequencyHz = ParseLeadingDouble(generator1.Query("FREQ?"));
+        const double levelDbm = ParseLeadingDouble(generator1.Query("SOUR:POW:LEV?"));
+        table.Interpolate(frequencyHz * 0.000001, levelDbm, m_phaseResult, CSweepTable::Automatic);
+        generator1.Write("SOURCE1:BB:POFF " + FormatFixed(m_phaseResult, 2) + "DEG");
+        generator1.Query("*OPC?");
+    }
+    m_window.Refresh();
+}

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "ContinuousRun.h"
 #include "Instruments.h"
 #include "MeasurementSettings.h"
 #include "SweepEngine.h"
@@ -43,6 +44,9 @@ public:
     void SetWorkingDirectory(std::filesystem::path directory) { m_workingDirectory = std::move(directory); }
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     void SetClock(Clock clock) { m_clock = std::move(clock); }
+    // The local time of the continuous log's time stamps.
+    using LocalTime = std::function<std::tm()>;
+    void SetLocalTime(LocalTime localTime) { m_localTime = std::move(localTime); }
 
     MeasurementSettings& Settings() { return m_settings; }
     const MeasurementSettings& Settings() const { return m_settings; }
@@ -53,6 +57,10 @@ public:
     bool RunActive() const { return m_runActive; }
     bool SweepMode() const { return m_sweepMode; }
     const SweepEngine& Sweep() const { return m_sweep; }
+    std::int32_t SampleCount() const { return m_sampleCount; }
+    double AveragePhase() const { return m_averagePhase; }
+    double Deviation() const { return m_deviation; }
+    std::int32_t PeriodInTicks() const { return m_periodTicks; }
 
 protected:
     // Marks a handler that talks to the instruments: timer ticks that arrive from the nested
@@ -73,6 +81,7 @@ protected:
     void KeepRunButtons();
     MeasureOptions Options() const;
     std::filesystem::path ResultPath(const char* fileName) const { return m_workingDirectory / fileName; }
+    void EndContinuousLogWithError();
 
     SettingsStore& m_store;
     Window& m_window;
@@ -83,7 +92,6 @@ protected:
     std::string m_statusText;
     // Continuous statistics as the window shows them.
     std::int32_t m_sampleCount = 0;
-    double m_sampleSum = 0.0;
     double m_averagePhase = 0.0;
     double m_deviation = 0.0;
 
@@ -95,5 +103,20 @@ protected:
     bool m_tickClockSet = false;
     std::chrono::steady_clock::time_point m_tickClock;
     Clock m_clock = [] { return std::chrono::steady_clock::now(); };
+    // Continuous measurement.
+    PhaseStatistics m_statistics;
+    ContinuousLog m_log;
+    std::int32_t m_periodTicks = 0;
+    std::int32_t m_tickCounter = 0;
+    LocalTime m_localTime = [] {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+#ifdef _WIN32
+        localtime_s(&local, &now);
+#else
+        localtime_r(&now, &local);
+#endif
+        return local;
+    };
     std::filesystem::path m_workingDirectory;
 };

@@ -1,0 +1,100 @@
+#include "ContinuousRun.h"
+
+#include <cmath>
+#include <limits>
+
+std::int32_t PeriodTicks(double periodSeconds, std::string* refusal) {
+    const double ticks = std::trunc(periodSeconds * 10.0);
+    if (!std::isfinite(periodSeconds) || periodSeconds < 0.0 ||
+        ticks > static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
+        if (refusal) {
+            *refusal = "The continuous measurement cannot start: Period/s must be a number from 0 to 214748364.";
+        }
+        return -1;
+    }
+    return static_cast<std::int32_t>(ticks);
+}
+
+std::string TimeStamp(const std::tm& local) {
+    char text[128];
+    const size_t n = std::strftime(text, sizeof text, "%m/%d/%y;%H:%M:%S;", &local);
+    return std::string(text, n);
+}
+
+void PhaseStatistics::Reset() {
+    m_count = 0;
+    m_oldest = 0;
+    m_first = 0.0;
+}
+
+void PhaseStatistics::Add(double phaseDeg) {
+    if (m_count == 0 && m_oldest == 0) m_first = phaseDeg;
+    double unwrapped = phaseDeg;
+    if (unwrapped - m_first > 180.0) {
+        unwrapped -= 360.0;
+    } else if (unwrapped - m_first < -180.0) {
+        unwrapped += 360.0;
+    }
+    if (m_count < kMaxSamples) {
+        m_samples[m_count++] = unwrapped;
+    } else {
+        // Full: the newest replaces the oldest, and the statistics cover the last 999.
+        m_samples[m_oldest] = unwrapped;
+        m_oldest = (m_oldest + 1) % kMaxSamples;
+    }
+}
+
+double PhaseStatistics::Mean() const {
+    double sum = 0.0;
+    for (std::int32_t i = 0; i < m_count; ++i) sum += m_samples[(m_oldest + i) % kMaxSamples];
+    return sum / m_count;
+}
+
+double PhaseStatistics::Average() const {
+    if (m_count == 0) return 0.0;
+    double mean = Mean();
+    mean -= 360.0 * std::floor(mean / 360.0);
+    return mean >= 360.0 ? 0.0 : mean;
+}
+
+double PhaseStatistics::Deviation() const {
+    if (m_count < 2) return 0.0;
+    const double mean = Mean();
+    double squares = 0.0;
+    for (std::int32_t i = 0; i < m_count; ++i) {
+        const double d = mean - m_samples[(m_oldest + i) % kMaxSamples];
+        squares += d * d;
+    }
+    const double deviation = std::sqrt(squares / (m_count - 1));
+    return deviation < 0.00001 ? 0.0 : deviation;
+}
+
+int PhaseStatistics::BarPosition() const {
+    // The bar ignores positions beyond its range, so a deviation of 1 degree or more is held
+    // at full scale here.
+    const double position = std::trunc(Deviation() * 100.0);
+    return position > 100.0 ? 100 : static_cast<int>(position);
+}
+
+bool ContinuousLog::Open(const std::filesystem::path& path) {
+    Close();
+    m_file = std::fopen(path.string().c_str(), "wb");
+    m_failed = false;
+    return m_file != nullptr;
+}
+
+bool ContinuousLog::WriteLine(const std::string& line) {
+    if (!m_file || m_failed) return false;
+    const std::string text = line + "\r\n";
+    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size() || std::fflush(m_file) != 0) {
+        m_failed = true;
+    }
+    return !m_failed;
+}
+
+bool ContinuousLog::Close() {
+    if (!m_file) return true;
+    const bool closed = std::fclose(m_file) == 0;
+    m_file = nullptr;
+    return closed && !m_failed;
+}
