@@ -10,7 +10,9 @@
 #include "InProcessTransport.h"
 #include "ResourceName.h"
 #include "Transport.h"
+#include "hislip/HiSlipConnector.h"
 #include "visa.h"
+#include "vxi11/Vxi11Connector.h"
 
 namespace visa {
 namespace {
@@ -32,7 +34,9 @@ struct Library {
     ViUInt32 nextHandle = 0x1000;
     std::map<ViSession, ResourceManager> managers;
     std::map<ViSession, std::shared_ptr<Session>> sessions;
-    std::shared_ptr<Connector> connectors[2];
+    // The network transports by default; in-process attachments are looked up first.
+    std::shared_ptr<Connector> connectors[2] = {std::make_shared<vxi11::Vxi11Connector>(),
+                                                std::make_shared<hislip::HiSlipConnector>()};
 
     ViSession NewHandle() {
         // Skip VI_NULL and handles still in use after a wrap-around.

@@ -1,0 +1,6 @@
+# Transport codecs: pure functions over bytes, no sockets.
+korvel_add_test(korvel_transport_unit_tests unit
+  ${CMAKE_CURRENT_SOURCE_DIR}/transport/RpcCodecTest.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/transport/HiSlipCodecTest.cpp
+)
+target_link_libraries(korvel_transport_unit_tests PRIVATE korvel_visa)

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Hex.h"
+#include "visa/hislip/HiSlipCodec.h"
+
+using namespace visa::hislip;
+
+namespace {
+
+TEST(HiSlipCodec, ClientMessagesMatchTheReferenceBytes) {
+    std::vector<std::uint8_t> out;
+    const char vendor[2] = {'X', 'X'};
+    EncodeInitialize(out, kProtocolVersion, vendor, "hislip0");
+    EXPECT_EQ(out, Hex("48 53 00 00 01 00 58 58 00 00 00 00 00 00 00 07 68 69 73 6c 69 70 30"));
+    EncodeAsyncInitialize(out, 1);
+    EXPECT_EQ(out, Hex("48 53 11 00 00 00 00 01 00 00 00 00 00 00 00 00"));
+    EncodeAsyncMaximumMessageSize(out, 1 << 20);
+    EXPECT_EQ(out, Hex("48 53 0f 00 00 00 00 00 00 00 00 00 00 00 00 08 00 00 00 00 00 10 00 00"));
+    const std::string idn = "*IDN?\n";
+    EncodeMessage(out, kDataEnd, 0, kInitialMessageId, reinterpret_cast<const std::uint8_t*>(idn.data()),
+                  idn.size());
+    EXPECT_EQ(out, Hex("48 53 07 00 ff ff ff 00 00 00 00 00 00 00 00 06 2a 49 44 4e 3f 0a"));
+    EncodeMessage(out, kDataEnd, 1, kInitialMessageId + 2);
+    EXPECT_EQ(out, Hex("48 53 07 01 ff ff ff 02 00 00 00 00 00 00 00 00"));
+}
+
+TEST(HiSlipCodec, ServerMessagesDecode) {
+    Header header;
+    auto bytes = Hex("48 53 01 00 01 00 00 01 00 00 00 00 00 00 00 00");
+    ASSERT_EQ(DecodeHeader(bytes.data(), bytes.size(), header), HeaderCheck::Ok);
+    EXPECT_EQ(header.type, kInitializeResponse);
+    const InitializeResult init = DecodeInitializeResponse(header);
+    EXPECT_FALSE(init.overlapped);
+    EXPECT_EQ(init.version, 0x0100);
+    EXPECT_EQ(init.sessionId, 1);
+
+    bytes = Hex("48 53 07 00 ff ff ff 00 00 00 00 00 00 00 00 0f 41 43 4d 45");
+    ASSERT_EQ(DecodeHeader(bytes.data(), bytes.size(), header), HeaderCheck::Ok);
+    EXPECT_EQ(header.type, kDataEnd);
+    EXPECT_EQ(header.parameter, kInitialMessageId);
+    EXPECT_EQ(header.payloadLength, 15u);
+
+    std::uint64_t size = 0;
+    bytes = Hex("00 00 00 00 00 00 00 40");
+    ASSERT_TRUE(DecodeMaximumMessageSize(bytes.data(), bytes.size(), size));
+    EXPECT_EQ(size, 64u);
+    EXPECT_FALSE(DecodeMaximumMessageSize(bytes.data(), 7, size));
+}
+
+TEST(HiSlipCodec, BadPrologueShowsAtOnceAndHugeLengthsDecodeForTheCallerToBound) {
+    Header header;
+    auto bytes = Hex("58");
+    EXPECT_EQ(DecodeHeader(bytes.data(), bytes.size(), header), HeaderCheck::BadPrologue);
+    bytes = Hex("48 54 07 00");
+    EXPECT_EQ(DecodeHeader(bytes.data(), bytes.size(), header), HeaderCheck::BadPrologue);
+    bytes = Hex("48 53 07 00 ff ff ff 00 ff ff ff ff ff ff ff");
+    EXPECT_EQ(DecodeHeader(bytes.data(), bytes.size(), header), HeaderCheck::NeedMore);
+    bytes.push_back(0xff);
+    ASSERT_EQ(DecodeHeader(bytes.data(), bytes.size(), header), HeaderCheck::Ok);
+    EXPECT_EQ(header.payloadLength, UINT64_MAX);
+}
+
+}  // namespace
