@@ -1,0 +1,312 @@
+// Raw-byte clients for the server tests: ONC RPC calls and HiSLIP messages written and read with
+// the codecs under test, over real loopback sockets with bounded waits.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "HislipCodec.h"
+#include "OncRpc.h"
+#include "Socket.h"
+#include "Vxi11Codec.h"
+#include "Xdr.h"
+#include "visa/InProcess.h"
+
+#include "ScriptedInstrument.h"
+
+namespace testing_support {
+
+using namespace sim::server;
+
+constexpr int kWaitMs = 5000;  // no test waits longer for a byte
+
+struct RpcReply {
+    uint32_t xid = 0;
+    uint32_t replyStat = 0;
+    uint32_t acceptStat = 0;
+    std::string results;
+};
+
+class RpcClient {
+public:
+    bool Connect(const std::string& address, uint16_t port) {
+        socket = ConnectTcp(address, port, kWaitMs);
+        socket.SetReadTimeoutMs(kWaitMs);
+        return socket.Valid();
+    }
+    bool SendRecord(std::string_view body) { return socket.WriteAll(EncodeRecord(body)); }
+    std::optional<std::string> ReadRecord() {
+        RecordAssembler assembler(1 << 24);
+        char buffer[4096];
+        for (;;) {
+            if (!m_pending.empty()) {
+                std::string_view input = m_pending;
+                std::string record;
+                const auto result = assembler.Push(input, record);
+                m_pending = std::string(input);
+                if (result == RecordAssembler::Result::Record) return record;
+                if (result == RecordAssembler::Result::TooLarge) return std::nullopt;
+            }
+            const size_t n = socket.ReadSome(buffer, sizeof buffer);
+            if (n == 0) return std::nullopt;
+            m_pending.append(buffer, n);
+        }
+    }
+    static std::string CallBody(uint32_t xid, uint32_t program, uint32_t version,
+                                uint32_t procedure, std::string_view args) {
+        XdrWriter w;
+        for (uint32_t word : {xid, 0u, 2u, program, version, procedure, 0u, 0u, 0u, 0u}) {
+            w.PutU32(word);
+        }
+        return w.Take() + std::string(args);
+    }
+    std::optional<RpcReply> Call(uint32_t program, uint32_t version, uint32_t procedure,
+                                 std::string_view args) {
+        const uint32_t xid = ++m_xid;
+        if (!SendRecord(CallBody(xid, program, version, procedure, args))) return std::nullopt;
+        const auto record = ReadRecord();
+        if (!record) return std::nullopt;
+        return Parse(*record);
+    }
+    static std::optional<RpcReply> Parse(std::string_view record) {
+        XdrReader r(record);
+        RpcReply reply;
+        uint32_t type = 0, flavor = 0;
+        std::string verifier;
+        r.GetU32(reply.xid);
+        r.GetU32(type);
+        r.GetU32(reply.replyStat);
+        if (reply.replyStat == 0) {
+            r.GetU32(flavor);
+            r.GetOpaque(verifier, 400);
+        }
+        r.GetU32(reply.acceptStat);
+        if (r.Failed() || type != 1) return std::nullopt;
+        reply.results = std::string(r.Rest());
+        return reply;
+    }
+    // True when the server has closed the connection (within the wait).
+    bool ClosedByServer() {
+        char byte;
+        return socket.ReadSome(&byte, 1) == 0;
+    }
+
+    TcpSocket socket;
+
+private:
+    uint32_t m_xid = 100;
+    std::string m_pending;
+};
+
+struct LinkReply {
+    int32_t error = -1;
+    int32_t lid = -1;
+    uint32_t abortPort = 0;
+    uint32_t maxRecvSize = 0;
+};
+struct WriteReply {
+    int32_t error = -1;
+    uint32_t size = 0;
+};
+struct ReadReply {
+    int32_t error = -1;
+    int32_t reason = 0;
+    std::string data;
+};
+
+inline std::optional<LinkReply> CreateLink(RpcClient& c, const std::string& device,
+                                           bool lock = false, uint32_t lockTimeoutMs = 0) {
+    XdrWriter w;
+    w.PutI32(7);
+    w.PutBool(lock);
+    w.PutU32(lockTimeoutMs);
+    w.PutString(device);
+    const auto reply = c.Call(vxi11::kCoreProgram, 1, vxi11::kCreateLink, w.Bytes());
+    if (!reply || reply->acceptStat != 0) return std::nullopt;
+    XdrReader r(reply->results);
+    LinkReply link;
+    r.GetI32(link.error);
+    r.GetI32(link.lid);
+    r.GetU32(link.abortPort);
+    r.GetU32(link.maxRecvSize);
+    return link;
+}
+
+inline std::optional<WriteReply> DeviceWrite(RpcClient& c, int32_t lid, std::string_view data,
+                                             int32_t flags = vxi11::kFlagEnd,
+                                             uint32_t ioTimeoutMs = 2000,
+                                             uint32_t lockTimeoutMs = 0) {
+    XdrWriter w;
+    w.PutI32(lid);
+    w.PutU32(ioTimeoutMs);
+    w.PutU32(lockTimeoutMs);
+    w.PutI32(flags);
+    w.PutOpaque(data);
+    const auto reply = c.Call(vxi11::kCoreProgram, 1, vxi11::kDeviceWrite, w.Bytes());
+    if (!reply || reply->acceptStat != 0) return std::nullopt;
+    XdrReader r(reply->results);
+    WriteReply out;
+    r.GetI32(out.error);
+    r.GetU32(out.size);
+    return out;
+}
+
+inline std::optional<ReadReply> DeviceRead(RpcClient& c, int32_t lid, uint32_t requestSize,
+                                           uint32_t ioTimeoutMs = 2000, int32_t flags = 0,
+                                           char termChar = 0) {
+    XdrWriter w;
+    w.PutI32(lid);
+    w.PutU32(requestSize);
+    w.PutU32(ioTimeoutMs);
+    w.PutU32(0);
+    w.PutI32(flags);
+    w.PutU32(static_cast<uint8_t>(termChar));
+    const auto reply = c.Call(vxi11::kCoreProgram, 1, vxi11::kDeviceRead, w.Bytes());
+    if (!reply || reply->acceptStat != 0) return std::nullopt;
+    XdrReader r(reply->results);
+    ReadReply out;
+    r.GetI32(out.error);
+    r.GetI32(out.reason);
+    r.GetOpaque(out.data, 1 << 24);
+    return out;
+}
+
+// Calls taking a Device_Link (destroy_link, device_unlock) or the generic parameters.
+inline int32_t LinkCall(RpcClient& c, uint32_t procedure, int32_t lid) {
+    XdrWriter w;
+    w.PutI32(lid);
+    const auto reply = c.Call(vxi11::kCoreProgram, 1, procedure, w.Bytes());
+    if (!reply || reply->acceptStat != 0 || reply->results.size() < 4) return -1;
+    XdrReader r(reply->results);
+    int32_t error = -1;
+    r.GetI32(error);
+    return error;
+}
+
+inline int32_t GenericCall(RpcClient& c, uint32_t procedure, int32_t lid, int32_t flags = 0,
+                           uint32_t lockTimeoutMs = 0) {
+    XdrWriter w;
+    w.PutI32(lid);
+    w.PutI32(flags);
+    w.PutU32(lockTimeoutMs);
+    w.PutU32(1000);
+    const auto reply = c.Call(vxi11::kCoreProgram, 1, procedure, w.Bytes());
+    if (!reply || reply->acceptStat != 0) return -1;
+    XdrReader r(reply->results);
+    int32_t error = -1;
+    r.GetI32(error);
+    return error;
+}
+
+inline int32_t LockCall(RpcClient& c, int32_t lid, int32_t flags, uint32_t lockTimeoutMs) {
+    XdrWriter w;
+    w.PutI32(lid);
+    w.PutI32(flags);
+    w.PutU32(lockTimeoutMs);
+    const auto reply = c.Call(vxi11::kCoreProgram, 1, vxi11::kDeviceLock, w.Bytes());
+    if (!reply || reply->acceptStat != 0) return -1;
+    XdrReader r(reply->results);
+    int32_t error = -1;
+    r.GetI32(error);
+    return error;
+}
+
+struct HislipMessage {
+    HislipHeader header;
+    std::string payload;
+};
+
+class HislipClient {
+public:
+    TcpSocket sync;
+    TcpSocket async;
+    uint16_t sessionId = 0;
+    uint32_t messageId = hislip::kInitialMessageId;
+
+    bool Connect(TcpSocket& socket, const std::string& address, uint16_t port) {
+        socket = ConnectTcp(address, port, kWaitMs);
+        socket.SetReadTimeoutMs(kWaitMs);
+        return socket.Valid();
+    }
+    static bool Send(TcpSocket& socket, uint8_t type, uint8_t control, uint32_t parameter,
+                     std::string_view payload = {}) {
+        return socket.WriteAll(EncodeHislipMessage(type, control, parameter, payload));
+    }
+    static std::optional<HislipMessage> Receive(TcpSocket& socket) {
+        std::string head(hislip::kHeaderBytes, '\0');
+        if (!socket.ReadExact(head.data(), head.size())) return std::nullopt;
+        const auto header = DecodeHislipHeader(head);
+        if (!header || header->payloadLength > (1u << 24)) return std::nullopt;
+        HislipMessage message{*header, std::string(header->payloadLength, '\0')};
+        if (!socket.ReadExact(message.payload.data(), message.payload.size())) return std::nullopt;
+        return message;
+    }
+    // The whole opening sequence; the maximum message size is negotiated when given.
+    bool Open(const std::string& address, uint16_t port, const std::string& subAddress,
+              std::optional<uint64_t> maxMessage = 1u << 20) {
+        if (!Connect(sync, address, port) ||
+            !Send(sync, hislip::kInitialize, 0, 0x01005858, subAddress)) {
+            return false;
+        }
+        const auto response = Receive(sync);
+        if (!response || response->header.type != hislip::kInitializeResponse) return false;
+        sessionId = static_cast<uint16_t>(response->header.parameter & 0xFFFF);
+        if (!Connect(async, address, port) ||
+            !Send(async, hislip::kAsyncInitialize, 0, sessionId)) {
+            return false;
+        }
+        const auto asyncResponse = Receive(async);
+        if (!asyncResponse || asyncResponse->header.type != hislip::kAsyncInitializeResponse) {
+            return false;
+        }
+        if (!maxMessage) return true;
+        Send(async, hislip::kAsyncMaximumMessageSize, 0, 0, EncodeU64(*maxMessage));
+        const auto size = Receive(async);
+        return size && size->header.type == hislip::kAsyncMaximumMessageSizeResponse;
+    }
+    // Sends one program message as a DataEnd and advances the MessageID.
+    uint32_t Write(std::string_view message, uint8_t control = 0) {
+        const uint32_t id = messageId;
+        Send(sync, hislip::kDataEnd, control, id, message);
+        messageId += 2;
+        return id;
+    }
+    // Collects Data messages up to the DataEnd; the IDs seen go to `ids`.
+    std::optional<std::string> ReadResponse(std::vector<uint32_t>* ids = nullptr) {
+        std::string data;
+        for (;;) {
+            const auto message = Receive(sync);
+            if (!message) return std::nullopt;
+            if (message->header.type != hislip::kData && message->header.type != hislip::kDataEnd) {
+                return std::nullopt;
+            }
+            if (ids) ids->push_back(message->header.parameter);
+            data += message->payload;
+            if (message->header.type == hislip::kDataEnd) return data;
+        }
+    }
+};
+
+// A scripted instrument with the fault behaviours the bench simulator injects.
+class FaultyInstrument : public ScriptedInstrument {
+public:
+    std::atomic<int> respondDelayMs{0};
+    std::atomic<bool> silent{false};      // never answers
+    std::atomic<bool> keepsLink{true};
+    std::atomic<bool> acceptsLink{true};
+    std::atomic<int> clears{0};
+
+    std::optional<std::string> Respond() override {
+        if (respondDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(respondDelayMs));
+        if (silent) return std::nullopt;
+        return ScriptedInstrument::Respond();
+    }
+    void Clear() override { ++clears; }
+    bool KeepsLink() override { return keepsLink; }
+    bool AcceptsLink() override { return acceptsLink; }
+};
+
+}  // namespace testing_support
