@@ -301,8 +301,9 @@ public:
 
     std::optional<std::string> Respond() override {
         if (respondDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(respondDelayMs));
-        if (silent) return std::nullopt;
-        return ScriptedInstrument::Respond();
+        std::optional<std::string> response = ScriptedInstrument::Respond();
+        if (silent) return std::nullopt;  // and the response is lost
+        return response;
     }
     void Clear() override { ++clears; }
     bool KeepsLink() override { return keepsLink; }

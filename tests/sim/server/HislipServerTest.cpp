@@ -1,0 +1,301 @@
+// The HiSLIP server driven over loopback by a raw client: the opening sequence, data with
+// MessageIDs, size negotiation, device clear, status, locks, violations and faults.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "HislipServer.h"
+#include "RawClients.h"
+
+using namespace testing_support;
+using namespace std::chrono_literals;
+
+namespace {
+
+class HislipServerTest : public ::testing::Test {
+protected:
+    void Start(HislipOptions options = {}) {
+        options.address = "127.0.0.1";
+        options.port = 0;
+        instrument = std::make_shared<FaultyInstrument>();
+        other = std::make_shared<FaultyInstrument>();
+        other->idn = "Maltoven,OTHER,2,2.0\n";
+        server = std::make_unique<HislipServer>(
+            options,
+            std::vector<SubAddress>{{"hislip0", std::make_shared<ServedDevice>("a", instrument)},
+                                    {"hislip28", std::make_shared<ServedDevice>("b", other)}});
+        std::string error;
+        ASSERT_TRUE(server->Start(error)) << error;
+    }
+    void SetUp() override { Start(); }
+    bool Open(HislipClient& client, const std::string& sub = "hislip0",
+              std::optional<uint64_t> max = 1u << 20) {
+        return client.Open("127.0.0.1", server->Port(), sub, max);
+    }
+    // The next message on a channel, its type, or -1 when the channel closed.
+    static int NextType(TcpSocket& socket) {
+        const auto message = HislipClient::Receive(socket);
+        return message ? message->header.type : -1;
+    }
+
+    std::shared_ptr<FaultyInstrument> instrument;
+    std::shared_ptr<FaultyInstrument> other;
+    std::unique_ptr<HislipServer> server;
+};
+
+}  // namespace
+
+TEST_F(HislipServerTest, OpeningSequenceAndQueriesEchoMessageIds) {
+    HislipClient c;
+    ASSERT_TRUE(c.Connect(c.sync, "127.0.0.1", server->Port()));
+    HislipClient::Send(c.sync, hislip::kInitialize, 0, 0x01005858, "hislip0");
+    const auto init = HislipClient::Receive(c.sync);
+    ASSERT_TRUE(init);
+    EXPECT_EQ(init->header.type, hislip::kInitializeResponse);
+    EXPECT_EQ(init->header.control, 0);  // synchronized mode
+    EXPECT_EQ(init->header.parameter >> 16, 0x0100u);
+    const uint16_t session = init->header.parameter & 0xFFFF;
+    ASSERT_TRUE(c.Connect(c.async, "127.0.0.1", server->Port()));
+    HislipClient::Send(c.async, hislip::kAsyncInitialize, 0, session);
+    EXPECT_EQ(NextType(c.async), hislip::kAsyncInitializeResponse);
+    HislipClient::Send(c.async, hislip::kAsyncMaximumMessageSize, 0, 0, EncodeU64(1 << 20));
+    const auto size = HislipClient::Receive(c.async);
+    ASSERT_TRUE(size);
+    EXPECT_EQ(DecodeU64(size->payload), 1u << 20);
+
+    std::vector<uint32_t> ids;
+    EXPECT_EQ(c.Write("*IDN?\n"), 0xFFFFFF00u);
+    EXPECT_EQ(c.ReadResponse(&ids), instrument->idn);
+    EXPECT_EQ(ids, std::vector<uint32_t>{0xFFFFFF00u});
+    // A setting gets no response; the next query's response carries the query's ID.
+    c.Write("FREQ 1E9\n", 1);
+    const uint32_t id = c.Write("*IDN?\n");
+    ids.clear();
+    EXPECT_EQ(c.ReadResponse(&ids), instrument->idn);
+    EXPECT_EQ(ids, std::vector<uint32_t>{id});
+    // A message in pieces: Data, then DataEnd.
+    HislipClient::Send(c.sync, hislip::kData, 0, c.messageId, "*ID");
+    c.messageId += 2;
+    c.Write("N?\n");
+    EXPECT_EQ(c.ReadResponse(), instrument->idn);
+    EXPECT_EQ(instrument->Received().back(), "*IDN?\n");
+}
+
+TEST_F(HislipServerTest, SubAddressesAndSeveralSessions) {
+    HislipClient a, b, d;
+    ASSERT_TRUE(Open(a, "HISLIP0"));
+    ASSERT_TRUE(Open(b, "hislip28"));
+    ASSERT_TRUE(Open(d, ""));  // the default device
+    EXPECT_NE(a.sessionId, b.sessionId);
+    // a and d share one instrument, and with it its output queue: each reads before the other
+    // writes, as on a real instrument.
+    b.Write("*IDN?\n");
+    a.Write("*IDN?\n");
+    EXPECT_EQ(a.ReadResponse(), instrument->idn);
+    d.Write("*IDN?\n");
+    EXPECT_EQ(d.ReadResponse(), instrument->idn);
+    EXPECT_EQ(b.ReadResponse(), other->idn);
+    EXPECT_EQ(server->SessionCount(), 3u);
+
+    HislipClient unknown;
+    ASSERT_TRUE(unknown.Connect(unknown.sync, "127.0.0.1", server->Port()));
+    HislipClient::Send(unknown.sync, hislip::kInitialize, 0, 0x01005858, "hislip7");
+    const auto fatal = HislipClient::Receive(unknown.sync);
+    ASSERT_TRUE(fatal);
+    EXPECT_EQ(fatal->header.type, hislip::kFatalError);
+    EXPECT_EQ(fatal->header.control, hislip::kFatalInvalidInitSequence);
+    EXPECT_EQ(NextType(unknown.sync), -1);
+    // AsyncInitialize for a session that does not exist, or a second time.
+    HislipClient stray;
+    ASSERT_TRUE(stray.Connect(stray.async, "127.0.0.1", server->Port()));
+    HislipClient::Send(stray.async, hislip::kAsyncInitialize, 0, 0xBEEF);
+    EXPECT_EQ(NextType(stray.async), hislip::kFatalError);
+    HislipClient twice;
+    ASSERT_TRUE(twice.Connect(twice.async, "127.0.0.1", server->Port()));
+    HislipClient::Send(twice.async, hislip::kAsyncInitialize, 0, a.sessionId);
+    EXPECT_EQ(NextType(twice.async), hislip::kFatalError);
+    a.Write("*IDN?\n");
+    EXPECT_EQ(a.ReadResponse(), instrument->idn);
+}
+
+TEST_F(HislipServerTest, ResponsesAreSplitToTheClientsMaximumMessageSize) {
+    HislipClient c;
+    ASSERT_TRUE(Open(c, "hislip0", 16 + 7));
+    instrument->idn = std::string(40, 'x') + "\n";
+    std::vector<uint32_t> ids;
+    const uint32_t id = c.Write("*IDN?\n");
+    EXPECT_EQ(c.ReadResponse(&ids), instrument->idn);
+    EXPECT_EQ(ids, std::vector<uint32_t>(6, id));  // 7 bytes a message: 5 Data and a DataEnd
+}
+
+TEST_F(HislipServerTest, OversizeMessagesAreRefusedAndTheSessionGoesOn) {
+    Start([] {
+        HislipOptions o;
+        o.maxMessageSize = 64;
+        return o;
+    }());
+    HislipClient c;
+    ASSERT_TRUE(Open(c));
+    c.Write(std::string(49, 'x'));
+    const auto error = HislipClient::Receive(c.sync);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->header.type, hislip::kError);
+    EXPECT_EQ(error->header.control, hislip::kErrorMessageTooLarge);
+    instrument->QueueReply("fits\n");
+    c.Write("SYST:ERR?" + std::string(39, ' '));  // 48 bytes + 16 = 64: fits
+    EXPECT_EQ(c.ReadResponse(), "fits\n");
+    // Unknown and vendor messages get Error, not a hang-up.
+    HislipClient::Send(c.sync, 99, 0, 0);
+    EXPECT_EQ(NextType(c.sync), hislip::kError);
+    HislipClient::Send(c.async, 200, 0, 0, "vendor");
+    const auto vendor = HislipClient::Receive(c.async);
+    ASSERT_TRUE(vendor);
+    EXPECT_EQ(vendor->header.control, hislip::kErrorUnrecognizedVendor);
+}
+
+TEST_F(HislipServerTest, ViolationsCloseBothChannelsOfThatSessionOnly) {
+    HislipClient good;
+    ASSERT_TRUE(Open(good));
+    struct Violation {
+        const char* name;
+        std::string bytes;
+        bool onAsync;
+    };
+    const std::vector<Violation> violations = {
+        {"bad prologue", "XX" + std::string(14, '\0'), false},
+        {"bad prologue on async", "HT" + std::string(14, '\0'), true},
+        {"impossible length", EncodeHislipMessage(hislip::kData, 0, 0).substr(0, 8) +
+                                  std::string("\x7f\xff\xff\xff\xff\xff\xff\xff", 8),
+         false},
+    };
+    for (const Violation& v : violations) {
+        HislipClient bad;
+        ASSERT_TRUE(Open(bad)) << v.name;
+        (v.onAsync ? bad.async : bad.sync).WriteAll(v.bytes);
+        EXPECT_EQ(NextType(bad.sync), hislip::kFatalError) << v.name;
+        EXPECT_EQ(NextType(bad.async), hislip::kFatalError) << v.name;
+        EXPECT_EQ(NextType(bad.sync), -1) << v.name;
+        EXPECT_EQ(NextType(bad.async), -1) << v.name;
+    }
+    // Data before the asynchronous channel exists.
+    HislipClient early;
+    ASSERT_TRUE(early.Connect(early.sync, "127.0.0.1", server->Port()));
+    HislipClient::Send(early.sync, hislip::kInitialize, 0, 0x01005858, "hislip0");
+    EXPECT_EQ(NextType(early.sync), hislip::kInitializeResponse);
+    early.Write("*IDN?\n");
+    const auto fatal = HislipClient::Receive(early.sync);
+    ASSERT_TRUE(fatal);
+    EXPECT_EQ(fatal->header.control, hislip::kFatalChannelsNotEstablished);
+    // A first message that is neither Initialize nor AsyncInitialize.
+    HislipClient wrong;
+    ASSERT_TRUE(wrong.Connect(wrong.sync, "127.0.0.1", server->Port()));
+    wrong.Write("*IDN?\n");
+    EXPECT_EQ(NextType(wrong.sync), hislip::kFatalError);
+    // Closing one channel closes the other.
+    HislipClient half;
+    ASSERT_TRUE(Open(half));
+    half.async.Close();
+    EXPECT_EQ(NextType(half.sync), -1);
+
+    good.Write("*IDN?\n");
+    EXPECT_EQ(good.ReadResponse(), instrument->idn);
+    for (int i = 0; i < 100 && server->SessionCount() > 1; ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(server->SessionCount(), 1u);
+}
+
+TEST_F(HislipServerTest, DeviceClearStatusAndLocks) {
+    HislipClient c;
+    ASSERT_TRUE(Open(c));
+    // MAV while a response is waiting for the client, cleared by RMT-delivered.
+    c.Write("*IDN?\n");
+    EXPECT_EQ(c.ReadResponse(), instrument->idn);
+    HislipClient::Send(c.async, hislip::kAsyncStatusQuery, 0, c.messageId - 2);
+    auto status = HislipClient::Receive(c.async);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->header.control & 0x10, 0x10);
+    HislipClient::Send(c.async, hislip::kAsyncStatusQuery, 1, c.messageId - 2);
+    status = HislipClient::Receive(c.async);
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->header.control & 0x10, 0);
+
+    // Device clear: acknowledged on async, then sync messages ignored until DeviceClearComplete.
+    HislipClient::Send(c.sync, hislip::kData, 0, c.messageId, "*ID");
+    HislipClient::Send(c.async, hislip::kAsyncDeviceClear, 0, 0);
+    EXPECT_EQ(NextType(c.async), hislip::kAsyncDeviceClearAcknowledge);
+    c.Write("*IDN?\n");  // ignored during the clear
+    HislipClient::Send(c.sync, hislip::kDeviceClearComplete, 0, 0);
+    const auto ack = HislipClient::Receive(c.sync);
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->header.type, hislip::kDeviceClearAcknowledge);
+    EXPECT_EQ(ack->header.control, 0);
+    EXPECT_EQ(instrument->clears, 1);
+    c.messageId = hislip::kInitialMessageId;
+    std::vector<uint32_t> ids;
+    c.Write("*IDN?\n");
+    EXPECT_EQ(c.ReadResponse(&ids), instrument->idn);
+    EXPECT_EQ(ids, std::vector<uint32_t>{hislip::kInitialMessageId});
+    EXPECT_EQ(instrument->Received().back(), "*IDN?\n");
+    EXPECT_EQ(instrument->Received().size(), 2u);
+
+    // Exclusive lock: a second session waits and fails; release; lock info.
+    HislipClient d;
+    ASSERT_TRUE(Open(d));
+    HislipClient::Send(c.async, hislip::kAsyncLock, 1, 0);
+    auto lock = HislipClient::Receive(c.async);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(lock->header.control, 1);
+    HislipClient::Send(d.async, hislip::kAsyncLock, 1, 100);
+    lock = HislipClient::Receive(d.async);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(lock->header.control, 0);
+    HislipClient::Send(d.async, hislip::kAsyncLockInfo, 0, 0);
+    const auto info = HislipClient::Receive(d.async);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->header.control, 1);
+    EXPECT_EQ(info->header.parameter, 1u);
+    HislipClient::Send(d.async, hislip::kAsyncLock, 0, 0);
+    lock = HislipClient::Receive(d.async);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(lock->header.control, 3);  // held none
+    // The lock goes with its session.
+    c.sync.Close();
+    HislipClient::Send(d.async, hislip::kAsyncLock, 1, 2000);
+    lock = HislipClient::Receive(d.async);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(lock->header.control, 1);
+}
+
+TEST_F(HislipServerTest, InstrumentFaultsReachTheClient) {
+    HislipClient c;
+    ASSERT_TRUE(Open(c));
+    // Silent: no response at all; the session stays.
+    instrument->silent = true;
+    c.Write("*IDN?\n");
+    c.sync.SetReadTimeoutMs(300);
+    EXPECT_FALSE(HislipClient::Receive(c.sync));
+    c.sync.SetReadTimeoutMs(kWaitMs);
+    instrument->silent = false;
+    // Slow: the late response to a superseded query is dropped; the new one comes.
+    instrument->respondDelayMs = 300;
+    instrument->QueueReply("first\n");
+    instrument->QueueReply("second\n");
+    c.Write("A?\n");
+    std::this_thread::sleep_for(50ms);
+    const uint32_t id = c.Write("B?\n");
+    std::vector<uint32_t> ids;
+    EXPECT_EQ(c.ReadResponse(&ids), "second\n");
+    EXPECT_EQ(ids, std::vector<uint32_t>{id});
+    instrument->respondDelayMs = 0;
+    // Refusing: FatalError on Initialize.
+    instrument->acceptsLink = false;
+    HislipClient refused;
+    EXPECT_FALSE(Open(refused));
+    instrument->acceptsLink = true;
+    // Dropping: after the message both channels close.
+    instrument->keepsLink = false;
+    c.Write("*IDN?\n");
+    EXPECT_EQ(NextType(c.sync), -1);
+    EXPECT_EQ(NextType(c.async), -1);
+}
