@@ -1,0 +1,6 @@
+# The simulator core through the real VISA layer: SCPI engine, models, physics, faults, log.
+korvel_add_test(korvel_sim_core_tests sim
+  ${CMAKE_CURRENT_LIST_DIR}/core/ModelTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/core/ScpiEngineTest.cpp
+)
+target_link_libraries(korvel_sim_core_tests PRIVATE korvel_sim korvel_instrument)
