@@ -5,6 +5,7 @@
 #include <fstream>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "MeasurePhase.h"
 
@@ -35,6 +36,7 @@ bool ReadLine(std::istream& in, std::string& line) {
 
 CSweepTable::CSweepTable(const std::string& fileName) : m_fileName(fileName) {
     if (Load()) {
+        m_rawCells = m_cells;
         PrepareRows();
         m_loaded = true;
     } else {
@@ -44,16 +46,23 @@ CSweepTable::CSweepTable(const std::string& fileName) : m_fileName(fileName) {
     }
 }
 
+bool CSweepTable::Refuse(std::string reason) {
+    m_error = std::move(reason);
+    return false;
+}
+
 bool CSweepTable::Load() {
     std::ifstream in(m_fileName, std::ios::binary);
-    if (!in) return false;
+    if (!in) return Refuse("the file is missing or cannot be read");
     std::string line;
-    if (!ReadLine(in, line) || line.find(kTitle) == std::string::npos) return false;
-    if (!ReadLine(in, line)) return false;  // temperatures
+    if (!ReadLine(in, line) || line.find(kTitle) == std::string::npos) {
+        return Refuse(std::string("line 1 is not the title \"") + kTitle + "\"");
+    }
+    if (!ReadLine(in, line)) return Refuse("line 2 (temperatures) is missing");
     std::string header;
-    if (!ReadLine(in, header)) return false;
+    if (!ReadLine(in, header)) return Refuse("line 3 (frequencies) is missing");
     const size_t firstSemicolon = header.find(';');
-    if (firstSemicolon == std::string::npos) return false;
+    if (firstSemicolon == std::string::npos) return Refuse("line 3 (frequencies) has no semicolon");
 
     // Frequencies: every value after the first semicolon ends with one.
     std::vector<double> frequencies;
@@ -62,51 +71,65 @@ bool CSweepTable::Load() {
         if (end == std::string::npos) break;  // text after the last semicolon is no column
         if (frequencies.size() < 2) {
             std::optional<double> value = ScanNumber(std::string_view(header).substr(at, end - at));
-            if (!value) return false;
+            if (!value) {
+                return Refuse("line 3: frequency " + std::to_string(frequencies.size() + 1) +
+                              " is not a number");
+            }
             frequencies.push_back(*value);
         } else {
             frequencies.push_back(0.0);
         }
         at = end + 1;
     }
-    if (frequencies.empty()) return false;
+    if (frequencies.empty()) return Refuse("line 3 has no frequency column");
     m_columnCount = static_cast<int>(std::min<size_t>(frequencies.size(), kMaxCells));
     m_firstFrequency = frequencies[0];
     if (m_columnCount > 1) {
         m_frequencyStep = frequencies[1] - frequencies[0];
-        if (m_frequencyStep == 0.0) return false;  // the fit would divide by zero
+        if (m_frequencyStep == 0.0) {
+            return Refuse("line 3: the frequency step is 0");  // the fit would divide by zero
+        }
     }
 
     std::vector<std::string> rows;
     while (ReadLine(in, line)) {
         rows.push_back(line);
-        if (rows.size() * static_cast<size_t>(m_columnCount) > kMaxCells) return false;
+        if (rows.size() * static_cast<size_t>(m_columnCount) > kMaxCells) {
+            return Refuse("the table is too large");
+        }
     }
     // Empty lines at the end (as a spreadsheet may add) are not level lines.
     while (!rows.empty() && rows.back().find_first_not_of(" \t") == std::string::npos) rows.pop_back();
-    if (rows.empty()) return false;
+    if (rows.empty()) return Refuse("no level line follows the frequencies");
     m_rowCount = static_cast<int>(rows.size());
     m_cells.assign(static_cast<size_t>(m_rowCount) * m_columnCount, 0.0);
 
     for (int i = 0; i < m_rowCount; ++i) {
         const std::string& row = rows[i];
+        const std::string where = "line " + std::to_string(i + 4) + ": ";
         if (i < 2) {
             std::optional<double> level = ScanNumber(row);
-            if (!level) return false;
+            if (!level) return Refuse(where + "the level is not a number");
             if (i == 0) m_firstLevel = *level;
             if (i == 1) m_levelStep = *level - m_firstLevel;
         }
         size_t semicolon = row.find(';');
         for (int j = 0; j < m_columnCount; ++j) {
-            if (semicolon == std::string::npos) return false;  // fewer values than frequencies
+            if (semicolon == std::string::npos) {
+                return Refuse(where + "fewer values than frequencies");
+            }
             std::optional<double> cell = ScanNumber(std::string_view(row).substr(semicolon + 1));
+            if (!cell) return Refuse(where + "value " + std::to_string(j + 1) + " is not a number");
             // A point that could not be measured would corrupt the unwrap and the fit.
-            if (!cell || *cell == kNotMeasured) return false;
+            if (*cell == kNotMeasured) {
+                return Refuse(where + "point " + std::to_string(j + 1) +
+                              " was not measured (-999.000)");
+            }
             m_cells[static_cast<size_t>(i) * m_columnCount + j] = *cell;
             semicolon = row.find(';', semicolon + 1);
         }
     }
-    if (m_rowCount > 1 && m_levelStep == 0.0) return false;
+    if (m_rowCount > 1 && m_levelStep == 0.0) return Refuse("line 5: the level step is 0");
     return true;
 }
 

@@ -13,6 +13,8 @@ public:
     explicit CSweepTable(const std::string& fileName);
 
     bool IsLoaded() const { return m_loaded; }
+    // Why the file was refused, for the user; empty once loaded.
+    const std::string& Error() const { return m_error; }
     int RowCount() const { return m_rowCount; }
     int ColumnCount() const { return m_columnCount; }
     double FirstLevel() const { return m_firstLevel; }
@@ -20,6 +22,10 @@ public:
     double FirstFrequency() const { return m_firstFrequency; }
     double FrequencyStep() const { return m_frequencyStep; }
     double Cell(int row, int column) const { return m_cells[static_cast<size_t>(row) * m_columnCount + column]; }
+    // The cell as the file holds it, before the unwrap.
+    double RawCell(int row, int column) const {
+        return m_rawCells[static_cast<size_t>(row) * m_columnCount + column];
+    }
     double Slope(int row) const { return m_lines[row].slope; }
     double Offset(int row) const { return m_lines[row].offset; }
 
@@ -34,6 +40,7 @@ private:
         double offset = 0.0;  // degrees
     };
     bool Load();
+    bool Refuse(std::string reason);
     void PrepareRows();
     double LastFrequency() const { return m_firstFrequency + (m_columnCount - 1) * m_frequencyStep; }
     double LastLevel() const { return m_firstLevel + (m_rowCount - 1) * m_levelStep; }
@@ -46,6 +53,8 @@ private:
     double m_firstFrequency = 0.0;
     double m_frequencyStep = 0.0;
     std::vector<double> m_cells;
+    std::vector<double> m_rawCells;
     std::vector<Line> m_lines;
     bool m_loaded = false;
+    std::string m_error;
 };
