@@ -11,6 +11,9 @@ struct SimServer::Site {
     std::unique_ptr<HislipServer> hislip;
 };
 
+SimServer::SimServer() = default;
+SimServer::~SimServer() { Stop(); }
+
 bool SimServer::Start(const std::vector<ServedInstrument>& instruments,
                       const ServingOptions& options, std::ostream& diagnostics) {
     // Group by address, keeping the order in which addresses first appear.

@@ -37,8 +37,8 @@ struct ServingOptions {
 
 class SimServer {
 public:
-    SimServer() = default;
-    ~SimServer() { Stop(); }
+    SimServer();
+    ~SimServer();
     SimServer(const SimServer&) = delete;
     SimServer& operator=(const SimServer&) = delete;
 
