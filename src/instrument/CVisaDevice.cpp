@@ -94,6 +94,11 @@ std::string CVisaDevice::Read() {
     return s_lastReply;
 }
 
+ViStatus CVisaDevice::SetTimeout(ViUInt32 timeoutMs) {
+    if (m_session == VI_NULL) return VI_ERROR_INV_OBJECT;
+    return viSetAttribute(m_session, VI_ATTR_TMO_VALUE, timeoutMs);
+}
+
 std::string CVisaDevice::Query(const std::string& command) {
     if (Write(command)) return {};
     return Read();

@@ -30,6 +30,9 @@ public:
     // file cannot be read.
     bool CopyFile(const std::string& fileName, const std::string& directory);
 
+    // Sets the session's I/O timeout (VI_ATTR_TMO_VALUE), for tools that let the user choose it.
+    visa::ViStatus SetTimeout(visa::ViUInt32 timeoutMs);
+
     const std::string& Resource() const { return m_resource; }
     visa::ViStatus Status() const { return m_status; }
 
