@@ -1,0 +1,166 @@
+// The korvel-sim program as a user runs it: help with the physics defaults, the waveform file,
+// resource strings on start, a query in gateway mode, and a clean end on SIGTERM.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "RawClients.h"
+#include "Waveform.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::string RunSim(const std::string& arguments, int& status) {
+    const std::string command = std::string(KORVEL_SIM_PATH) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[4096];
+    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
+    status = pclose(pipe);
+    return output;
+}
+
+// korvel-sim in the background, its standard output read until "ready".
+class Simulator {
+public:
+    explicit Simulator(std::vector<std::string> arguments) {
+        int out[2];
+        EXPECT_EQ(pipe(out), 0);
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(out[1], 1);
+            dup2(out[1], 2);
+            close(out[0]);
+            std::vector<char*> argv{const_cast<char*>(KORVEL_SIM_PATH)};
+            for (auto& a : arguments) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(KORVEL_SIM_PATH, argv.data());
+            _exit(127);
+        }
+        close(out[1]);
+        m_fd = out[0];
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (m_output.find("ready") == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (poll(&p, 1, 200) <= 0) continue;
+            char buffer[1024];
+            const ssize_t n = read(m_fd, buffer, sizeof buffer);
+            if (n <= 0) break;
+            m_output.append(buffer, static_cast<size_t>(n));
+        }
+    }
+    ~Simulator() {
+        if (m_pid > 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        close(m_fd);
+    }
+    const std::string& Output() const { return m_output; }
+    // Sends SIGTERM and waits up to 5 s; the exit status, or -1 when it did not end.
+    int Terminate() {
+        kill(m_pid, SIGTERM);
+        for (int i = 0; i < 500; ++i) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            usleep(10000);
+        }
+        return -1;
+    }
+
+private:
+    pid_t m_pid = -1;
+    int m_fd = -1;
+    std::string m_output;
+};
+
+}  // namespace
+
+TEST(KorvelSimProgram, HelpShowsTheRealBenchDefaults) {
+    int status = 0;
+    const std::string help = RunSim("--help", status);
+    EXPECT_EQ(status, 0);
+    // Accuracy tests of later work rely on these; changing a default must fail here.
+    for (const char* expected :
+         {"--level-mismatch-db FLOAT=0.05", "--reading-noise-db FLOAT:NONNEGATIVE=0.02",
+          "--noise-density-dbm-hz FLOAT=-174", "--noise-figure-db FLOAT=24",
+          "--delay-difference-ns FLOAT=3.7", "--hislip-port UINT=4880",
+          "--gen1-address TEXT=127.0.0.28", "--gen2-address TEXT=127.0.0.27",
+          "--analyzer-address TEXT=127.0.0.20", "--portmap-port UINT=111"}) {
+        EXPECT_NE(help.find(expected), std::string::npos) << expected;
+    }
+}
+
+TEST(KorvelSimProgram, WritesAPlayableWaveformFile) {
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("korvel-sim-dc-" + std::to_string(getpid()) + ".wv");
+    int status = 0;
+    RunSim("--write-waveform " + path.string(), status);
+    EXPECT_EQ(status, 0);
+    std::ifstream file(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(file)), {});
+    std::string error;
+    EXPECT_TRUE(sim::ParseWaveform(bytes, &error)) << error;
+    std::filesystem::remove(path);
+    RunSim("--write-waveform /nonexistent-dir/dc.wv", status);
+    EXPECT_NE(status, 0);
+}
+
+TEST(KorvelSimProgram, RefusesAddressesOutsideLoopbackWithoutListen) {
+    int status = 0;
+    const std::string output = RunSim("--analyzer-address 192.0.2.1", status);
+    EXPECT_NE(status, 0);
+    EXPECT_NE(output.find("--listen"), std::string::npos);
+}
+
+TEST(KorvelSimProgram, GatewayModeServesAllThreeAndStopsOnSigterm) {
+    Simulator sim({"--speed", "fast", "--gateway", "127.0.63.1", "--portmap-port", "0",
+                   "--hislip-port", "0"});
+    const std::string& out = sim.Output();
+    ASSERT_NE(out.find("ready"), std::string::npos) << out;
+    for (const char* name : {"gpib0,28", "gpib0,27", "gpib0,20", "hislip28", "hislip27",
+                             "hislip20"}) {
+        EXPECT_NE(out.find("TCPIP0::127.0.63.1::" + std::string(name)), std::string::npos)
+            << name << "\n" << out;
+    }
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(out, match, std::regex("portmapper on port (\\d+)"))) << out;
+    RpcClient portmapper;
+    ASSERT_TRUE(portmapper.Connect("127.0.63.1", static_cast<uint16_t>(std::stoi(match[1]))));
+    const auto port = portmapper.Call(portmap::kProgram, 2, portmap::kGetPort,
+                                      EncodeMapping({vxi11::kCoreProgram, 1, 6, 0}));
+    ASSERT_TRUE(port && port->results.size() == 4);
+    uint32_t corePort = 0;
+    XdrReader(port->results).GetU32(corePort);
+    RpcClient core;
+    ASSERT_TRUE(core.Connect("127.0.63.1", static_cast<uint16_t>(corePort)));
+    const auto link = CreateLink(core, "GPIB0,20");
+    ASSERT_TRUE(link && link->error == 0);
+    DeviceWrite(core, link->lid, "*IDN?\n");
+    const auto reply = DeviceRead(core, link->lid, 1000);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->data.rfind("Maltoven,ZAS", 0), 0u) << reply->data;
+    // Stopping while a client is still connected, with a read waiting.
+    std::thread waiting([&] { DeviceRead(core, link->lid, 1000, 60000); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(sim.Terminate(), 0);
+    waiting.join();
+}
