@@ -92,7 +92,8 @@ void AddBenchOptions(CLI::App& app, BenchOptions& options) {
     app.add_option("--bench", options.wiring,
                    "rfb: generator 1's paths A and B summed into the analyzer; two: generator 1 path A and "
                    "generator 2 path A")
-        ->transform(CLI::CheckedTransformer(wirings, CLI::ignore_case))
+        ->transform(CLI::CheckedTransformer(wirings, CLI::ignore_case).description(""))
+        ->type_name("rfb|two")
         ->default_str(options.wiring == Wiring::RfB ? "rfb" : "two");
     app.add_option("--seed", options.seed, "Seed of every random number of the bench")->capture_default_str();
     app.add_option_function<std::string>(

@@ -9,6 +9,10 @@
 using sim::InstrumentId;
 using sim::Wiring;
 
+namespace sim {
+void PrintTo(Wiring wiring, std::ostream* os) { *os << (wiring == Wiring::RfB ? "rfb" : "two"); }
+}  // namespace sim
+
 namespace {
 
 class MinimumSearch : public ::testing::TestWithParam<Wiring> {};

@@ -52,6 +52,7 @@ TEST_F(ScpiEngineTest, HeaderPathFollowsTheLastHeaderUntilTheTerminator) {
         // The terminator resets the path: the second message's SPAN is at the root.
         {"FREQ:CENT 1E9\nSPAN 60", "FREQ:SPAN?", "30", {-113}},
         {"CALC1:MARK1:X 1E9;TRAC 2", "CALC:MARK:TRAC?", "2", {}},
+        {"FREQ:SPAN 45\r", "FREQ:SPAN?", "45", {}},  // CR LF ends a message too
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -69,7 +70,7 @@ TEST_F(ScpiEngineTest, KeywordsTakeExactlyTheShortOrLongFormAndTheirSuffixes) {
         {"frequency:center 1.5GHZ", 0}, {"Freq:Cent 1.5e9", 0}, {"SENSE:FREQUENCY:CENTER 1.5E9", 0},
         {"FREQU:CENT 1E9", -113},       {"FRE:CENT 1E9", -113},  {"FREQ:CENTE 1E9", -113},
         {"CALC5:MARK1:X 1E9", -114},    {"CALC1:MARK0:X 1E9", -114}, {"FREQ2:CENT 1E9", -114},
-        {"FREQ::CENT 1E9", -110},       {"FR$Q:CENT 1", -101},
+        {"FREQ::CENT 1E9", -110},       {"FR$Q:CENT 1", -101},  {"CALC99999999999999999999:MARK:X 1", -114},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
@@ -173,6 +174,8 @@ TEST_F(ScpiEngineTest, DefiniteBlocksAreCountedNotScanned) {
         {"MMEM:DATA 'd.bin',#15HEL", "", -161},
         {"MMEM:DATA 'e.bin',#", "", -104},
         {"MMEM:DATA 'f.bin',#2", "", -161},
+        {"MMEM:DATA 'g.bin',#9999999999abc", "", -161},  // a length is never trusted before the bytes are there
+        {"MMEM:DATA 'h.bin',#72000000" + std::string(2000000, 'x'), "", -363},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
