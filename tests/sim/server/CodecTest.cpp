@@ -27,7 +27,7 @@ std::string Hex(std::string_view hex) {
     return out;
 }
 
-// Strips the record mark of a single-fragment record.
+// Strips the record mark of a single-fragment record; the view lives as long as the record.
 std::string_view Body(const std::string& record) { return std::string_view(record).substr(4); }
 
 RpcCall Decoded(const std::string& record) {
@@ -52,9 +52,10 @@ TEST(OncRpcCodec, PortmapperAndVxi11VectorsDecodeAndEncode) {
     EXPECT_EQ(EncodeRecord(EncodeAcceptedReply(1, rpc::AcceptStat::Success, EncodeU32(1024))),
               Hex("8000001c 00000001 00000001 00000000 00000000 00000000 00000000 00000400"));
 
-    call = Decoded(Hex("80000040 00000002 00000000 00000002 000607af 00000001 0000000a 00000000 "
+    const std::string createLink = Hex("80000040 00000002 00000000 00000002 000607af 00000001 0000000a 00000000 "
                        "00000000 00000000 00000000 00001234 00000000 00002710 00000005 696e7374 "
-                       "30000000"));
+                       "30000000");
+    call = Decoded(createLink);
     const auto link = DecodeCreateLink(call.arguments);
     ASSERT_TRUE(link);
     EXPECT_EQ(link->clientId, 0x1234);
@@ -65,9 +66,10 @@ TEST(OncRpcCodec, PortmapperAndVxi11VectorsDecodeAndEncode) {
               Hex("80000028 00000002 00000001 00000000 00000000 00000000 00000000 00000000 "
                   "00000000 00000000 00000400"));
 
-    call = Decoded(Hex("80000044 00000003 00000000 00000002 000607af 00000001 0000000b 00000000 "
+    const std::string deviceWrite = Hex("80000044 00000003 00000000 00000002 000607af 00000001 0000000b 00000000 "
                        "00000000 00000000 00000000 00000000 00002710 00002710 00000008 00000006 "
-                       "2a49444e 3f0a0000"));
+                       "2a49444e 3f0a0000");
+    call = Decoded(deviceWrite);
     const auto write = DecodeDeviceWrite(call.arguments, 1024);
     ASSERT_TRUE(write);
     EXPECT_EQ(write->flags, vxi11::kFlagEnd);
@@ -76,9 +78,10 @@ TEST(OncRpcCodec, PortmapperAndVxi11VectorsDecodeAndEncode) {
               Hex("80000020 00000003 00000001 00000000 00000000 00000000 00000000 00000000 "
                   "00000006"));
 
-    call = Decoded(Hex("80000040 00000004 00000000 00000002 000607af 00000001 0000000c 00000000 "
+    const std::string deviceRead = Hex("80000040 00000004 00000000 00000002 000607af 00000001 0000000c 00000000 "
                        "00000000 00000000 00000000 00000000 00002710 00002710 00002710 00000000 "
-                       "00000000"));
+                       "00000000");
+    call = Decoded(deviceRead);
     const auto read = DecodeDeviceRead(call.arguments);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->requestSize, 10000u);
