@@ -114,27 +114,29 @@ protected:
     ViSession vi = VI_NULL;
 };
 
-// Answers each DataEnd with the next of the given responses, echoing its MessageID.
-FakeHiSlip::Script Answer(std::vector<std::string> responses) {
-    auto next = std::make_shared<std::size_t>(0);
-    return [responses = std::move(responses), next](fake::Peer& peer, const Message& m) {
-        if (m.type == 7 && *next < responses.size()) peer.Write(fake::HiSlip(7, 0, m.parameter, responses[(*next)++]));
-    };
-}
-
 TEST_F(HiSlipLyingServer, WritesSplitAtTheServersMaximumAndMessageIdsAndRmtFollowTheRules) {
-    FakeHiSlip fake(Answer({"OK\n", "0123456789"}), 64);
+    // The second response comes as Data, Data, DataEnd of four bytes each.
+    auto answered = std::make_shared<int>(0);
+    FakeHiSlip fake(
+        [answered](fake::Peer& peer, const Message& m) {
+            if (m.type != 7) return;
+            if ((*answered)++ == 0) return peer.Write(fake::HiSlip(7, 0, m.parameter, "OK\n"));
+            peer.Write(fake::HiSlip(6, 0, m.parameter, "0123") + fake::HiSlip(6, 0, 0xFFFFFFFF, "4567") +
+                       fake::HiSlip(7, 0, m.parameter, "89AB"));
+        },
+        64);
     ASSERT_EQ(Open(fake), VI_SUCCESS);
     EXPECT_EQ(Write(std::string(99, 'x') + "\n"), VI_SUCCESS);
     std::string text;
     EXPECT_EQ(Read(text), VI_SUCCESS);
     EXPECT_EQ(text, "OK\n");
     EXPECT_EQ(Write("B?\n"), VI_SUCCESS);
-    // A response longer than the count is read on across calls; END only with its last byte.
+    // Reads that end exactly where messages end: only DataEnd's last byte carries END.
     EXPECT_EQ(Read(text, 4), VI_SUCCESS_MAX_CNT);
     EXPECT_EQ(Read(text, 4), VI_SUCCESS_MAX_CNT);
+    EXPECT_EQ(text, "4567");
     EXPECT_EQ(Read(text, 4), VI_SUCCESS);
-    EXPECT_EQ(text, "89");
+    EXPECT_EQ(text, "89AB");
 
     // 64 bytes per message, header included: 48 + 48 + 4, MessageIDs stepping by two.
     const auto data = fake.Seen(6);
