@@ -107,6 +107,9 @@ bool CSweepTable::Load() {
     for (int i = 0; i < m_rowCount; ++i) {
         const std::string& row = rows[i];
         const std::string where = "line " + std::to_string(i + 4) + ": ";
+        if (row.find_first_not_of(" \t") == std::string::npos) {
+            return Refuse("line " + std::to_string(i + 4) + " is empty");
+        }
         if (i < 2) {
             std::optional<double> level = ScanNumber(row);
             if (!level) return Refuse(where + "the level is not a number");
@@ -119,7 +122,11 @@ bool CSweepTable::Load() {
                 return Refuse(where + "fewer values than frequencies");
             }
             std::optional<double> cell = ScanNumber(std::string_view(row).substr(semicolon + 1));
-            if (!cell) return Refuse(where + "value " + std::to_string(j + 1) + " is not a number");
+            if (!cell) {
+                const bool blank = row.find_first_not_of(" \t", semicolon + 1) == std::string::npos;
+                return Refuse(where + (blank ? std::string("fewer values than frequencies")
+                                             : "value " + std::to_string(j + 1) + " is not a number"));
+            }
             // A point that could not be measured would corrupt the unwrap and the fit.
             if (*cell == kNotMeasured) {
                 return Refuse(where + "point " + std::to_string(j + 1) +

@@ -1,0 +1,221 @@
+#include <QAreaSeries>
+#include <QDateTimeAxis>
+#include <QLineSeries>
+#include <QValueAxis>
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+
+#include "ContinuousChart.h"
+#include "ContinuousLogReader.h"
+#include "PlotTestSupport.h"
+#include "PlotView.h"
+
+namespace {
+
+using ContinuousPlot = PlotTest;
+
+const std::string kHeader =
+    "DeltaPhase Measurement Logfile versus Time\r\n"
+    "Frequency/Hz = 1000000000 Level/dBm = -10\r\n"
+    "DATE;TIME;TEMP Gen1;TEMP Gen2;PHASE\r\n";
+
+std::int64_t Civil(std::chrono::year_month_day date, int h, int m, int s) {
+    return std::chrono::sys_days(date).time_since_epoch().count() * 86400LL + h * 3600 + m * 60 + s;
+}
+
+// Readings straddling 0/360: the plot keeps them together, and the mean and deviation are the
+// wrap-safe ones the window shows, from the second sample on.
+TEST_F(ContinuousPlot, AKnownLogGivesPhaseMeanBandAndTemperaturesOnTheirAxes) {
+    using namespace std::chrono;
+    Write("PhaseLogCont.csv", kHeader +
+                                  "12/06/26;04:03:17;35.200;36.100;359.900\r\n"
+                                  "12/06/26;04:03:27;35.300;36.200;0.100\r\n"
+                                  "12/06/26;04:03:37;35.400;36.300;359.800\r\n"
+                                  "12/06/26;04:03:47;35.500;36.500;0.300\r\n"
+                                  "12/06/26;04:03:57;35.600;36.800;0.000\r\n");
+    PlotView view;
+    view.Open(QPath("PhaseLogCont.csv"));
+    QChart* chart = view.Chart();
+    ASSERT_NE(chart, nullptr) << view.Message().toStdString();
+    EXPECT_EQ(view.ShownKind(), PlotView::Kind::Continuous);
+    EXPECT_EQ(view.ResidualChart(), nullptr);
+    EXPECT_EQ(SeriesNames(chart), QStringList({kBandName, kPhaseName, kMeanName, kTemperature1Name,
+                                               kTemperature2Name}));
+
+    const double unwrapped[] = {359.9, 360.1, 359.8, 360.3, 360.0};
+    const QList<QPointF> phase = FindXY(chart, kPhaseName)->points();
+    ASSERT_EQ(phase.size(), 5);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_NEAR(phase[i].y(), unwrapped[i], 1e-9);
+    const qint64 firstMs = LogDateTime(Civil(2026y / December / 6, 4, 3, 17)).toMSecsSinceEpoch();
+    EXPECT_EQ(phase[0].x(), static_cast<double>(firstMs));
+    EXPECT_EQ(phase[4].x(), static_cast<double>(firstMs + 40000));
+
+    const QList<QPointF> mean = FindXY(chart, kMeanName)->points();
+    auto* band = qobject_cast<QAreaSeries*>(FindSeries(chart, kBandName));
+    ASSERT_NE(band, nullptr);
+    const QList<QPointF> upper = band->upperSeries()->points();
+    const QList<QPointF> lower = band->lowerSeries()->points();
+    ASSERT_EQ(mean.size(), 4);
+    ASSERT_EQ(upper.size(), 4);
+    ASSERT_EQ(lower.size(), 4);
+    for (int n = 2; n <= 5; ++n) {
+        double sum = 0.0;
+        for (int i = 0; i < n; ++i)
+            sum += unwrapped[i];
+        const double average = sum / n;
+        double squares = 0.0;
+        for (int i = 0; i < n; ++i)
+            squares += (unwrapped[i] - average) * (unwrapped[i] - average);
+        const double deviation = std::sqrt(squares / (n - 1));
+        SCOPED_TRACE(n);
+        EXPECT_EQ(mean[n - 2].x(), phase[n - 1].x());
+        EXPECT_NEAR(mean[n - 2].y(), average, 1e-9);
+        EXPECT_NEAR(upper[n - 2].y(), average + deviation, 1e-9);
+        EXPECT_NEAR(lower[n - 2].y(), average - deviation, 1e-9);
+    }
+    // The title gives the Average as the window does, wrapped into [0, 360).
+    EXPECT_TRUE(chart->title().contains("Average 0.020°")) << chart->title().toStdString();
+    EXPECT_TRUE(chart->title().contains("1000 MHz, -10 dBm"));
+    EXPECT_TRUE(chart->title().contains("5 samples"));
+
+    auto* time = AxisOf<QDateTimeAxis>(FindSeries(chart, kPhaseName), Qt::Horizontal);
+    auto* phaseAxis = AxisOf<QValueAxis>(FindSeries(chart, kPhaseName), Qt::Vertical);
+    auto* temperatureAxis = AxisOf<QValueAxis>(FindSeries(chart, kTemperature1Name), Qt::Vertical);
+    ASSERT_TRUE(time && phaseAxis && temperatureAxis);
+    EXPECT_NE(phaseAxis, temperatureAxis);
+    EXPECT_EQ(AxisOf<QValueAxis>(FindSeries(chart, kTemperature2Name), Qt::Vertical),
+              temperatureAxis);
+    EXPECT_EQ(phaseAxis->alignment(), Qt::AlignLeft);
+    EXPECT_EQ(temperatureAxis->alignment(), Qt::AlignRight);
+    EXPECT_TRUE(temperatureAxis->titleText().contains("°C"));
+    EXPECT_EQ(FindXY(chart, kTemperature2Name)->points().back().y(), 36.8);
+
+    EXPECT_LE(time->min().toMSecsSinceEpoch(), firstMs);
+    EXPECT_GE(time->max().toMSecsSinceEpoch(), firstMs + 40000);
+    EXPECT_LE(time->min().secsTo(time->max()), 120);  // whole round intervals, not more
+    EXPECT_LT(phaseAxis->min(), 359.8);
+    EXPECT_GT(phaseAxis->max(), 360.3);
+    EXPECT_GT(phaseAxis->min(), 358.5);
+    EXPECT_LT(phaseAxis->max(), 361.5);
+    EXPECT_LT(temperatureAxis->min(), 35.2);
+    EXPECT_GT(temperatureAxis->max(), 36.8);
+}
+
+TEST_F(ContinuousPlot, LogTimesAreMonthDayTwoDigitYear) {
+    using namespace std::chrono;
+    std::int64_t t = 0;
+    ASSERT_TRUE(ParseLogTime("12/06/26", "04:03:17", t));
+    EXPECT_EQ(t, Civil(2026y / December / 6, 4, 3, 17));
+    ASSERT_TRUE(ParseLogTime("01/31/99", "23:59:59", t));
+    EXPECT_EQ(t, Civil(1999y / January / 31, 23, 59, 59));
+    ASSERT_TRUE(ParseLogTime("02/29/68", "00:00:00", t));
+    EXPECT_EQ(t, Civil(2068y / February / 29, 0, 0, 0));
+    for (const auto& [date, time] :
+         {std::pair{"13/06/26", "04:03:17"}, std::pair{"12/32/26", "04:03:17"},
+          std::pair{"12/06/26", "24:00:00"}, std::pair{"2026-12-06", "04:03:17"},
+          std::pair{"12/06/26", "4:03:17"}, std::pair{"", ""}}) {
+        EXPECT_FALSE(ParseLogTime(date, time, t)) << date << " " << time;
+    }
+}
+
+// The reader takes only appended whole lines, and a new run that replaced the log starts it over.
+TEST_F(ContinuousPlot, TheReaderFollowsAGrowingLogAndStartsOverOnANewRun) {
+    const std::string first = "12/06/26;04:03:17;35.200;36.100;183.125\r\n";
+    const std::string second = "12/06/26;04:03:27;35.210;36.100;183.118\r\n";
+    ContinuousLogReader reader(Path("PhaseLogCont.csv"));
+    EXPECT_TRUE(reader.Update());
+    EXPECT_FALSE(reader.Data().loaded);
+    EXPECT_EQ(reader.Data().error, "the file is missing or cannot be read");
+    EXPECT_FALSE(reader.Update());  // still missing: nothing to redraw
+
+    Write("PhaseLogCont.csv", kHeader.substr(0, 50));
+    EXPECT_TRUE(reader.Update());
+    EXPECT_EQ(reader.Data().error, "the header is incomplete");
+    Write("PhaseLogCont.csv", kHeader + first);
+    EXPECT_TRUE(reader.Update());
+    EXPECT_TRUE(reader.Data().loaded);
+    EXPECT_EQ(reader.Data().frequencyText, "1000000000");
+    EXPECT_EQ(reader.Data().levelText, "-10");
+    ASSERT_EQ(reader.Data().samples.size(), 1u);
+    EXPECT_FALSE(reader.Data().samples[0].hasStatistics);
+    EXPECT_FALSE(reader.Update());
+
+    Append("PhaseLogCont.csv", second.substr(0, 20));  // the writer is in the middle of a line
+    EXPECT_FALSE(reader.Update());
+    EXPECT_EQ(reader.Data().samples.size(), 1u);
+    Append("PhaseLogCont.csv", second.substr(20));
+    EXPECT_TRUE(reader.Update());
+    ASSERT_EQ(reader.Data().samples.size(), 2u);
+    EXPECT_EQ(reader.Data().samples[1].phaseDeg, 183.118);
+    EXPECT_TRUE(reader.Data().samples[1].hasStatistics);
+
+    // A new run, longer than the old log: other first sample, so everything is read again.
+    std::string run = kHeader;
+    for (int i = 0; i < 3; ++i)
+        run += "12/06/26;05:00:0" + std::to_string(i) + ";35.000;36.000;10.000\r\n";
+    Write("PhaseLogCont.csv", run);
+    EXPECT_TRUE(reader.Update());
+    ASSERT_EQ(reader.Data().samples.size(), 3u);
+    EXPECT_EQ(reader.Data().samples[0].phaseDeg, 10.0);
+    EXPECT_EQ(reader.Data().samples[2].deviationDeg, 0.0);
+
+    // Just started again: the header alone.
+    Write("PhaseLogCont.csv", kHeader);
+    EXPECT_TRUE(reader.Update());
+    EXPECT_TRUE(reader.Data().loaded);
+    EXPECT_TRUE(reader.Data().samples.empty());
+}
+
+TEST_F(ContinuousPlot, DamagedLinesAndHeadersAndACommaLocale) {
+    // Damaged sample lines are left out of the plot and the statistics, and counted.
+    Write("PhaseLogCont.csv", kHeader +
+                                  "12/06/26;04:03:17;35.200;36.100;10.000\r\n"
+                                  "35.200;36.100;99.000\r\n"  // time stamp failed
+                                  "12/06/26;04:03:37;35.200;36.100;abc\r\n"
+                                  "12/06/26;04:03:47;35.200;36.100;20.000\r\n");
+    ContinuousLogReader reader(Path("PhaseLogCont.csv"));
+    reader.Update();
+    ASSERT_TRUE(reader.Data().loaded);
+    ASSERT_EQ(reader.Data().samples.size(), 2u);
+    EXPECT_EQ(reader.Data().unreadableLines, 2);
+    EXPECT_EQ(reader.Data().firstUnreadableLine, 5);
+    EXPECT_NEAR(reader.Data().samples[1].meanDeg, 15.0, 1e-12);
+    QChart* chart = BuildContinuousChart(reader.Data(), "PhaseLogCont.csv");
+    EXPECT_TRUE(chart->title().contains("2 unreadable lines left out (first: line 5)"));
+    delete chart;
+
+    // Headers that are not this log's: the reason, no chart.
+    const std::pair<std::string, std::string> headers[] = {
+        {"DeltaPhase Measurement (Sweep)\r\nx\r\nx\r\n", "line 1 is not the title"},
+        {"DeltaPhase Measurement Logfile versus Time\r\nFrequency/Hz =  Level/dBm = "
+         "\r\nTIME;PHASE\r\n",
+         "line 3 is not the column names"},
+    };
+    for (const auto& [text, reason] : headers) {
+        Write("PhaseLogCont.csv", text);
+        PlotView view;
+        view.Open(QPath("PhaseLogCont.csv"), PlotView::Kind::Continuous);
+        EXPECT_EQ(view.Chart(), nullptr);
+        EXPECT_TRUE(view.Message().startsWith(QString::fromStdString(reason)))
+            << view.Message().toStdString();
+    }
+
+    // The user's comma locale does not change how the log's numbers read.
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+    ASSERT_STREQ(probe, "1,5");
+    Write("PhaseLogCont.csv", kHeader + "12/06/26;04:03:17;35.250;36.100;183.125\r\n");
+    ContinuousLogReader comma(Path("PhaseLogCont.csv"));
+    comma.Update();
+    std::setlocale(LC_ALL, saved.c_str());
+    ASSERT_EQ(comma.Data().samples.size(), 1u);
+    EXPECT_EQ(comma.Data().samples[0].temperature1C, 35.25);
+    EXPECT_EQ(comma.Data().samples[0].phaseDeg, 183.125);
+}
+
+}  // namespace
