@@ -90,7 +90,6 @@ void Vxi11Server::ServeCore(TcpSocket& socket) {
             } else if (result == RecordAssembler::Result::Record) {
                 bool drop = false;
                 const std::string reply = HandleCoreRecord(record, connectionId, drop);
-                if (drop && reply.empty()) open = false;
                 if (!reply.empty() && !socket.WriteAll(EncodeRecord(reply))) open = false;
                 if (drop) open = false;
             }
@@ -182,7 +181,7 @@ std::string Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId
 
 std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
                                   uint64_t connectionId, bool& drop, bool& garbage) {
-    auto noLink = [](int32_t) { return EncodeDeviceError(kInvalidLink); };
+    const auto noLink = [] { return EncodeDeviceError(kInvalidLink); };
     switch (procedure) {
         case kCreateLink:
             return CreateLink(args, connectionId, garbage);
@@ -253,7 +252,7 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
             if (!p) break;
             auto link = FindLink(p->lid);
             const bool stb = procedure == kDeviceReadStb;
-            if (!link) return stb ? EncodeReadStbResp(kInvalidLink, 0) : noLink(0);
+            if (!link) return stb ? EncodeReadStbResp(kInvalidLink, 0) : noLink();
             link->cancel = m_stopping.load();
             if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
                 return stb ? EncodeReadStbResp(error, 0) : EncodeDeviceError(error);
@@ -273,7 +272,7 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
             const auto p = DecodeDeviceLock(args);
             if (!p) break;
             auto link = FindLink(p->lid);
-            if (!link) return noLink(0);
+            if (!link) return noLink();
             link->cancel = m_stopping.load();
             const uint32_t waitMs = (p->flags & kFlagWaitLock) ? p->lockTimeoutMs : 0;
             switch (link->device->Lock(link->owner, DeadlineAfterMs(waitMs), link->cancel)) {
@@ -290,7 +289,7 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
             const auto lid = DecodeDeviceLink(args);
             if (!lid) break;
             auto link = FindLink(*lid);
-            if (!link) return noLink(0);
+            if (!link) return noLink();
             return EncodeDeviceError(link->device->Unlock(link->owner) ? kNoError : kNoLockHeld);
         }
 
