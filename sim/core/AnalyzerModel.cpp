@@ -76,16 +76,16 @@ AnalyzerModel::Readings AnalyzerModel::Current() {
 
 void AnalyzerModel::AddCommands() {
     ScpiEngine& e = Engine();
-    const NumericSpec frequency{0.0, kMaxFrequencyHz, 13.25e9, Unit::Hertz};
-    const NumericSpec bandwidth{1.0, kMaxRbwHz, 3e6, Unit::Hertz};
+    const NumericRule frequency{0.0, kMaxFrequencyHz, 13.25e9, Unit::Hertz};
+    const NumericRule bandwidth{1.0, kMaxRbwHz, 3e6, Unit::Hertz};
 
     // A numeric setting; a value that changes the couplings recouples.
-    auto number = [this, &e](const std::string& pattern, const NumericSpec& spec, double AnalyzerState::*member,
+    auto number = [this, &e](const std::string& pattern, const NumericRule& rule, double AnalyzerState::*member,
                              bool AnalyzerState::*autoFlag, int decimals) {
         e.Add(pattern,
-              [this, spec, member, autoFlag](ScpiCall& call) {
+              [this, rule, member, autoFlag](ScpiCall& call) {
                   if (!call.Expect(1, 1)) return;
-                  if (auto value = call.Number(0, spec)) {
+                  if (auto value = call.Number(0, rule)) {
                       m_state.*member = *value;
                       if (autoFlag) m_state.*autoFlag = false;
                       Couple();
@@ -117,12 +117,12 @@ void AnalyzerModel::AddCommands() {
         number(bw + ":VIDeo", bandwidth, &AnalyzerState::vbwHz, &AnalyzerState::vbwAuto, 3);
         flag(bw + ":VIDeo:AUTO", &AnalyzerState::vbwAuto);
     }
-    number("[SENSe:]SWEep:TIME", NumericSpec{1e-6, 16000.0, 0.01, Unit::Second}, &AnalyzerState::sweepTimeS,
+    number("[SENSe:]SWEep:TIME", NumericRule{1e-6, 16000.0, 0.01, Unit::Second}, &AnalyzerState::sweepTimeS,
            &AnalyzerState::sweepTimeAuto, 6);
     flag("[SENSe:]SWEep:TIME:AUTO", &AnalyzerState::sweepTimeAuto);
-    number("DISPlay[:WINDow#4]:TRACe#6:Y[:SCALe]", NumericSpec{1.0, 200.0, 100.0, Unit::Db}, &AnalyzerState::yRangeDb,
+    number("DISPlay[:WINDow#4]:TRACe#6:Y[:SCALe]", NumericRule{1.0, 200.0, 100.0, Unit::Db}, &AnalyzerState::yRangeDb,
            nullptr, 3);
-    number("DISPlay[:WINDow#4]:TRACe#6:Y[:SCALe]:RLEVel", NumericSpec{-130.0, 30.0, 0.0, Unit::Dbm},
+    number("DISPlay[:WINDow#4]:TRACe#6:Y[:SCALe]:RLEVel", NumericRule{-130.0, 30.0, 0.0, Unit::Dbm},
            &AnalyzerState::referenceLevelDbm, nullptr, 3);
 
     auto marker = [this](ScpiCall& call) -> AnalyzerMarker& {
@@ -139,7 +139,7 @@ void AnalyzerModel::AddCommands() {
     e.Add("CALCulate#4:MARKer#4:TRACe",
           [marker](ScpiCall& call) {
               if (!call.Expect(1, 1)) return;
-              if (auto trace = call.Number(0, NumericSpec{1, 6, 1, Unit::None})) {
+              if (auto trace = call.Number(0, NumericRule{1, 6, 1, Unit::None})) {
                   marker(call).trace = static_cast<int>(std::lround(*trace));
                   marker(call).on = true;
               }

@@ -31,8 +31,8 @@ Bench::Bench(const BenchOptions& options) : m_options(options) {
     ScpiInstrument* models[] = {m_generator1.get(), m_generator2.get(), m_analyzer.get()};
     std::shared_ptr<visa::MessageInstrument> served[] = {m_generator1, m_generator2, m_analyzer};
     for (size_t i = 0; i < 3; ++i) {
-        std::vector<FaultSpec> faults;
-        for (const FaultSpec& fault : m_options.faults) {
+        std::vector<Fault> faults;
+        for (const Fault& fault : m_options.faults) {
             if (fault.instrument != ids[i]) continue;
             faults.push_back(fault);
             if (fault.kind == FaultKind::Errors) models[i]->SetErrorOnEverySetting(true);

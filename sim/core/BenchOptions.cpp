@@ -22,7 +22,7 @@ constexpr FaultName kFaultNames[] = {
     {"endless-errors", FaultKind::EndlessErrors, false}, {"huge-reply", FaultKind::HugeReply, false},
 };
 
-std::optional<FaultSpec> Fail(std::string* error, std::string why) {
+std::optional<Fault> Fail(std::string* error, std::string why) {
     if (error) *error = std::move(why);
     return std::nullopt;
 }
@@ -45,7 +45,7 @@ std::optional<InstrumentId> InstrumentFromName(std::string_view name) {
     return std::nullopt;
 }
 
-std::optional<FaultSpec> ParseFaultSpec(std::string_view text, std::string* error) {
+std::optional<Fault> ParseFault(std::string_view text, std::string* error) {
     const size_t colon = text.find(':');
     if (colon == std::string_view::npos) return Fail(error, "expected INSTRUMENT:KIND[=N]");
     const std::optional<InstrumentId> instrument = InstrumentFromName(text.substr(0, colon));
@@ -60,17 +60,17 @@ std::optional<FaultSpec> ParseFaultSpec(std::string_view text, std::string* erro
     }
     for (const FaultName& name : kFaultNames) {
         if (kind != name.name) continue;
-        FaultSpec spec{*instrument, name.kind, 0};
+        Fault fault{*instrument, name.kind, 0};
         if (!name.takesValue) {
             if (hasValue) return Fail(error, std::string(name.name) + " takes no value");
-            return spec;
+            return fault;
         }
         if (!hasValue) return Fail(error, std::string(name.name) + " needs =N");
-        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), spec.value);
-        if (ec != std::errc() || end != value.data() + value.size() || spec.value < 0) {
+        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), fault.value);
+        if (ec != std::errc() || end != value.data() + value.size() || fault.value < 0) {
             return Fail(error, std::string(name.name) + " needs a whole number N >= 0");
         }
-        return spec;
+        return fault;
     }
     return Fail(error, "unknown fault kind (refuse, drop-after=N, hang-after=N, slow=MS, garbage, errors, "
                        "endless-errors, huge-reply)");
@@ -156,14 +156,14 @@ void AddBenchOptions(CLI::App& app, BenchOptions& options) {
     app.add_option_function<std::vector<std::string>>(
            "--fault",
            [&options](const std::vector<std::string>& texts) {
-               for (const std::string& text : texts) options.faults.push_back(*ParseFaultSpec(text));
+               for (const std::string& text : texts) options.faults.push_back(*ParseFault(text));
            },
            "Inject a fault (repeatable): INSTRUMENT is gen1, gen2 or analyzer; KIND is refuse, drop-after=N, "
            "hang-after=N, slow=MS, garbage, errors, endless-errors or huge-reply")
         ->check(CLI::Validator(
             [](std::string& text) {
                 std::string error;
-                return ParseFaultSpec(text, &error) ? std::string() : error;
+                return ParseFault(text, &error) ? std::string() : error;
             },
             "INSTRUMENT:KIND[=N]"))
         ->default_str("none");

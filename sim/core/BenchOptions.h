@@ -35,7 +35,7 @@ enum class FaultKind {
     HugeReply,      // replies are padded to 20,000 bytes
 };
 
-struct FaultSpec {
+struct Fault {
     InstrumentId instrument = InstrumentId::Generator1;
     FaultKind kind = FaultKind::Refuse;
     int value = 0;  // N of drop-after, hang-after and slow
@@ -43,7 +43,7 @@ struct FaultSpec {
 
 // Parses "INSTRUMENT:KIND[=N]" (e.g. "gen1:drop-after=3"). On failure returns nothing and, when
 // error is given, says why.
-std::optional<FaultSpec> ParseFaultSpec(std::string_view text, std::string* error = nullptr);
+std::optional<Fault> ParseFault(std::string_view text, std::string* error = nullptr);
 
 // Time: fast runs on a simulated clock that each operation advances by what it would take on a
 // real bench, without ever sleeping; otherwise bench time is wall time multiplied by factor
@@ -91,7 +91,7 @@ struct BenchOptions {
     std::string idnGenerator1 = "Maltoven,VRQ200A,100023,4.70";
     std::string idnGenerator2 = "Maltoven,VRT100A,100057,3.20";
     std::string idnAnalyzer = "Maltoven,ZAS26,101077,1.91";
-    std::vector<FaultSpec> faults;
+    std::vector<Fault> faults;
     std::string logPath;  // traffic log; empty: none
 };
 

@@ -5,10 +5,10 @@
 
 namespace sim {
 
-FaultyInstrument::FaultyInstrument(std::shared_ptr<visa::MessageInstrument> inner, const std::vector<FaultSpec>& faults,
+FaultyInstrument::FaultyInstrument(std::shared_ptr<visa::MessageInstrument> inner, const std::vector<Fault>& faults,
                                    std::uint64_t seed)
     : m_inner(std::move(inner)), m_random(seed) {
-    for (const FaultSpec& fault : faults) {
+    for (const Fault& fault : faults) {
         switch (fault.kind) {
             case FaultKind::Refuse: m_refuse = true; break;
             case FaultKind::DropAfter: m_dropAfter = fault.value; break;

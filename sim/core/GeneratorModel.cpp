@@ -90,9 +90,9 @@ void GeneratorModel::SelectWaveform(GeneratorPath& path, const std::string& file
 void GeneratorModel::AddCommands() {
     ScpiEngine& e = Engine();
     const std::string source = kSource;
-    const NumericSpec frequency{kMinFrequencyHz, kMaxFrequencyHz, 1e9, Unit::Hertz};
-    const NumericSpec level{kMinLevelDbm, kMaxLevelDbm, -30.0, Unit::Dbm};
-    const NumericSpec phase{-kMaxPhaseOffsetDeg, kMaxPhaseOffsetDeg, 0.0, Unit::Degree};
+    const NumericRule frequency{kMinFrequencyHz, kMaxFrequencyHz, 1e9, Unit::Hertz};
+    const NumericRule level{kMinLevelDbm, kMaxLevelDbm, -30.0, Unit::Dbm};
+    const NumericRule phase{-kMaxPhaseOffsetDeg, kMaxPhaseOffsetDeg, 0.0, Unit::Degree};
 
     // A boolean setting of one path.
     auto pathFlag = [this, &e, &source](const std::string& pattern, bool GeneratorPath::*member) {

@@ -1,4 +1,4 @@
-// The bench's random numbers: a fully specified generator and our own Gaussian transform, so a
+// The bench's random numbers: a fully defined generator and our own Gaussian transform, so a
 // seed gives the same bench on every platform and standard library.
 #pragma once
 

@@ -123,14 +123,14 @@ const ScpiParameter* ScpiCall::Parameter(size_t index) {
     return &m_parameters[index];
 }
 
-std::optional<double> ScpiCall::Number(size_t index, const NumericSpec& spec) {
+std::optional<double> ScpiCall::Number(size_t index, const NumericRule& rule) {
     const ScpiParameter* parameter = Parameter(index);
     if (!parameter) return std::nullopt;
     if (parameter->kind != ScpiParameter::Kind::Token) {
         Error(-104);
         return std::nullopt;
     }
-    const NumericResult result = ParseNumeric(parameter->text, spec);
+    const NumericResult result = ParseNumeric(parameter->text, rule);
     if (result.error != 0) {
         Error(result.error);
         return std::nullopt;
@@ -149,7 +149,7 @@ std::optional<bool> ScpiCall::Boolean(size_t index) {
     if (upper == "ON") return true;
     if (upper == "OFF") return false;
     // Numeric booleans: any value that rounds to a non-zero integer is ON.
-    const NumericResult number = ParseNumeric(upper, NumericSpec{-1e9, 1e9, 0.0, Unit::None});
+    const NumericResult number = ParseNumeric(upper, NumericRule{-1e9, 1e9, 0.0, Unit::None});
     if (number.error == 0) return std::lround(number.value) != 0;
     Error(-224);
     return std::nullopt;

@@ -32,7 +32,7 @@ public:
     // False (after -109 or -108) unless the unit has min to max parameters.
     bool Expect(size_t min, size_t max);
 
-    std::optional<double> Number(size_t index, const NumericSpec& spec);
+    std::optional<double> Number(size_t index, const NumericRule& rule);
     std::optional<bool> Boolean(size_t index);
     // Index of the matching choice; choices are written like keywords ("COUPled").
     std::optional<int> Choice(size_t index, std::initializer_list<std::string_view> choices);

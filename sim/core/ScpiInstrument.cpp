@@ -66,7 +66,7 @@ void ScpiInstrument::AddCommonCommands() {
     auto registerValue = [](int& value) {
         return [&value](ScpiCall& call) {
             if (!call.Expect(1, 1)) return;
-            if (auto number = call.Number(0, NumericSpec{0, 255, 0, Unit::None})) value = static_cast<int>(*number);
+            if (auto number = call.Number(0, NumericRule{0, 255, 0, Unit::None})) value = static_cast<int>(*number);
         };
     };
     auto registerQuery = [](int& value) {

@@ -55,11 +55,11 @@ double SuffixFactor(const std::string& suffix, Unit unit) {
 
 }  // namespace
 
-NumericResult ParseNumeric(std::string_view token, const NumericSpec& spec) {
+NumericResult ParseNumeric(std::string_view token, const NumericRule& rule) {
     const std::string upper = Upper(token);
-    if (upper == "MIN" || upper == "MINIMUM") return {spec.min, 0};
-    if (upper == "MAX" || upper == "MAXIMUM") return {spec.max, 0};
-    if (upper == "DEF" || upper == "DEFAULT") return {spec.def, 0};
+    if (upper == "MIN" || upper == "MINIMUM") return {rule.min, 0};
+    if (upper == "MAX" || upper == "MAXIMUM") return {rule.max, 0};
+    if (upper == "DEF" || upper == "DEFAULT") return {rule.def, 0};
 
     size_t pos = 0;
     bool negative = false;
@@ -96,12 +96,12 @@ NumericResult ParseNumeric(std::string_view token, const NumericSpec& spec) {
         for (char c : suffix) {
             if (c < 'A' || c > 'Z') return {0.0, -120};  // "1.2.3", "5 6"
         }
-        if (spec.unit == Unit::None) return {0.0, -138};
-        const double factor = SuffixFactor(suffix, spec.unit);
+        if (rule.unit == Unit::None) return {0.0, -138};
+        const double factor = SuffixFactor(suffix, rule.unit);
         if (factor == 0.0) return {0.0, -131};
         value *= factor;
     }
-    if (value < spec.min || value > spec.max) return {value, -222};
+    if (value < rule.min || value > rule.max) return {value, -222};
     return {value, 0};
 }
 

@@ -9,7 +9,7 @@ namespace sim {
 
 enum class Unit { None, Hertz, Dbm, Db, Degree, Second };
 
-struct NumericSpec {
+struct NumericRule {
     double min = 0.0;
     double max = 0.0;
     double def = 0.0;
@@ -22,8 +22,8 @@ struct NumericResult {
 };
 
 // NR1/NR2/NR3 with an optional sign, an optional unit suffix (with or without a blank; SI
-// multipliers, MHZ meaning megahertz), or MINimum/MAXimum/DEFault. Range-checked against spec.
-NumericResult ParseNumeric(std::string_view token, const NumericSpec& spec);
+// multipliers, MHZ meaning megahertz), or MINimum/MAXimum/DEFault. Range-checked against rule.
+NumericResult ParseNumeric(std::string_view token, const NumericRule& rule);
 
 // Fixed notation with exactly decimals decimals, like printf("%.<decimals>f") in the C locale.
 std::string FormatFixed(double value, int decimals);

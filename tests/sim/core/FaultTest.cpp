@@ -9,26 +9,26 @@ using sim::InstrumentId;
 
 namespace {
 
-sim::BenchOptions WithFaults(std::initializer_list<const char*> specs, sim::Wiring wiring = sim::Wiring::RfB) {
+sim::BenchOptions WithFaults(std::initializer_list<const char*> texts, sim::Wiring wiring = sim::Wiring::RfB) {
     sim::BenchOptions options = FastBench(wiring);
-    for (const char* spec : specs) options.faults.push_back(*sim::ParseFaultSpec(spec));
+    for (const char* text : texts) options.faults.push_back(*sim::ParseFault(text));
     return options;
 }
 
-TEST(Faults, SpecsAreCheckedWhenParsed) {
-    const std::optional<sim::FaultSpec> drop = sim::ParseFaultSpec("analyzer:drop-after=3");
+TEST(Faults, TextsAreCheckedWhenParsed) {
+    const std::optional<sim::Fault> drop = sim::ParseFault("analyzer:drop-after=3");
     ASSERT_TRUE(drop);
     EXPECT_EQ(drop->instrument, InstrumentId::Analyzer);
     EXPECT_EQ(drop->kind, sim::FaultKind::DropAfter);
     EXPECT_EQ(drop->value, 3);
     for (const char* good : {"gen1:refuse", "gen2:hang-after=0", "gen1:slow=250", "analyzer:garbage", "gen1:errors",
                              "gen2:endless-errors", "analyzer:huge-reply"}) {
-        EXPECT_TRUE(sim::ParseFaultSpec(good)) << good;
+        EXPECT_TRUE(sim::ParseFault(good)) << good;
     }
     for (const char* bad : {"gen3:refuse", "gen1", "gen1:", "gen1:melt", "gen1:refuse=2", "gen1:slow", "gen1:slow=",
                             "gen1:slow=-5", "gen1:drop-after=2x", "Gen1:refuse"}) {
         std::string why;
-        EXPECT_FALSE(sim::ParseFaultSpec(bad, &why)) << bad;
+        EXPECT_FALSE(sim::ParseFault(bad, &why)) << bad;
         EXPECT_FALSE(why.empty()) << bad;
     }
 }

@@ -18,7 +18,7 @@ protected:
     void Serve(const std::vector<std::string>& faults, uint64_t hislipMaxMessage = 1u << 20) {
         sim::BenchOptions options;
         options.speed.fast = true;
-        for (const std::string& fault : faults) options.faults.push_back(*sim::ParseFaultSpec(fault));
+        for (const std::string& fault : faults) options.faults.push_back(*sim::ParseFault(fault));
         bench = std::make_unique<sim::Bench>(options);
         std::vector<sim::server::ServedInstrument> served;
         for (auto [id, gpib] : {std::pair{InstrumentId::Generator1, 28},
