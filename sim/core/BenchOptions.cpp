@@ -168,7 +168,7 @@ void AddBenchOptions(CLI::App& app, BenchOptions& options) {
             "INSTRUMENT:KIND[=N]"))
         ->default_str("none");
     app.add_option("--log", options.logPath,
-                   "Traffic log: one line per message, '<seconds> <instrument> <'<' or '>'> <text>'")
+                   "Traffic log: one line per message (<) or reply (>): SECONDS INSTRUMENT <|> TEXT")
         ->type_name("FILE");
 }
 
