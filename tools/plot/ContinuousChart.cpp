@@ -103,6 +103,25 @@ void SetTimeRange(QDateTimeAxis& axis, std::int64_t first, std::int64_t last) {
     axis.setFormat(to - from > 86400 ? "MM/dd HH:mm" : interval < 60 ? "HH:mm:ss" : "HH:mm");
 }
 
+// The time axis counts milliseconds since the epoch and labels them in local time. Asking the
+// time zone for every sample of a long log takes seconds; its offset from UTC changes on the
+// hour, so one answer per hour of the log serves.
+class LocalClock {
+  public:
+    qint64 MSecsSinceEpoch(std::int64_t civilSeconds) {
+        const std::int64_t hour = civilSeconds - ((civilSeconds % 3600) + 3600) % 3600;
+        if (hour != m_hour) {
+            m_hour = hour;
+            m_offsetS = LogDateTime(hour).offsetFromUtc();
+        }
+        return (civilSeconds - m_offsetS) * 1000;
+    }
+
+  private:
+    std::int64_t m_hour = std::numeric_limits<std::int64_t>::min();
+    std::int64_t m_offsetS = 0;
+};
+
 }  // namespace
 
 QDateTime LogDateTime(std::int64_t civilSeconds) {
@@ -140,8 +159,8 @@ QChart* BuildContinuousChart(const ContinuousPlotData& data, const QString& file
     auto* lower = new QLineSeries;
     auto* band = new QAreaSeries(upper, lower);
     band->setName(kBandName);
-    band->setColor(QColor(0x1f, 0x77, 0xb4, 50));
-    band->setBorderColor(QColor(0x1f, 0x77, 0xb4, 90));
+    band->setColor(QColor(0x6b, 0xae, 0xd6, 90));
+    band->setBorderColor(QColor(0x1f, 0x77, 0xb4, 120));
     auto* phase = new QLineSeries;
     phase->setName(kPhaseName);
     phase->setPen(QPen(phaseColour, 1.2));
@@ -164,11 +183,12 @@ QChart* BuildContinuousChart(const ContinuousPlotData& data, const QString& file
     std::int64_t first = std::numeric_limits<std::int64_t>::max();
     std::int64_t last = std::numeric_limits<std::int64_t>::min();
     QList<QPointF> points[6];
+    LocalClock clock;
     for (const ContinuousSample& s : data.samples) {
         // A clock set back (summer time ending) puts a sample before the ones logged earlier.
         first = std::min(first, s.civilSeconds);
         last = std::max(last, s.civilSeconds);
-        const double t = static_cast<double>(LogDateTime(s.civilSeconds).toMSecsSinceEpoch());
+        const double t = static_cast<double>(clock.MSecsSinceEpoch(s.civilSeconds));
         points[0].append({t, s.plottedPhaseDeg});
         phaseLow = std::min(phaseLow, s.plottedPhaseDeg);
         phaseHigh = std::max(phaseHigh, s.plottedPhaseDeg);

@@ -196,6 +196,8 @@ void ContinuousLogReader::Consume(std::string_view line) {
 }
 
 void ContinuousLogReader::AddSample(std::string_view line) {
+    if (line.find_first_not_of(" \t") == std::string_view::npos)
+        return;  // a spreadsheet's blank line
     std::string_view fields[5];
     size_t count = 0;
     for (size_t start = 0; count < 5; ++count) {

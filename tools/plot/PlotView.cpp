@@ -4,6 +4,7 @@
 #include <QChartView>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -11,6 +12,7 @@
 #include <QPainter>
 #include <QStackedLayout>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "ContinuousChart.h"
 #include "ContinuousLogReader.h"
@@ -57,8 +59,13 @@ PlotView::PlotView(QWidget* parent) : QWidget(parent) {
     connect(&m_settle, &QTimer::timeout, this, [this] { Refresh(); });
     m_poll.setInterval(kPollMs);
     connect(&m_poll, &QTimer::timeout, this, [this] { Refresh(); });
-    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, [this] { m_settle.start(); });
-    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { m_settle.start(); });
+    // Started, not restarted: a log that grows every 100 ms must not hold the redraw off.
+    auto settle = [this] {
+        if (!m_settle.isActive())
+            m_settle.start();
+    };
+    connect(&m_watcher, &QFileSystemWatcher::fileChanged, this, settle);
+    connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, settle);
 }
 
 PlotView::~PlotView() = default;
@@ -104,6 +111,8 @@ void PlotView::Watch() {
 bool PlotView::Refresh() {
     if (m_path.isEmpty())
         return false;
+    QElapsedTimer timer;
+    timer.start();
     Watch();
     const Kind kind = DetectKind();
     const bool kindChanged = kind != m_shownKind;
@@ -140,6 +149,10 @@ bool PlotView::Refresh() {
             ShowMessage(QString::fromStdString(data.error));
         }
     }
+    // A long log written at a short period would keep the window redrawing; the redraws
+    // take at most about a third of the time.
+    m_settle.setInterval(
+        static_cast<int>(std::clamp<qint64>(2 * timer.elapsed(), kSettleMs, 5000)));
     emit Redrawn();
     return true;
 }

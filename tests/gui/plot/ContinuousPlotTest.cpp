@@ -175,7 +175,8 @@ TEST_F(ContinuousPlot, DamagedLinesAndHeadersAndACommaLocale) {
                                   "12/06/26;04:03:17;35.200;36.100;10.000\r\n"
                                   "35.200;36.100;99.000\r\n"  // time stamp failed
                                   "12/06/26;04:03:37;35.200;36.100;abc\r\n"
-                                  "12/06/26;04:03:47;35.200;36.100;20.000\r\n");
+                                  "12/06/26;04:03:47;35.200;36.100;20.000\r\n"
+                                  "\r\n");  // not damaged, just blank
     ContinuousLogReader reader(Path("PhaseLogCont.csv"));
     reader.Update();
     ASSERT_TRUE(reader.Data().loaded);
