@@ -7,20 +7,18 @@
 #include <QWidget>
 
 #include "CMeasurementApp.h"
+#include "GuiTestSupport.h"
 #include "QtSettingsStore.h"
 
 namespace {
 
 TEST(CMeasurementApp, RunsTheDialogModallyAndSavesTheSettingsWhenItCloses) {
-    int argc = 1;
-    char name[] = "korvel";
-    char* argv[] = {name, nullptr};
-    QApplication application(argc, argv);
+    TestApplication();
     QTemporaryDir dir;
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     {
-        QSettings seed(QSettings::NativeFormat, QSettings::UserScope, QtSettingsStore::kOrganisation,
-                       QtSettingsStore::kApplication);
+        QSettings seed(QSettings::NativeFormat, QSettings::UserScope,
+                       QtSettingsStore::kOrganisation, QtSettingsStore::kApplication);
         seed.setValue("StepLevel", "2.5");
     }
 

@@ -7,9 +7,11 @@
 #include "ProgramIcon.h"
 
 CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QString::fromUtf8("Info \xC3\xBC" "ber Korvel"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowTitle(
+        QString::fromUtf8("Info \xC3\xBC"
+                          "ber Korvel"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(DialogUnits::DialogFont());
     const DialogUnits units(font());
     setFixedSize(units.ToPixelsX(235), units.ToPixelsY(55));

@@ -8,9 +8,10 @@
 #include "DialogUnits.h"
 
 namespace {
-QLabel* AddStatic(QWidget* parent, const QString& text, const DialogUnits& units, int x, int y, int width,
-                  int height) {
+QLabel* AddStatic(QWidget* parent, const QString& name, const QString& text,
+                  const DialogUnits& units, int x, int y, int width, int height) {
     auto* label = new QLabel(text, parent);
+    label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     units.Place(label, x, y, width, height);
@@ -27,8 +28,8 @@ QLineEdit* AddEdit(QWidget* parent, int id, const DialogUnits& units, int x, int
 
 CConnectDialog::CConnectDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Connect to VISA instruments"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(DialogUnits::DialogFont());
     const DialogUnits units(font());
     setFixedSize(units.ToPixelsX(279), units.ToPixelsY(134));
@@ -38,17 +39,19 @@ CConnectDialog::CConnectDialog(QWidget* parent) : QDialog(parent) {
     m_ok->setObjectName(QStringLiteral("IDOK"));
     m_ok->setDefault(true);
     units.Place(m_ok, 117, 113, 50, 14);
-    AddStatic(this, QStringLiteral("VISA Resource String for Generator 1"), units, 6, 12, 125, 11);
+    AddStatic(this, QStringLiteral("IDC_1023_LABEL"),
+              QStringLiteral("VISA Resource String for Generator 1"), units, 6, 12, 125, 11);
     m_generator1 = AddEdit(this, IDC_GENERATOR1, units, 6, 24);
-    AddStatic(this, QStringLiteral("VISA Resource String for Analyzer"), units, 6, 78, 119, 11);
+    AddStatic(this, QStringLiteral("IDC_1024_LABEL"),
+              QStringLiteral("VISA Resource String for Analyzer"), units, 6, 78, 119, 11);
     m_analyzer = AddEdit(this, IDC_ANALYZER, units, 6, 90);
-    QLabel* hint = AddStatic(
-        this,
-        QStringLiteral("Type in a number -> GPIB address, a string without \"::INSTR\" is used as a network address"),
-        units, 151, 15, 121, 34);
-    hint->setObjectName(QStringLiteral("IDC_HINT"));
-    hint->setWordWrap(true);
-    AddStatic(this, QStringLiteral("VISA Resource String for Generator 2"), units, 6, 42, 125, 11);
+    AddStatic(this, QStringLiteral("IDC_HINT"),
+              QStringLiteral("Type in a number -> GPIB address, a string without \"::INSTR\" is "
+                             "used as a network address"),
+              units, 151, 15, 121, 34)
+        ->setWordWrap(true);
+    AddStatic(this, QStringLiteral("IDC_1025_LABEL"),
+              QStringLiteral("VISA Resource String for Generator 2"), units, 6, 42, 125, 11);
     m_generator2 = AddEdit(this, IDC_GENERATOR2, units, 6, 54);
     m_useRfB = new QCheckBox(QStringLiteral("Use RF B of Generator 1"), this);
     m_useRfB->setObjectName(QStringLiteral("IDC_%1").arg(IDC_USE_RF_B));

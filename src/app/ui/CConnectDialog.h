@@ -10,6 +10,7 @@
 //   IDC_1025   generator 2 resource string (disabled while the check box is set)
 //   IDC_1026   check box "Use RF B of Generator 1"
 //   IDC_HINT   the hint on resource strings
+//   IDC_1023_LABEL, IDC_1024_LABEL, IDC_1025_LABEL  the fields' labels
 #pragma once
 
 #include <QDialog>
@@ -22,7 +23,7 @@ class QPushButton;
 
 class CConnectDialog : public QDialog {
     Q_OBJECT
-public:
+  public:
     enum ControlId : int {
         IDC_GENERATOR1 = 1023,
         IDC_ANALYZER = 1024,
@@ -40,7 +41,7 @@ public:
     // OK and the accept key: the fields are taken into Values() first (this cannot fail).
     void accept() override;
 
-private:
+  private:
     void Refresh();
     void ReadControls();
     void OnUseRfBClicked();

@@ -36,10 +36,14 @@ const char* const kNumberExpected = "Please enter a number.";
 const char* const kIntegerExpected = "Please enter an integer.";
 const char* const kAverageExpected = "Please enter a whole number from 1 to 100.";
 
-QString Utf8(const char* text) { return QString::fromUtf8(text); }
+QString Utf8(const char* text) {
+    return QString::fromUtf8(text);
+}
 }  // namespace
 
-QString CMeasurementDialog::ControlName(int id) { return QStringLiteral("IDC_%1").arg(id); }
+QString CMeasurementDialog::ControlName(int id) {
+    return QStringLiteral("IDC_%1").arg(id);
+}
 
 QFont CMeasurementDialog::PhaseDisplayFont() {
     QFont font;
@@ -53,7 +57,8 @@ QFont CMeasurementDialog::PhaseDisplayFont() {
         for (int size = kPhaseFontCellHeightPx / 2; size <= kPhaseFontCellHeightPx; ++size) {
             font.setPixelSize(size);
             const QFontMetrics metrics(font);
-            const int difference = std::abs(metrics.ascent() + metrics.descent() - kPhaseFontCellHeightPx);
+            const int difference =
+                std::abs(metrics.ascent() + metrics.descent() - kPhaseFontCellHeightPx);
             if (difference < bestDifference) {
                 bestDifference = difference;
                 best = size;
@@ -68,8 +73,8 @@ QFont CMeasurementDialog::PhaseDisplayFont() {
 CMeasurementDialog::CMeasurementDialog(SettingsStore& store, QWidget* parent)
     : QDialog(parent), MeasurementCore(store, static_cast<Window&>(*this)) {
     setWindowTitle(QStringLiteral("Korvel 1.42 VISA"));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     setFont(DialogUnits::DialogFont());
     setWindowIcon(ProgramIcon());
     CreateControls();
@@ -83,7 +88,9 @@ CMeasurementDialog::CMeasurementDialog(SettingsStore& store, QWidget* parent)
 
     m_systemMenu = new QMenu(this);
     m_systemMenu->setObjectName(QStringLiteral("IDM_SYSTEM"));
-    m_aboutAction = m_systemMenu->addAction(Utf8("&Info \xC3\xBC" "ber Korvel..."));
+    m_aboutAction =
+        m_systemMenu->addAction(Utf8("&Info \xC3\xBC"
+                                     "ber Korvel..."));
     m_aboutAction->setObjectName(QStringLiteral("IDM_ABOUTBOX"));
     connect(m_aboutAction, &QAction::triggered, this, &CMeasurementDialog::ShowAboutBox);
 
@@ -96,7 +103,8 @@ CMeasurementDialog::~CMeasurementDialog() {
     // MeasurementCore's destructor releases the sessions and saves the settings.
 }
 
-QPushButton* CMeasurementDialog::AddButton(int id, const QString& text, int x, int y, int width, int height) {
+QPushButton* CMeasurementDialog::AddButton(int id, const QString& text, int x, int y, int width,
+                                           int height) {
     auto* button = new QPushButton(text, this);
     button->setObjectName(ControlName(id));
     // A focused auto-default button would take Enter from the fields; Enter is handled here.
@@ -115,7 +123,8 @@ QLineEdit* CMeasurementDialog::AddEdit(int id, int x, int y, int width, int heig
     return edit;
 }
 
-QLabel* CMeasurementDialog::AddLabel(const QString& name, const QString& text, int x, int y, int width, int height) {
+QLabel* CMeasurementDialog::AddLabel(const QString& name, const QString& text, int x, int y,
+                                     int width, int height) {
     auto* label = new QLabel(text, this);
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
@@ -131,12 +140,13 @@ void CMeasurementDialog::CreateControls() {
     // Group boxes first, so that they lie beneath the controls they frame. The frame line runs
     // through the middle of the title, as in the templates, not below it: the controls sit
     // close under the title.
-    const QString groupStyle = QStringLiteral(
-                                   "QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
-                                   "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
-                                   " left: %2px; padding: 0px 2px; }")
-                                   .arg(units.CharHeight() / 2)
-                                   .arg(units.ToPixelsX(3));
+    const QString groupStyle =
+        QStringLiteral(
+            "QGroupBox { border: 1px solid palette(mid); margin-top: %1px; }"
+            "QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left;"
+            " left: %2px; padding: 0px 2px; }")
+            .arg(units.CharHeight() / 2)
+            .arg(units.ToPixelsX(3));
     auto group = [&](const char* name, const QString& title, int x, int y, int width, int height) {
         auto* box = new QGroupBox(title, this);
         box->setObjectName(QString::fromLatin1(name));
@@ -168,7 +178,8 @@ void CMeasurementDialog::CreateControls() {
     AddEdit(IDC_STOP_LEVEL, 252, 211, 40, 14);
     fieldLabel(IDC_STOP_LEVEL, QStringLiteral("Stop Level / dBm"), 192, 211, 58);
 
-    QPushButton* startSweep = AddButton(IDC_START_SWEEP, QStringLiteral("StartSweep"), 336, 216, 54, 14);
+    QPushButton* startSweep =
+        AddButton(IDC_START_SWEEP, QStringLiteral("StartSweep"), 336, 216, 54, 14);
     QPushButton* stop = AddButton(IDC_STOP, QStringLiteral("Stop"), 336, 192, 54, 14);
     stop->setEnabled(false);
 
@@ -176,8 +187,10 @@ void CMeasurementDialog::CreateControls() {
     m_phaseDisplay->setReadOnly(true);
     m_phaseDisplay->setFont(PhaseDisplayFont());
 
-    QPushButton* single = AddButton(IDC_GET_PHASE_SINGLE, QStringLiteral("GetPhaseSingle"), 335, 130, 54, 14);
-    QPushButton* continuous = AddButton(IDC_GET_PHASE_CONT, QStringLiteral("GetPhaseCont"), 335, 154, 54, 14);
+    QPushButton* single =
+        AddButton(IDC_GET_PHASE_SINGLE, QStringLiteral("GetPhaseSingle"), 335, 130, 54, 14);
+    QPushButton* continuous =
+        AddButton(IDC_GET_PHASE_CONT, QStringLiteral("GetPhaseCont"), 335, 154, 54, 14);
     AddEdit(IDC_PERIOD, 367, 170, 22, 14);
     fieldLabel(IDC_PERIOD, QStringLiteral("Period/s"), 337, 174, 28);
     AddEdit(IDC_AVERAGE_COUNT, 367, 90, 22, 14);
@@ -187,9 +200,12 @@ void CMeasurementDialog::CreateControls() {
     units.Place(phaseRotation, 336, 111, 51, 10);
     m_controls[IDC_PHASE_ROTATION] = phaseRotation;
 
-    QPushButton* connectButton = AddButton(IDC_CONNECT, QStringLiteral("Connect ..."), 335, 18, 54, 14);
-    QPushButton* adjustLevels = AddButton(IDC_ADJUST_LEVELS, QStringLiteral("Adjust Levels"), 336, 246, 54, 14);
-    QPushButton* adjustToZero = AddButton(IDC_ADJUST_TO_ZERO, Utf8("Adjust to 0\xC2\xB0"), 336, 276, 54, 14);
+    QPushButton* connectButton =
+        AddButton(IDC_CONNECT, QStringLiteral("Connect ..."), 335, 18, 54, 14);
+    QPushButton* adjustLevels =
+        AddButton(IDC_ADJUST_LEVELS, QStringLiteral("Adjust Levels"), 336, 246, 54, 14);
+    QPushButton* adjustToZero =
+        AddButton(IDC_ADJUST_TO_ZERO, Utf8("Adjust to 0\xC2\xB0"), 336, 276, 54, 14);
     QPushButton* setup = AddButton(IDC_SETUP, QStringLiteral("Setup VRx"), 335, 42, 54, 14);
 
     // Display-only statistics: disabled, never enabled.
@@ -203,13 +219,14 @@ void CMeasurementDialog::CreateControls() {
 
     QLabel* hint = AddLabel(
         QStringLiteral("IDC_HINT"),
-        QStringLiteral("Connect VRx and ZAx to VISA interfaces, connect REF OUT of ZAx to REF IN of VRx "), 12, 18, 120,
-        48);
+        QStringLiteral(
+            "Connect VRx and ZAx to VISA interfaces, connect REF OUT of ZAx to REF IN of VRx "),
+        12, 18, 120, 48);
     hint->setFrameStyle(QFrame::Box | QFrame::Plain);
     hint->setWordWrap(true);
 
-    m_connectionStatus =
-        AddLabel(ControlName(IDC_CONNECTION), QStringLiteral("Waiting for Connect"), 138, 18, 180, 48);
+    m_connectionStatus = AddLabel(ControlName(IDC_CONNECTION),
+                                  QStringLiteral("Waiting for Connect"), 138, 18, 180, 48);
     m_connectionStatus->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     m_connectionStatus->setWordWrap(true);
     m_controls[IDC_CONNECTION] = m_connectionStatus;
@@ -239,14 +256,20 @@ void CMeasurementDialog::CreateControls() {
                     {RunButton::GetPhaseCont, continuous},
                     {RunButton::AdjustLevels, adjustLevels}};
 
-    connect(connectButton, &QPushButton::clicked, this, [this] { Guarded([this] { OnConnect(); }); });
+    connect(connectButton, &QPushButton::clicked, this,
+            [this] { Guarded([this] { OnConnect(); }); });
     connect(setup, &QPushButton::clicked, this, [this] { Guarded([this] { SetupGenerators(); }); });
-    connect(single, &QPushButton::clicked, this, [this] { Guarded([this] { OnGetPhaseSingle(); }); });
-    connect(continuous, &QPushButton::clicked, this, [this] { Guarded([this] { OnGetPhaseCont(); }); });
-    connect(startSweep, &QPushButton::clicked, this, [this] { Guarded([this] { OnStartSweep(); }); });
+    connect(single, &QPushButton::clicked, this,
+            [this] { Guarded([this] { OnGetPhaseSingle(); }); });
+    connect(continuous, &QPushButton::clicked, this,
+            [this] { Guarded([this] { OnGetPhaseCont(); }); });
+    connect(startSweep, &QPushButton::clicked, this,
+            [this] { Guarded([this] { OnStartSweep(); }); });
     connect(stop, &QPushButton::clicked, this, [this] { Guarded([this] { OnStop(); }); });
-    connect(adjustLevels, &QPushButton::clicked, this, [this] { Guarded([this] { OnAdjustLevels(); }); });
-    connect(adjustToZero, &QPushButton::clicked, this, [this] { Guarded([this] { OnAdjustToZero(); }); });
+    connect(adjustLevels, &QPushButton::clicked, this,
+            [this] { Guarded([this] { OnAdjustLevels(); }); });
+    connect(adjustToZero, &QPushButton::clicked, this,
+            [this] { Guarded([this] { OnAdjustToZero(); }); });
 }
 
 void CMeasurementDialog::AddBindings() {
@@ -267,40 +290,54 @@ void CMeasurementDialog::AddBindings() {
         TextBinding{label(IDC_STATUS), &m_statusText},
         DoubleBinding{edit(IDC_PERIOD), &m_settings.Period, -1},
         CountBinding{edit(IDC_AVERAGE_COUNT), &m_settings.Average, 1, 100},
-        CheckBinding{static_cast<QCheckBox*>(m_controls.at(IDC_PHASE_ROTATION)), &m_settings.PhaseRotation},
+        CheckBinding{static_cast<QCheckBox*>(m_controls.at(IDC_PHASE_ROTATION)),
+                     &m_settings.PhaseRotation},
     };
 }
 
 void CMeasurementDialog::AddToolTips() {
     const std::pair<int, QString> tips[] = {
-        {IDC_CONNECT, QStringLiteral("Select the instruments to be used and establish connections to them.")},
+        {IDC_CONNECT,
+         QStringLiteral("Select the instruments to be used and establish connections to them.")},
         {IDC_SETUP, QStringLiteral("Do one-time initializations like ARB activation with dc.wv.")},
-        {IDC_GET_PHASE_SINGLE, QStringLiteral("Perform one single phase measurement.Press \"Setup VRx\" before.")},
+        {IDC_GET_PHASE_SINGLE,
+         QStringLiteral("Perform one single phase measurement.Press \"Setup VRx\" before.")},
         {IDC_GET_PHASE_CONT,
-         QStringLiteral("Perform continuous phase measurement at the current frequency and level.")},
+         QStringLiteral(
+             "Perform continuous phase measurement at the current frequency and level.")},
         {IDC_START_SWEEP, QStringLiteral("Start sweep measurement of phase.")},
         {IDC_STOP, QStringLiteral("Stop sweep measurement of phase.")},
-        {IDC_PHASE, Utf8("During measurement: Phase needed for interference(180\xC2\xB0), during adjustment : "
-                            "needed for 0\xC2\xB0.")},
-        {IDC_DEVIATION_BAR, QStringLiteral("Graphical display of standard deviation (Cont. Measurement only).")},
-        {IDC_SWEEP_PROGRESS, QStringLiteral("Graphical display of sweep progress (Sweep Measurement only).")},
+        {IDC_PHASE,
+         Utf8("During measurement: Phase needed for interference(180\xC2\xB0), during adjustment : "
+              "needed for 0\xC2\xB0.")},
+        {IDC_DEVIATION_BAR,
+         QStringLiteral("Graphical display of standard deviation (Cont. Measurement only).")},
+        {IDC_SWEEP_PROGRESS,
+         QStringLiteral("Graphical display of sweep progress (Sweep Measurement only).")},
         {IDC_CONNECTION, QStringLiteral("List of all connected instruments (VISA connections).")},
-        {IDC_ADJUST_LEVELS, QStringLiteral("Adjust level of signal generator 1 in order to enhance phase measurement.")},
-        {IDC_ADJUST_TO_ZERO, Utf8("Adjust the phase to 0\xC2\xB0 using an interpolation value based on last sweep.")},
+        {IDC_ADJUST_LEVELS,
+         QStringLiteral(
+             "Adjust level of signal generator 1 in order to enhance phase measurement.")},
+        {IDC_ADJUST_TO_ZERO,
+         Utf8("Adjust the phase to 0\xC2\xB0 using an interpolation value based on last sweep.")},
     };
-    for (const auto& [id, text] : tips) m_controls.at(id)->setToolTip(text);
+    for (const auto& [id, text] : tips)
+        m_controls.at(id)->setToolTip(text);
 }
 
 void CMeasurementDialog::SetTabOrder() {
-    const int order[] = {IDC_START_FREQ,     IDC_STEP_FREQ,     IDC_STOP_FREQ,        IDC_START_LEVEL,
-                         IDC_STEP_LEVEL,     IDC_STOP_LEVEL,    IDC_START_SWEEP,      IDC_STOP,
-                         IDC_PHASE,          IDC_GET_PHASE_SINGLE, IDC_GET_PHASE_CONT, IDC_PERIOD,
-                         IDC_AVERAGE_COUNT,  IDC_PHASE_ROTATION, IDC_CONNECT,         IDC_ADJUST_LEVELS,
-                         IDC_ADJUST_TO_ZERO, IDC_SETUP};
-    for (size_t i = 1; i < std::size(order); ++i) setTabOrder(m_controls.at(order[i - 1]), m_controls.at(order[i]));
+    const int order[] = {IDC_START_FREQ,       IDC_STEP_FREQ,      IDC_STOP_FREQ,
+                         IDC_START_LEVEL,      IDC_STEP_LEVEL,     IDC_STOP_LEVEL,
+                         IDC_START_SWEEP,      IDC_STOP,           IDC_PHASE,
+                         IDC_GET_PHASE_SINGLE, IDC_GET_PHASE_CONT, IDC_PERIOD,
+                         IDC_AVERAGE_COUNT,    IDC_PHASE_ROTATION, IDC_CONNECT,
+                         IDC_ADJUST_LEVELS,    IDC_ADJUST_TO_ZERO, IDC_SETUP};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(m_controls.at(order[i - 1]), m_controls.at(order[i]));
     // Statics, bars and the display-only fields never take the focus.
     for (const auto& [id, control] : m_controls) {
-        if (std::find(std::begin(order), std::end(order), id) == std::end(order)) control->setFocusPolicy(Qt::NoFocus);
+        if (std::find(std::begin(order), std::end(order), id) == std::end(order))
+            control->setFocusPolicy(Qt::NoFocus);
     }
 }
 
@@ -344,11 +381,12 @@ void CMeasurementDialog::Refresh() {
             [](const auto& b) {
                 using B = std::decay_t<decltype(b)>;
                 if constexpr (std::is_same_v<B, DoubleBinding>) {
-                    const std::string text =
-                        b.decimals < 0 ? FieldText::FormatShortest(*b.member) : FormatFixed(*b.member, b.decimals);
+                    const std::string text = b.decimals < 0 ? FieldText::FormatShortest(*b.member)
+                                                            : FormatFixed(*b.member, b.decimals);
                     b.edit->setText(QString::fromStdString(text));
                     b.edit->setCursorPosition(0);
-                } else if constexpr (std::is_same_v<B, IntBinding> || std::is_same_v<B, CountBinding>) {
+                } else if constexpr (std::is_same_v<B, IntBinding> ||
+                                     std::is_same_v<B, CountBinding>) {
                     b.edit->setText(QString::number(*b.member));
                 } else if constexpr (std::is_same_v<B, TextBinding>) {
                     b.label->setText(QString::fromStdString(*b.member));
@@ -363,7 +401,8 @@ void CMeasurementDialog::Refresh() {
 void CMeasurementDialog::FailRead(QWidget* control, const char* message) {
     ShowWarning(message);
     control->setFocus();
-    if (auto* edit = qobject_cast<QLineEdit*>(control)) edit->selectAll();
+    if (auto* edit = qobject_cast<QLineEdit*>(control))
+        edit->selectAll();
 }
 
 // A control whose text is still what the refresh wrote keeps its member as it is: the display
@@ -375,10 +414,11 @@ bool CMeasurementDialog::ReadWindow() {
             [this](const auto& b) {
                 using B = std::decay_t<decltype(b)>;
                 if constexpr (std::is_same_v<B, DoubleBinding>) {
-                    const std::string shown =
-                        b.decimals < 0 ? FieldText::FormatShortest(*b.member) : FormatFixed(*b.member, b.decimals);
+                    const std::string shown = b.decimals < 0 ? FieldText::FormatShortest(*b.member)
+                                                             : FormatFixed(*b.member, b.decimals);
                     const std::string text = b.edit->text().toStdString();
-                    if (text == shown) return true;
+                    if (text == shown)
+                        return true;
                     const auto value = FieldText::ParseDouble(text);
                     if (!value) {
                         FailRead(b.edit, kNumberExpected);
@@ -404,7 +444,8 @@ bool CMeasurementDialog::ReadWindow() {
                     return true;
                 } else if constexpr (std::is_same_v<B, TextBinding>) {
                     const QString text = b.label->text();
-                    if (text != QString::fromStdString(*b.member)) *b.member = text.toStdString();
+                    if (text != QString::fromStdString(*b.member))
+                        *b.member = text.toStdString();
                     return true;
                 } else {
                     *b.member = b.box->isChecked() ? 1 : 0;
@@ -412,12 +453,29 @@ bool CMeasurementDialog::ReadWindow() {
                 }
             },
             binding);
-        if (!converted) return false;
+        if (!converted)
+            return false;
     }
     return true;
 }
 
-void CMeasurementDialog::EnableButton(RunButton button, bool enable) { m_runButtons.at(button)->setEnabled(enable); }
+// Qt moves the focus off a button that gets disabled. A handler disables its own button while
+// it runs; when the button comes back and nothing else has taken the focus meanwhile, the
+// focus returns to it, so that a keyboard user can press it again.
+void CMeasurementDialog::EnableButton(RunButton button, bool enable) {
+    QPushButton* control = m_runButtons.at(button);
+    const bool hadFocus = focusWidget() == control;
+    control->setEnabled(enable);
+    if (!enable && hadFocus) {
+        m_parkedFocusButton = control;
+        m_parkedFocusTarget = focusWidget();
+    } else if (enable && m_parkedFocusButton == control) {
+        if (focusWidget() == m_parkedFocusTarget)
+            control->setFocus();
+        m_parkedFocusButton = nullptr;
+        m_parkedFocusTarget = nullptr;
+    }
+}
 
 void CMeasurementDialog::SetProgress(ProgressBarId bar, int lower, int upper, int position) {
     QProgressBar* progress = bar == ProgressBarId::Sweep ? m_sweepProgress : m_deviationBar;
@@ -436,7 +494,8 @@ void CMeasurementDialog::ShowError(const std::string& text) {
 bool CMeasurementDialog::RunConnectDialog(ConnectValues& values) {
     CConnectDialog dialog(this);
     dialog.Values() = values;
-    if (dialog.exec() != QDialog::Accepted) return false;
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
     values = dialog.Values();
     return true;
 }
@@ -447,7 +506,8 @@ void CMeasurementDialog::ShowAboutBox() {
 }
 
 void CMeasurementDialog::OnOK() {
-    if (ReadWindow()) accept();
+    if (ReadWindow())
+        accept();
 }
 
 void CMeasurementDialog::keyPressEvent(QKeyEvent* event) {
@@ -457,7 +517,8 @@ void CMeasurementDialog::keyPressEvent(QKeyEvent* event) {
         // A focused push button takes Enter itself, as a focused button does in a dialog; in
         // every other control Enter is the window's accept key.
         if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
-            if (button->isEnabled()) button->click();
+            if (button->isEnabled())
+                button->click();
         } else {
             OnOK();
         }
@@ -492,7 +553,8 @@ bool CMeasurementDialog::nativeEvent(const QByteArray& eventType, void* message,
             return true;
         }
         // Every other system command reads the fields first; closing reads in closeEvent.
-        if (command != SC_CLOSE) ReadWindow();
+        if (command != SC_CLOSE)
+            ReadWindow();
     }
     return QDialog::nativeEvent(eventType, message, result);
 }

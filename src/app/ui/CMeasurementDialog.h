@@ -26,6 +26,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <QTimer>
 #include <cstdint>
 #include <map>
@@ -46,7 +47,7 @@ class QPushButton;
 
 class CMeasurementDialog : public QDialog, public Window, public MeasurementCore {
     Q_OBJECT
-public:
+  public:
     enum ControlId : int {
         IDC_START_FREQ = 1000,
         IDC_STEP_FREQ = 1001,
@@ -105,7 +106,7 @@ public:
     // still hidden, so the connect dialog comes before the main window.
     void setVisible(bool visible) override;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -113,7 +114,7 @@ protected:
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 #endif
 
-private:
+  private:
     // One control bound to one member; both data exchanges walk them in binding order.
     struct DoubleBinding {
         QLineEdit* edit;
@@ -138,7 +139,8 @@ private:
         QCheckBox* box;
         std::int32_t* member;
     };
-    using Binding = std::variant<DoubleBinding, IntBinding, CountBinding, TextBinding, CheckBinding>;
+    using Binding =
+        std::variant<DoubleBinding, IntBinding, CountBinding, TextBinding, CheckBinding>;
 
     void CreateControls();
     void AddBindings();
@@ -162,8 +164,10 @@ private:
     QProgressBar* m_sweepProgress = nullptr;
     QProgressBar* m_deviationBar = nullptr;
     std::map<RunButton, QPushButton*> m_runButtons;
+    QPointer<QPushButton> m_parkedFocusButton;  // disabled while it had the focus
+    QPointer<QWidget> m_parkedFocusTarget;      // where the focus went then
     QMenu* m_systemMenu = nullptr;
     QAction* m_aboutAction = nullptr;
-    QTimer m_timer;
+    QTimer m_timer{this};  // a child, so that it can be found by name
     bool m_initialised = false;
 };

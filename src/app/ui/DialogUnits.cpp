@@ -27,13 +27,18 @@ namespace {
 int MulDiv(int value, int numerator, int denominator) {
     const long long product = static_cast<long long>(value) * numerator;
     const long long half = denominator / 2;
-    return static_cast<int>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
+    return static_cast<int>(product >= 0 ? (product + half) / denominator
+                                         : (product - half) / denominator);
 }
 }  // namespace
 
-int DialogUnits::ToPixelsX(int dluX) const { return MulDiv(dluX, m_averageCharWidth, 4); }
+int DialogUnits::ToPixelsX(int dluX) const {
+    return MulDiv(dluX, m_averageCharWidth, 4);
+}
 
-int DialogUnits::ToPixelsY(int dluY) const { return MulDiv(dluY, m_charHeight, 8); }
+int DialogUnits::ToPixelsY(int dluY) const {
+    return MulDiv(dluY, m_charHeight, 8);
+}
 
 QRect DialogUnits::ToPixels(int x, int y, int width, int height) const {
     return QRect(ToPixelsX(x), ToPixelsY(y), ToPixelsX(width), ToPixelsY(height));

@@ -12,14 +12,17 @@ QPixmap ProgramIconPixmap(int sizePx) {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0, 0, 128));
-    painter.drawRoundedRect(QRectF(0.5, 0.5, sizePx - 1.0, sizePx - 1.0), sizePx / 8.0, sizePx / 8.0);
+    painter.drawRoundedRect(QRectF(0.5, 0.5, sizePx - 1.0, sizePx - 1.0), sizePx / 8.0,
+                            sizePx / 8.0);
 
     const double middle = sizePx / 2.0;
     const double amplitude = sizePx * 0.3;
     auto wave = [&](double phaseRad) {
         QPainterPath path;
         for (int x = 1; x < sizePx - 1; ++x) {
-            const double y = middle - amplitude * std::sin(2.0 * std::numbers::pi * (x - 1) / (sizePx - 3) + phaseRad);
+            const double y =
+                middle -
+                amplitude * std::sin(2.0 * std::numbers::pi * (x - 1) / (sizePx - 3) + phaseRad);
             if (x == 1)
                 path.moveTo(x, y);
             else
