@@ -38,8 +38,8 @@ public:
                           std::unique_ptr<Transport>& transport) = 0;
 };
 
-// Installs the connector for one TCPIP protocol (nullptr removes it); the library owns none
-// until a transport registers itself. Returns the previous one.
+// Installs the connector for one TCPIP protocol (nullptr removes it); the library starts with
+// the VXI-11 and HiSLIP network connectors. Returns the previous one.
 std::shared_ptr<Connector> SetConnector(TcpipProtocol protocol, std::shared_ptr<Connector> connector);
 
 }  // namespace visa

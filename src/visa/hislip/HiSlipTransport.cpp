@@ -187,8 +187,12 @@ ViStatus HiSlipTransport::Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received
     if (m_lost || !m_open) return VI_ERROR_CONN_LOST;
     if (count == 0) return VI_SUCCESS_MAX_CNT;
     const net::Deadline operation = OperationDeadline(io);
+    bool first = true;
     for (;;) {
         if (!m_inMessage) {
+            // A server that floods stale messages must not keep the read past its deadline.
+            if (!first && operation.Expired()) return VI_ERROR_TMO;
+            first = false;
             Header header;
             const Wait wait = ReadHeader(m_sync, operation, header);
             if (wait == Wait::Timeout) return VI_ERROR_TMO;

@@ -224,6 +224,22 @@ TEST_F(HiSlipLyingServer, TimeoutsAndRefusalsEndWithinTheirBudgets) {
     EXPECT_GE(MsSince(start), 500);
     EXPECT_LE(MsSince(start), 550);  // the timeout plus 10 %
 
+    ASSERT_EQ(viClose(vi), VI_SUCCESS);
+
+    // A flood of stale responses does not hold the read past its deadline either.
+    FakeHiSlip flooding([](fake::Peer& peer, const Message& m) {
+        std::string stale;
+        for (int i = 0; i < 4096; ++i) stale += fake::HiSlip(7, 0, m.parameter - 2, "old\n");
+        for (const auto begin = Clock::now(); Clock::now() - begin < std::chrono::milliseconds(1500);) peer.Write(stale);
+    });
+    ASSERT_EQ(Open(flooding), VI_SUCCESS);
+    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 500), VI_SUCCESS);
+    ASSERT_EQ(Write("Q?\n"), VI_SUCCESS);
+    start = Clock::now();
+    EXPECT_EQ(Read(text), VI_ERROR_TMO);
+    EXPECT_LE(MsSince(start), 550);
+    ASSERT_EQ(viClose(vi), VI_SUCCESS);
+
     FakeHiSlip silent(nullptr, 1 << 20, -2);  // a sub-address this server does not know
     start = Clock::now();
     EXPECT_EQ(Open(silent, 500), VI_ERROR_RSRC_NFOUND);
