@@ -16,7 +16,12 @@
 #include "MessageSink.h"
 #include "SimServer.h"
 #include "visa/NetworkTesting.h"
+#include "visa/ResourceName.h"
+#include "visa/hislip/HiSlipConnector.h"
+#include "visa/hislip/HiSlipTransport.h"
 #include "visa/visa.h"
+#include "visa/vxi11/Vxi11Connector.h"
+#include "visa/vxi11/Vxi11Transport.h"
 
 using namespace visa;
 
@@ -291,6 +296,34 @@ TEST_P(TransportOnSim, ADroppedLinkIsLostForGoodAndCVisaDeviceSaysSo) {
     EXPECT_EQ(ReadAll(100, text), std::vector<ViStatus>{VI_ERROR_CONN_LOST});
     EXPECT_EQ(ReadAll(100, text), std::vector<ViStatus>{VI_ERROR_CONN_LOST});
     EXPECT_EQ(Send("LEN? 5\n"), VI_ERROR_CONN_LOST);
+}
+
+TEST_P(TransportOnSim, DeviceClearDropsTheResponseThatWasNotRead) {
+    const ResourceName name = ParseResourceName(served.Resource(GetParam(), 0)).name;
+    std::unique_ptr<Transport> transport;
+    if (GetParam() == Protocol::Vxi11) {
+        ASSERT_EQ(vxi11::Vxi11Connector().Open(name, 1000, transport), VI_SUCCESS);
+    } else {
+        ASSERT_EQ(hislip::HiSlipConnector().Open(name, 1000, transport), VI_SUCCESS);
+    }
+    const IoSettings io;
+    ViUInt32 n = 0;
+    ViByte buffer[8];
+    ASSERT_EQ(transport->Write(reinterpret_cast<ViConstBuf>("LEN? 5000\n"), 10, n, io), VI_SUCCESS);
+    ASSERT_EQ(transport->Read(buffer, 4, n, io), VI_SUCCESS_MAX_CNT);
+    if (GetParam() == Protocol::Vxi11) {
+        EXPECT_EQ(dynamic_cast<vxi11::Vxi11Transport&>(*transport).Clear(io), VI_SUCCESS);
+    } else {
+        EXPECT_EQ(dynamic_cast<hislip::HiSlipTransport&>(*transport).Clear(io), VI_SUCCESS);
+    }
+    // Nothing of the old response is left on either side.
+    IoSettings quick;
+    quick.timeoutMs = 200;
+    EXPECT_EQ(transport->Read(buffer, 8, n, quick), VI_ERROR_TMO);
+    ASSERT_EQ(transport->Write(reinterpret_cast<ViConstBuf>("LEN? 4\n"), 7, n, io), VI_SUCCESS);
+    EXPECT_EQ(transport->Read(buffer, 8, n, io), VI_SUCCESS);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), n), "012\n");
+    transport->Close();
 }
 
 TEST_P(TransportOnSim, ARefusedLinkAndAnUnknownHostFailFast) {
