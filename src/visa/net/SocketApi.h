@@ -1,6 +1,8 @@
 // The few differences between BSD sockets and Winsock, kept in one place.
 #pragma once
 
+#include <cerrno>
+
 #ifdef _WIN32
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -12,8 +14,6 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 namespace visa::net {

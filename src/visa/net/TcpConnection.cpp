@@ -171,12 +171,18 @@ NetStatus TcpConnection::Send(const std::uint8_t* data, std::size_t length, cons
     sent = 0;
     if (m_socket == kNoSocket) return NetStatus::Closed;
     bool exact = false;
+    bool expired = false;
     while (sent < length) {
+        int flags = kSendFlags;
 #ifndef _WIN32
-        if (!ArmTimeout(SO_SNDTIMEO, m_sendTimeoutMs, deadline, exact)) return NetStatus::Timeout;
+        if (!ArmTimeout(SO_SNDTIMEO, m_sendTimeoutMs, deadline, exact)) {
+            // No time left (an immediate timeout): still hand over what the kernel takes at once.
+            flags |= MSG_DONTWAIT;
+            expired = true;
+        }
 #endif
         const auto n = ::send(m_socket, reinterpret_cast<const char*>(data + sent),
-                              static_cast<int>(std::min<std::size_t>(length - sent, 1u << 30)), kSendFlags);
+                              static_cast<int>(std::min<std::size_t>(length - sent, 1u << 30)), flags);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
@@ -184,7 +190,7 @@ NetStatus TcpConnection::Send(const std::uint8_t* data, std::size_t length, cons
         const int error = LastSocketError();
         if (n < 0 && error == kInterrupted) continue;
         if (n < 0 && (error == kWouldBlock || error == EAGAIN)) {
-            if (deadline.Expired()) return NetStatus::Timeout;
+            if (expired || deadline.Expired()) return NetStatus::Timeout;
 #ifdef _WIN32
             const NetStatus ready = WaitFor(m_socket, POLLWRNORM, deadline);
             if (ready != NetStatus::Ok) return ready;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Bench.h"
@@ -279,6 +280,15 @@ TEST_P(TransportOnSim, AHangingInstrumentTimesOutWithinItsMarginAndTheSessionGoe
     EXPECT_GE(MsSince(start), timeoutMs);
     EXPECT_LE(MsSince(start), timeoutMs + margin);
     ASSERT_EQ(Send("LEN? 5\n"), VI_SUCCESS);
+    EXPECT_EQ(ReadAll(100, text), std::vector<ViStatus>{VI_SUCCESS});
+    EXPECT_EQ(text, "0123\n");
+}
+
+TEST_P(TransportOnSim, AnImmediateTimeoutStillMovesWhatIsReady) {
+    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, VI_TMO_IMMEDIATE), VI_SUCCESS);
+    ASSERT_EQ(Send("LEN? 5\n"), VI_SUCCESS);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the reply is there by now
+    std::string text;
     EXPECT_EQ(ReadAll(100, text), std::vector<ViStatus>{VI_SUCCESS});
     EXPECT_EQ(text, "0123\n");
 }
