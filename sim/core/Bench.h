@@ -4,6 +4,9 @@
 //
 // Thread safety: any number of links on any threads may talk to the three instruments at once.
 // One bench-wide mutex guards the models; nothing sleeps while holding it.
+//
+// Lifetime: an instrument taken from Instrument() keeps the whole bench alive, so a transport
+// may hold it longer than the Bench object lives.
 #pragma once
 
 #include <memory>
@@ -23,7 +26,6 @@ class AnalyzerModel;
 class BenchPhysics;
 class GeneratorModel;
 class SimClock;
-class TrafficLog;
 
 class Bench {
 public:
@@ -51,23 +53,16 @@ public:
     AnalyzerState Analyzer() const;
 
     // The raw pieces, for tests. Touch the models only under Mutex().
-    std::mutex& Mutex() const { return m_mutex; }
+    std::mutex& Mutex() const;
     GeneratorModel& GeneratorModelOf(InstrumentId generator);
     AnalyzerModel& AnalyzerModelOf();
-    SimClock& Clock() { return *m_clock; }
-    BenchPhysics& Physics() { return *m_physics; }
-    const BenchOptions& Options() const { return m_options; }
+    SimClock& Clock();
+    BenchPhysics& Physics();
+    const BenchOptions& Options() const;
 
 private:
-    BenchOptions m_options;
-    mutable std::mutex m_mutex;
-    std::unique_ptr<SimClock> m_clock;
-    std::unique_ptr<BenchPhysics> m_physics;
-    std::shared_ptr<TrafficLog> m_log;
-    std::shared_ptr<GeneratorModel> m_generator1;
-    std::shared_ptr<GeneratorModel> m_generator2;
-    std::shared_ptr<AnalyzerModel> m_analyzer;
-    std::shared_ptr<visa::MessageInstrument> m_served[3];
+    struct Core;
+    std::shared_ptr<Core> m_core;
 };
 
 // Writes a valid constant-I/Q ("DC") waveform file that the simulated generators play.

@@ -180,3 +180,20 @@ TEST(AnalyzerModel, MarkerReadsTheLastCompletedSweepAndWaitHoldsTheNextCommand) 
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Bench, AnInstrumentKeepsItsBenchAlive) {
+    std::shared_ptr<visa::MessageInstrument> analyzer;
+    {
+        sim::BenchOptions options = FastBench();
+        options.faults.push_back(*sim::ParseFault("analyzer:slow=1"));
+        sim::Bench bench(options);
+        analyzer = bench.Instrument(InstrumentId::Analyzer);
+    }
+    // A transport still serving a link after the bench object is gone.
+    analyzer->Receive("FREQ:SPAN 50Hz;SPAN?\n");
+    EXPECT_EQ(analyzer->Respond(), "50\n");
+}
+
+}  // namespace
