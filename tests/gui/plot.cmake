@@ -3,6 +3,7 @@
 if(TARGET korvel_plot)
   korvel_add_test(korvel_plot_tests gui
     ${CMAKE_CURRENT_LIST_DIR}/plot/ContinuousPlotTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/plot/LeakSuppressions.cpp
     ${CMAKE_CURRENT_LIST_DIR}/plot/PlotViewTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/plot/SweepPlotTest.cpp
   )

@@ -158,6 +158,9 @@ QChart* BuildContinuousChart(const ContinuousPlotData& data, const QString& file
     auto* upper = new QLineSeries;
     auto* lower = new QLineSeries;
     auto* band = new QAreaSeries(upper, lower);
+    // The area series does not own its edges.
+    upper->setParent(band);
+    lower->setParent(band);
     band->setName(kBandName);
     band->setColor(QColor(0x6b, 0xae, 0xd6, 90));
     band->setBorderColor(QColor(0x1f, 0x77, 0xb4, 120));
