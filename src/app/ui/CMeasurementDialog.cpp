@@ -28,6 +28,8 @@
 #include "ProgramIcon.h"
 
 #ifdef Q_OS_WIN
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #endif
 
@@ -344,6 +346,10 @@ void CMeasurementDialog::SetTabOrder() {
 void CMeasurementDialog::setVisible(bool visible) {
     if (visible && !m_initialised) {
         m_initialised = true;
+        // Placed first, so that the connect dialog and the boxes of the initialisation come up
+        // centred over where the window is about to appear.
+        if (!testAttribute(Qt::WA_Moved))
+            adjustPosition(parentWidget());
         OnInitDialog();
     }
     QDialog::setVisible(visible);

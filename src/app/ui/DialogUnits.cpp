@@ -4,10 +4,14 @@
 #include <QWidget>
 
 QFont DialogUnits::DialogFont() {
+    QFont font;
 #ifdef Q_OS_WIN
-    QFont font(QStringLiteral("MS Shell Dlg 2"));
+    font.setFamilies({QStringLiteral("MS Shell Dlg 2")});
 #else
-    QFont font(QStringLiteral("Sans Serif"));
+    // DejaVu Sans is Debian's sans serif; every template text fits with it. A face of Arial's
+    // metrics would not do: its average width rounds down (6.4 to 6 pixels), which leaves
+    // "GetPhaseSingle" wider than its button. Elsewhere the desktop's sans serif is taken.
+    font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
 #endif
     font.setStyleHint(QFont::SansSerif);
     font.setPointSize(8);
