@@ -14,7 +14,7 @@
 namespace {
 
 class ConnectDialogTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { dialog.Values() = {"28", "27", "20", 1}; }
     void Show() {
         dialog.show();

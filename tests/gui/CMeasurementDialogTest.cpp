@@ -25,7 +25,7 @@ namespace {
 
 // Gives the tests the members that only procedures set.
 class TestDialog : public CMeasurementDialog {
-  public:
+public:
     using CMeasurementDialog::CMeasurementDialog;
     void SetPhaseResult(double phaseDeg) { m_phaseResult = phaseDeg; }
     void SetStatistics(std::int32_t count, double averageDeg, double deviationDeg) {
@@ -38,7 +38,7 @@ class TestDialog : public CMeasurementDialog {
 // Answers every query: the generator "1" (frequency, level, operation complete), the analyzer a
 // marker level. Notes the window's button states when the first marker reading is asked for.
 class BenchInstrument : public ScriptedInstrument {
-  public:
+public:
     std::function<void()> onFirstMarkerQuery;
     std::string reply = "1\n";
 
@@ -55,7 +55,7 @@ class BenchInstrument : public ScriptedInstrument {
 };
 
 class MainWindowTest : public ::testing::Test {
-  protected:
+protected:
     void TearDown() override { dialog.reset(); }
 
     // Shows the window; its initialisation runs the connect dialog, answered by the driver.

@@ -114,7 +114,7 @@ void ExpectTextsFit(QWidget& window) {
 }
 
 class WindowAccess : public CMeasurementDialog {
-  public:
+public:
     using CMeasurementDialog::CMeasurementDialog;
     void SetTexts(const std::string& connection, const std::string& status) {
         m_instruments.connectionText = connection;

@@ -39,7 +39,7 @@ struct SeenModal {
 // window (accept, reject, click): the code under test goes on after the nested loop returns,
 // never inside the driver.
 class ModalDriver {
-  public:
+public:
     // Connect dialog: by default it is closed without OK.
     std::function<void(CConnectDialog&)> onConnect = [](CConnectDialog& dialog) { dialog.close(); };
     // Message boxes: OK.
@@ -77,7 +77,7 @@ class ModalDriver {
         return texts;
     }
 
-  private:
+private:
     static std::string FocusName(QWidget* window) {
         QWidget* focus = window->focusWidget();
         return focus ? focus->objectName().toStdString() : std::string();

@@ -23,7 +23,7 @@ class QPushButton;
 
 class CConnectDialog : public QDialog {
     Q_OBJECT
-  public:
+public:
     enum ControlId : int {
         IDC_GENERATOR1 = 1023,
         IDC_ANALYZER = 1024,
@@ -41,7 +41,7 @@ class CConnectDialog : public QDialog {
     // OK and the accept key: the fields are taken into Values() first (this cannot fail).
     void accept() override;
 
-  private:
+private:
     void Refresh();
     void ReadControls();
     void OnUseRfBClicked();

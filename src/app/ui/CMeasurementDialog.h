@@ -47,7 +47,7 @@ class QPushButton;
 
 class CMeasurementDialog : public QDialog, public Window, public MeasurementCore {
     Q_OBJECT
-  public:
+public:
     enum ControlId : int {
         IDC_START_FREQ = 1000,
         IDC_STEP_FREQ = 1001,
@@ -106,7 +106,7 @@ class CMeasurementDialog : public QDialog, public Window, public MeasurementCore
     // still hidden, so the connect dialog comes before the main window.
     void setVisible(bool visible) override;
 
-  protected:
+protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
@@ -114,7 +114,7 @@ class CMeasurementDialog : public QDialog, public Window, public MeasurementCore
     bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
 #endif
 
-  private:
+private:
     // One control bound to one member; both data exchanges walk them in binding order.
     struct DoubleBinding {
         QLineEdit* edit;

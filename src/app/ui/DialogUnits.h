@@ -8,7 +8,7 @@
 class QWidget;
 
 class DialogUnits {
-  public:
+public:
     // The dialog font of the templates, 8 points: the platform's sans serif stands in for the
     // Windows shell dialog font.
     static QFont DialogFont();
@@ -28,7 +28,7 @@ class DialogUnits {
     // Places widget at the template rectangle.
     void Place(QWidget* widget, int x, int y, int width, int height) const;
 
-  private:
+private:
     int m_averageCharWidth;
     int m_charHeight;
 };
