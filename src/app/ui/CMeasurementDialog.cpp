@@ -109,7 +109,8 @@ QPushButton* CMeasurementDialog::AddButton(int id, const QString& text, int x, i
                                            int height) {
     auto* button = new QPushButton(text, this);
     button->setObjectName(ControlName(id));
-    // A focused auto-default button would take Enter from the fields; Enter is handled here.
+    // QDialog makes the first auto-default button the default one, which would take Enter
+    // from the fields; keyPressEvent handles Enter instead.
     button->setAutoDefault(false);
     button->setDefault(false);
     DialogUnits(font()).Place(button, x, y, width, height);
