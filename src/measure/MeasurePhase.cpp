@@ -36,12 +36,12 @@ double RoundPhase(double averageDeg) {
 }
 
 double MeasurePhase(Instruments& instruments, const MeasureOptions& options, double& phaseResult,
-                    Window& window, std::string* refusal) {
+                    Window& window, MeasureReport* report) {
     if (!instruments.connected || (!options.useRfB && !instruments.generator2)) return kNotMeasured;
     const std::uint32_t passes = options.average;
     if (passes < 1 || passes > kMaxAverage) {
         // 0 passes have no mean; a huge count would hold the bench for days.
-        if (refusal) *refusal = "No measurement: Avg. must be a whole number from 1 to 100.";
+        if (report) report->refusal = "No measurement: Avg. must be a whole number from 1 to 100.";
         return kNotMeasured;
     }
     CVisaDevice& generator1 = *instruments.generator1;
@@ -85,6 +85,7 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
         differences.push_back(difference);
     }
 
+    if (report) report->passDifferencesDeg = differences;
     const double average = MeanOfDifferences(differences);
     generator1.Write(OffsetCommand(1, average, 1));
     generator1.Query("*OPC?");

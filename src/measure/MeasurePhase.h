@@ -26,9 +26,15 @@ double MeanOfDifferences(const std::vector<double>& differencesDeg);
 // The mean rounded half up to three decimals; 360.000 becomes 0.000.
 double RoundPhase(double averageDeg);
 
+// What a measurement can tell besides its result.
+struct MeasureReport {
+    std::string refusal;                     // why nothing was measured, when refused
+    std::vector<double> passDifferencesDeg;  // each pass's offset at the minimum, in [0, 360)
+};
+
 // Measures and returns the phase in [0, 360), sets it on generator 1 and into phaseResult, and
 // refreshes the window. Returns kNotMeasured, with phaseResult unchanged, when the instruments
-// are not connected, when the count is outside 1 to 100 (nothing sent; refusal says why), or
+// are not connected, when the count is outside 1 to 100 (nothing sent; the report says why), or
 // when a session it uses failed during the measurement (its readings are stale).
 double MeasurePhase(Instruments& instruments, const MeasureOptions& options, double& phaseResult,
-                    Window& window, std::string* refusal = nullptr);
+                    Window& window, MeasureReport* report = nullptr);

@@ -77,11 +77,11 @@ void MeasurementCore::OnGetPhaseSingle() {
     if (!m_instruments.connected) ConnectInstruments();
 
     const MeasureOptions options = Options();
-    std::string refusal;
+    MeasureReport report;
     if (options.average >= 1 && options.average <= kMaxAverage) SetupAnalyzer(m_instruments, options.useRfB);
-    MeasurePhase(m_instruments, options, m_phaseResult, m_window, &refusal);
-    if (!refusal.empty()) {
-        m_statusText = refusal;
+    MeasurePhase(m_instruments, options, m_phaseResult, m_window, &report);
+    if (!report.refusal.empty()) {
+        m_statusText = report.refusal;
         m_window.Refresh();
     }
 

@@ -1,0 +1,6 @@
+# The measurement procedures against the simulated bench, in-process.
+korvel_add_test(korvel_sim_procedure_tests sim
+  ${CMAKE_CURRENT_LIST_DIR}/procedures/ProcedureTrafficTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/procedures/PhaseAccuracyTest.cpp
+)
+target_link_libraries(korvel_sim_procedure_tests PRIVATE korvel_sim korvel_core)
