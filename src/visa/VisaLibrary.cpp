@@ -1,6 +1,11 @@
 // The six VISA functions over a handle table. Resource managers own the sessions opened through
 // them; a session owns one transport. A lost connection is sticky: once a transport reports it,
 // every later read or write of that session fails the same way without touching the transport.
+// Where a vendor VISA library is in use, each of our resource managers owns one of its resource
+// managers, and every session that is not attached in-process is one of its sessions behind our
+// handle; the vendor's statuses pass through unchanged.
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -10,6 +15,8 @@
 #include "InProcessTransport.h"
 #include "ResourceName.h"
 #include "Transport.h"
+#include "VendorLibrary.h"
+#include "VendorTesting.h"
 #include "hislip/HiSlipConnector.h"
 #include "visa.h"
 #include "vxi11/Vxi11Connector.h"
@@ -23,10 +30,17 @@ struct Session {
     std::unique_ptr<Transport> transport;
     IoSettings settings;
     bool lost = false;
+    // A vendor session instead of a transport. Vendor handles are reused after close, so once
+    // closed a session never calls the vendor again.
+    std::shared_ptr<VendorLibrary> vendor;
+    ViSession vendorSession = VI_NULL;
+    bool closed = false;
 };
 
 struct ResourceManager {
     std::set<ViSession> sessions;
+    std::shared_ptr<VendorLibrary> vendor;
+    ViSession vendorManager = VI_NULL;
 };
 
 struct Library {
@@ -37,6 +51,20 @@ struct Library {
     // The network transports by default; in-process attachments are looked up first.
     std::shared_ptr<Connector> connectors[2] = {std::make_shared<vxi11::Vxi11Connector>(),
                                                 std::make_shared<hislip::HiSlipConnector>()};
+    bool vendorChosen = false;
+    std::shared_ptr<VendorLibrary> vendor;
+
+    // Chosen once per process, at the first resource manager, from the setting and the usual
+    // install locations. The layer shows no boxes: what the user must know goes to stderr.
+    std::shared_ptr<VendorLibrary> Vendor() {
+        if (!vendorChosen) {
+            vendorChosen = true;
+            VendorChoice choice = ChooseVendorLibrary(std::getenv(kVendorLibrarySetting), DefaultVendorCandidates());
+            if (!choice.message.empty()) std::fprintf(stderr, "%s\n", choice.message.c_str());
+            vendor = std::move(choice.library);
+        }
+        return vendor;
+    }
 
     ViSession NewHandle() {
         // Skip VI_NULL and handles still in use after a wrap-around.
@@ -61,11 +89,15 @@ std::shared_ptr<Session> FindSession(ViSession vi, ViStatus& status) {
     return nullptr;
 }
 
-void CloseSession(std::shared_ptr<Session> session) {
+ViStatus CloseSession(std::shared_ptr<Session> session) {
     std::lock_guard io(session->io);
+    ViStatus status = VI_SUCCESS;
+    if (session->vendor && !session->closed) status = session->vendor->Close(session->vendorSession);
     if (session->transport) session->transport->Close();
     session->transport.reset();
     session->lost = true;
+    session->closed = true;
+    return status;
 }
 
 ViUInt32 ConnectBudget(ViUInt32 timeout) {
@@ -88,11 +120,29 @@ ViStatus viOpenDefaultRM(ViPSession vi) {
     *vi = VI_NULL;
     if (detail::ResourceManagerFails()) return VI_ERROR_SYSTEM_ERROR;
     Library& lib = Lib();
+    ResourceManager manager;
+    {
+        std::lock_guard lock(lib.mutex);
+        manager.vendor = lib.Vendor();
+    }
+    ViStatus status = VI_SUCCESS;
+    if (manager.vendor) {
+        status = manager.vendor->OpenDefaultRM(manager.vendorManager);
+        if (status < VI_SUCCESS) return status;
+    }
     std::lock_guard lock(lib.mutex);
     ViSession handle = lib.NewHandle();
-    lib.managers.emplace(handle, ResourceManager{});
+    lib.managers.emplace(handle, std::move(manager));
     *vi = handle;
-    return VI_SUCCESS;
+    return status;
+}
+
+std::shared_ptr<VendorLibrary> SetVendorLibrary(std::shared_ptr<VendorLibrary> library) {
+    Library& lib = Lib();
+    std::lock_guard lock(lib.mutex);
+    std::shared_ptr<VendorLibrary> previous = lib.Vendor();
+    lib.vendor = std::move(library);
+    return previous;
 }
 
 ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi) {
@@ -100,49 +150,68 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
     *vi = VI_NULL;
     Library& lib = Lib();
     std::shared_ptr<Connector> connectors[2];
+    std::shared_ptr<VendorLibrary> vendor;
+    ViSession vendorManager = VI_NULL;
     {
         std::lock_guard lock(lib.mutex);
-        if (!lib.managers.count(sesn)) return lib.sessions.count(sesn) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+        auto manager = lib.managers.find(sesn);
+        if (manager == lib.managers.end()) {
+            return lib.sessions.count(sesn) ? VI_ERROR_NSUP_OPER : VI_ERROR_INV_OBJECT;
+        }
         connectors[0] = lib.connectors[0];
         connectors[1] = lib.connectors[1];
+        vendor = manager->second.vendor;
+        vendorManager = manager->second.vendorManager;
     }
     if (mode & ~(VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK | VI_LOAD_CONFIG)) return VI_ERROR_INV_ACC_MODE;
     if (!name) return VI_ERROR_INV_RSRC_NAME;
 
+    // In-process attachments come first whatever library is in use, so tests never reach an
+    // installed VISA by accident.
     ResourceParse parse = ParseResourceName(name);
-    if (parse.status != VI_SUCCESS) return parse.status;
-
     std::unique_ptr<Transport> transport;
     ViStatus status = VI_ERROR_RSRC_NFOUND;
-    if (!detail::OpenInProcess(parse.name, status, transport)) {
+    auto session = std::make_shared<Session>();
+    if (parse.status == VI_SUCCESS && detail::OpenInProcess(parse.name, status, transport)) {
+        if (status < VI_SUCCESS || !transport) return status < VI_SUCCESS ? status : VI_ERROR_RSRC_NFOUND;
+        status = VI_SUCCESS;
+    } else if (vendor) {
+        // The name as given: the vendor knows interfaces and aliases that our parser rejects.
+        status = vendor->Open(vendorManager, name, mode, timeout, session->vendorSession);
+        if (status < VI_SUCCESS) return status;
+        session->vendor = vendor;
+    } else {
+        if (parse.status != VI_SUCCESS) return parse.status;
         status = VI_ERROR_RSRC_NFOUND;  // GPIB has no transport of its own here
         if (parse.name.kind == InterfaceKind::Tcpip) {
             auto& connector = connectors[parse.name.protocol == TcpipProtocol::HiSlip ? 1 : 0];
             if (connector) status = connector->Open(parse.name, ConnectBudget(timeout), transport);
         }
+        if (status < VI_SUCCESS || !transport) return status < VI_SUCCESS ? status : VI_ERROR_RSRC_NFOUND;
+        status = VI_SUCCESS;
     }
-    if (status < VI_SUCCESS || !transport) return status < VI_SUCCESS ? status : VI_ERROR_RSRC_NFOUND;
 
-    auto session = std::make_shared<Session>();
     session->resourceManager = sesn;
     session->transport = std::move(transport);
-    std::lock_guard lock(lib.mutex);
+    std::unique_lock lock(lib.mutex);
     auto manager = lib.managers.find(sesn);
     if (manager == lib.managers.end()) {  // the manager was closed while we connected
-        session->transport->Close();
+        lock.unlock();
+        CloseSession(session);
         return VI_ERROR_INV_OBJECT;
     }
     ViSession handle = lib.NewHandle();
     lib.sessions.emplace(handle, session);
     manager->second.sessions.insert(handle);
     *vi = handle;
-    return VI_SUCCESS;
+    return status;
 }
 
 ViStatus viClose(ViObject vi) {
     if (vi == VI_NULL) return VI_WARN_NULL_OBJECT;
     Library& lib = Lib();
     std::vector<std::shared_ptr<Session>> closing;
+    ResourceManager closedManager;
     {
         std::lock_guard lock(lib.mutex);
         if (auto it = lib.sessions.find(vi); it != lib.sessions.end()) {
@@ -158,20 +227,42 @@ ViStatus viClose(ViObject vi) {
                     lib.sessions.erase(session);
                 }
             }
+            closedManager = std::move(manager->second);
             lib.managers.erase(manager);
         } else {
             return VI_ERROR_INV_OBJECT;
         }
     }
-    for (auto& session : closing) CloseSession(session);
-    return VI_SUCCESS;
+    ViStatus status = VI_SUCCESS;
+    for (auto& session : closing) status = CloseSession(session);
+    // Closing a vendor resource manager closes its sessions too; ours were closed one by one
+    // above so that each of our handles is done with before the vendor's go.
+    if (closedManager.vendor) status = closedManager.vendor->Close(closedManager.vendorManager);
+    return status;
 }
 
 ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
     ViStatus status = VI_SUCCESS;
     std::shared_ptr<Session> session = FindSession(vi, status);
-    if (!session) return status == VI_ERROR_NSUP_OPER ? VI_ERROR_NSUP_ATTR : status;
+    if (!session) {
+        if (status != VI_ERROR_NSUP_OPER) return status;
+        std::shared_ptr<VendorLibrary> vendor;
+        ViSession vendorManager = VI_NULL;
+        {
+            Library& lib = Lib();
+            std::lock_guard lock(lib.mutex);
+            if (auto manager = lib.managers.find(vi); manager != lib.managers.end()) {
+                vendor = manager->second.vendor;
+                vendorManager = manager->second.vendorManager;
+            }
+        }
+        return vendor ? vendor->SetAttribute(vendorManager, attrName, attrValue) : VI_ERROR_NSUP_ATTR;
+    }
     std::lock_guard io(session->io);
+    if (session->vendor) {
+        return session->closed ? VI_ERROR_INV_OBJECT
+                               : session->vendor->SetAttribute(session->vendorSession, attrName, attrValue);
+    }
     switch (attrName) {
         case VI_ATTR_TMO_VALUE:
             if (attrValue > VI_TMO_INFINITE) return VI_ERROR_NSUP_ATTR_STATE;
@@ -202,6 +293,12 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
     std::shared_ptr<Session> session = FindSession(vi, status);
     if (!session) return status;
     std::lock_guard io(session->io);
+    if (session->vendor) {
+        if (session->closed) return VI_ERROR_INV_OBJECT;
+        status = session->vendor->Read(session->vendorSession, buf, cnt, received);
+        if (retCnt) *retCnt = received;
+        return status;
+    }
     if (session->lost || !session->transport) return VI_ERROR_CONN_LOST;
     status = session->transport->Read(buf, cnt, received, session->settings);
     if (status == VI_ERROR_CONN_LOST) session->lost = true;
@@ -217,8 +314,14 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
     std::shared_ptr<Session> session = FindSession(vi, status);
     if (!session) return status;
     std::lock_guard io(session->io);
-    if (session->lost || !session->transport) return VI_ERROR_CONN_LOST;
     static const ViByte kEmpty = 0;
+    if (session->vendor) {
+        if (session->closed) return VI_ERROR_INV_OBJECT;
+        status = session->vendor->Write(session->vendorSession, buf ? buf : &kEmpty, cnt, written);
+        if (retCnt) *retCnt = written;
+        return status;
+    }
+    if (session->lost || !session->transport) return VI_ERROR_CONN_LOST;
     status = session->transport->Write(buf ? buf : &kEmpty, cnt, written, session->settings);
     if (status == VI_ERROR_CONN_LOST) session->lost = true;
     if (retCnt) *retCnt = written;
