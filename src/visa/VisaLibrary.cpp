@@ -197,6 +197,9 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
     auto manager = lib.managers.find(sesn);
     if (manager == lib.managers.end()) {  // the manager was closed while we connected
         lock.unlock();
+        // A vendor session went with the vendor's manager; closing its number again could
+        // close a session the library has opened since under the same number.
+        if (session->vendor) session->closed = true;
         CloseSession(session);
         return VI_ERROR_INV_OBJECT;
     }
