@@ -16,6 +16,7 @@ public:
     bool readSucceeds = true;
     std::function<bool(ConnectValues&)> connectDialog = [](ConnectValues&) { return true; };
     std::function<void()> onRefresh;
+    std::function<void()> onWarning;  // runs inside the box, as a nested loop would
 
     void Refresh() override {
         log.push_back("refresh");
@@ -36,6 +37,7 @@ public:
     void ShowWarning(const std::string& text) override {
         log.push_back("warning");
         warnings.push_back(text);
+        if (onWarning) onWarning();
     }
     void ShowError(const std::string& text) override {
         log.push_back("error");
