@@ -1,0 +1,673 @@
+// korvel_bench: the performance table that scripts/bench prints. Every row is a Google Benchmark
+// with a fixed batch per repetition; the repetitions of all rows run interleaved in random
+// order, so slow drifts of the machine fall on every row alike, and each row is shown with the
+// median, min and max of its repetitions next to the row it is compared with.
+//
+// The network rows talk to korvel-sim (fast mode) in its own process on the --block addresses;
+// the floor is a TCP ping-pong with a child process of this one. pyvisa-py runs in a Python
+// process of its own; liblxi in this one.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "CSweepTable.h"
+#include "ChildProcess.h"
+#include "ConnectInstruments.h"
+#include "MeasurePhase.h"
+#include "MessageSink.h"
+#include "PingPong.h"
+#include "ReferenceServer.h"
+#include "SetupAnalyzer.h"
+#include "SetupGenerators.h"
+#include "SweepEngine.h"
+#include "SweepFile.h"
+#include "TableReporter.h"
+#include "TransferLog.h"
+#include "visa/NetworkTesting.h"
+#include "visa/visa.h"
+#ifdef KORVEL_HAVE_LXI
+#include <lxi.h>
+#endif
+#ifdef KORVEL_HAVE_X11
+#include "WindowProbe.h"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    std::string sim;     // korvel-sim
+    std::string korvel;  // the application, for the start-to-window row
+    std::string demo;    // korvel-demo, for the memory row
+    std::string pyvisaScript;
+    std::string python = "/usr/bin/python3";
+    std::string block = "127.0.90";
+    int repetitions = 9;
+    int queries = 2000;
+    bool smoke = false;  // every row once with tiny batches: proves the rows run, measures nothing
+};
+
+class NullWindow : public Window {
+public:
+    void Refresh() override {}
+    bool ReadWindow() override { return true; }
+    void EnableButton(RunButton, bool) override {}
+    void SetProgress(ProgressBarId, int, int, int) override {}
+    void ShowWarning(const std::string& text) override { std::fprintf(stderr, "bench: warning: %s\n", text.c_str()); }
+    void ShowError(const std::string& text) override { std::fprintf(stderr, "bench: error: %s\n", text.c_str()); }
+    bool RunConnectDialog(ConnectValues&) override { return false; }
+};
+
+// Everything the rows share, set up before the first repetition.
+struct Context {
+    Options options;
+    PingPong pingPong;
+    ChildProcess sim;
+    std::string vxi11Analyzer, hislipAnalyzer;  // resource strings, empty when not served
+    std::string vxi11Note;                      // why VXI-11 rows other clients need are missing
+    std::unique_ptr<CVisaDevice> vxi11, hislip;
+    ReferenceServer reference;
+    std::unique_ptr<CVisaDevice> vxi11Reference, hislipReference;
+    std::vector<PingPong::Exchange> vxi11Query, hislipQuery;
+    ChildProcess pyvisa;
+    int lxiDevice = -1;
+    TransferLog transfers;
+    NullWindow window;
+    Instruments vxi11Bench, hislipBench;
+    std::vector<PingPong::Exchange> vxi11Measure, hislipMeasure;
+    SweepEngine sweep;
+    std::filesystem::path work;
+    std::filesystem::path sweepFile;
+    std::vector<std::string> appEnvironment;
+};
+
+Context* g_context = nullptr;
+
+double ThreadCpuUs() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+}
+
+double Us(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+// Runs op count times per repetition; the row's value is the mean wall time of one op, its
+// CPU the mean CPU time this thread spent on one.
+void Timed(benchmark::State& state, int count, const std::function<bool()>& op) {
+    for (auto _ : state) {
+        const double cpu = ThreadCpuUs();
+        const Clock::time_point start = Clock::now();
+        for (int i = 0; i < count; ++i) {
+            if (!op()) {
+                state.SkipWithError("an operation failed");
+                return;
+            }
+        }
+        state.counters["value"] = Us(Clock::now() - start) / count;
+        state.counters["cpu"] = (ThreadCpuUs() - cpu) / count;
+    }
+}
+
+std::uint32_t Padded(std::size_t bytes) { return static_cast<std::uint32_t>((bytes + 3) / 4 * 4); }
+
+std::string Query(CVisaDevice& device, const std::string& text) { return device.Query(text); }
+
+// ---- setup ----
+
+bool StartSimulator(Context& c) {
+    const std::string b = c.options.block;
+    if (!c.sim.Start({c.options.sim, "--speed", "fast", "--gen1-address", b + ".28", "--gen2-address", b + ".27",
+                      "--analyzer-address", b + ".20"})) {
+        return false;
+    }
+    for (;;) {
+        const auto line = c.sim.ReadLine(std::chrono::seconds(15));
+        if (!line) return false;
+        std::fprintf(stderr, "bench: %s\n", line->c_str());
+        if (line->find("ready") != std::string::npos) break;
+        const size_t at = line->find("analyzer ");
+        if (at == std::string::npos) continue;
+        const size_t resource = line->find(": ", at);
+        std::string name = line->substr(resource + 2);
+        name = name.substr(0, name.find("  "));
+        if (line->find("VXI-11", at) != std::string::npos) {
+            if (line->find("portmapper on port") != std::string::npos) {
+                c.vxi11Note = "the simulator's portmapper is not on port 111 (run as root)";
+            }
+            c.vxi11Analyzer = name;
+        } else if (line->find("HiSLIP", at) != std::string::npos) {
+            c.hislipAnalyzer = name;
+        }
+    }
+    if (c.vxi11Analyzer.empty()) c.vxi11Note = "VXI-11 is not served (port 111 could not be bound: run as root)";
+    return true;
+}
+
+// The generators and the analyzer on one transport, set up as the program does before a
+// measurement; the sizes of one measurement's messages are recorded for its floor.
+bool ConnectBench(Context& c, const std::string& analyzer, Instruments& instruments,
+                  std::vector<PingPong::Exchange>& floor, bool vxi11) {
+    ConnectValues values;
+    const std::string host = analyzer.substr(0, analyzer.find("::", analyzer.find("::") + 2));
+    const std::string device = vxi11 ? "::inst0::INSTR" : "::hislip0::INSTR";
+    const std::string base = host.substr(0, host.rfind('.'));
+    values.visaGenerator1 = base + ".28" + device;
+    values.visaGenerator2 = base + ".27" + device;
+    values.visaAnalyzer = analyzer;
+    values.useRfB = 1;
+    ConnectInstruments(instruments, values, c.window);
+    if (!instruments.connected) return false;
+    SetupGenerators(instruments, true);
+    instruments.generator1->Query("FREQ 1234500000;*OPC?");
+    SetupAnalyzer(instruments, true);
+    double phase = 0.0;
+    c.transfers.Clear();
+    c.transfers.Record(true);
+    const double measured = MeasurePhase(instruments, {true, 1, false}, phase, c.window);
+    c.transfers.Record(false);
+    floor = vxi11 ? c.transfers.Vxi11Exchanges() : c.transfers.HiSlipExchanges();
+    std::fprintf(stderr, "bench: MeasurePhase over %s: %.3f deg, %zu writes and reads, %zu exchanges\n",
+                 vxi11 ? "VXI-11" : "HiSLIP", measured, c.transfers.Transfers().size(), floor.size());
+    return measured != kNotMeasured;
+}
+
+bool WriteSweepTableFile(Context& c) {
+    std::vector<double> table(static_cast<size_t>(kMaxLevelPoints) * kMaxFrequencyPoints);
+    for (int r = 0; r < kMaxLevelPoints; ++r) {
+        for (int f = 0; f < kMaxFrequencyPoints; ++f) {
+            // A cable delay: the phase wraps every 270 MHz or so, plus a little per level.
+            table[static_cast<size_t>(r) * kMaxFrequencyPoints + f] = std::fmod(37.0 + 1.332 * f * 10.0 + 0.02 * r, 360.0);
+        }
+    }
+    const SweepGrid grid{10.0, 10.0, kMaxFrequencyPoints, -60.0, 0.25, kMaxLevelPoints};
+    c.sweepFile = c.work / "PhaseLogSweep-200x500.csv";
+    WriteSweepFile(c.sweepFile, grid, table.data(), true, [](int) { return 35.0; });
+    return CSweepTable(c.sweepFile.string()).IsLoaded();
+}
+
+void WriteAppSettings(Context& c) {
+    const std::filesystem::path store =
+        c.work / "config" / "Vom lokalen Anwendungs-Assistenten generierte Anwendungen";
+    std::filesystem::create_directories(store);
+    const std::string b = c.options.block;
+    std::ofstream conf(store / "Korvel.conf");
+    conf << "[General]\nVisaGenerator1=TCPIP::" << b << ".28::hislip0::INSTR\nVisaGenerator2=TCPIP::" << b
+         << ".27::hislip0::INSTR\nVisaAnalyzer=TCPIP::" << b << ".20::hislip0::INSTR\nUseRF_B=1\n"
+         << "StartFreq=100.000000\nStopFreq=300.000000\nStepFreq=100.000000\nStartLevel=-25.000000\n"
+         << "StopLevel=-10.000000\nStepLevel=5.000000\nPeriod=2.000000\nAverage=1\nPhaseRotation=1\n";
+    c.appEnvironment = {"XDG_CONFIG_HOME=" + (c.work / "config").string()};
+}
+
+// ---- rows ----
+
+void FloorHiSlip(benchmark::State& state) {
+    Timed(state, g_context->options.queries, [] { return g_context->pingPong.Run(g_context->hislipQuery); });
+}
+void FloorVxi11(benchmark::State& state) {
+    Timed(state, g_context->options.queries, [] { return g_context->pingPong.Run(g_context->vxi11Query); });
+}
+void KorvelVxi11(benchmark::State& state) {
+    Timed(state, g_context->options.queries, [] {
+        return !Query(*g_context->vxi11, "*IDN?").empty() && g_context->vxi11->IsConnected();
+    });
+}
+void KorvelHiSlip(benchmark::State& state) {
+    Timed(state, g_context->options.queries, [] {
+        return !Query(*g_context->hislip, "*IDN?").empty() && g_context->hislip->IsConnected();
+    });
+}
+
+void ReferenceVxi11(benchmark::State& state) {
+    Timed(state, g_context->options.queries, [] { return !Query(*g_context->vxi11Reference, "*IDN?").empty(); });
+}
+void ReferenceHiSlip(benchmark::State& state) {
+    Timed(state, g_context->options.queries, [] { return !Query(*g_context->hislipReference, "*IDN?").empty(); });
+}
+
+void PyvisaVxi11(benchmark::State& state) {
+    const int count = std::max(1, g_context->options.queries / 4);  // it is slow; the mean is not
+    for (auto _ : state) {
+        g_context->pyvisa.WriteLine("query " + std::to_string(count) + " *IDN?");
+        const auto answer = g_context->pyvisa.ReadLine(std::chrono::seconds(120));
+        double wall = 0.0, cpu = 0.0;
+        if (!answer || std::sscanf(answer->c_str(), "%lf %lf", &wall, &cpu) != 2) {
+            state.SkipWithError(("pyvisa-py: " + answer.value_or("no answer")).c_str());
+            return;
+        }
+        state.counters["value"] = wall * 1e6 / count;
+        state.counters["cpu"] = cpu * 1e6 / count;
+    }
+}
+
+#ifdef KORVEL_HAVE_LXI
+void LxiVxi11(benchmark::State& state) {
+    static char reply[10000];
+    Timed(state, g_context->options.queries, [] {
+        static const char kQuery[] = "*IDN?\n";
+        if (lxi_send(g_context->lxiDevice, kQuery, sizeof kQuery - 1, 5000) != sizeof kQuery - 1) return false;
+        return lxi_receive(g_context->lxiDevice, reply, sizeof reply, 5000) > 0;
+    });
+}
+#endif
+
+void Measure(benchmark::State& state, Instruments& instruments) {
+    const int count = g_context->options.smoke ? 1 : 5;
+    Timed(state, count, [&] {
+        double phase = 0.0;
+        return MeasurePhase(instruments, {true, 1, false}, phase, g_context->window) != kNotMeasured;
+    });
+}
+void MeasureVxi11(benchmark::State& state) { Measure(state, g_context->vxi11Bench); }
+void MeasureHiSlip(benchmark::State& state) { Measure(state, g_context->hislipBench); }
+void MeasureFloorVxi11(benchmark::State& state) {
+    Timed(state, g_context->options.smoke ? 1 : 5, [] { return g_context->pingPong.Run(g_context->vxi11Measure); });
+}
+void MeasureFloorHiSlip(benchmark::State& state) {
+    Timed(state, g_context->options.smoke ? 1 : 5, [] { return g_context->pingPong.Run(g_context->hislipMeasure); });
+}
+
+void Open(benchmark::State& state, const std::string& resource) {
+    const int count = g_context->options.smoke ? 2 : 50;
+    visa::ViSession manager = visa::VI_NULL;
+    if (visa::viOpenDefaultRM(&manager) < visa::VI_SUCCESS) {
+        state.SkipWithError("viOpenDefaultRM failed");
+        return;
+    }
+    for (auto _ : state) {
+        double wall = 0.0, cpu = 0.0;
+        for (int i = 0; i < count; ++i) {
+            visa::ViSession session = visa::VI_NULL;
+            const double cpuBefore = ThreadCpuUs();
+            const Clock::time_point start = Clock::now();
+            const visa::ViStatus status = visa::viOpen(manager, resource.c_str(), visa::VI_NO_LOCK, 0, &session);
+            wall += Us(Clock::now() - start);
+            cpu += ThreadCpuUs() - cpuBefore;
+            if (status < visa::VI_SUCCESS) {
+                state.SkipWithError(("viOpen " + resource + " failed").c_str());
+                break;
+            }
+            visa::viClose(session);
+        }
+        state.counters["value"] = wall / count;
+        state.counters["cpu"] = cpu / count;
+    }
+    visa::viClose(manager);
+}
+void OpenVxi11(benchmark::State& state) { Open(state, g_context->vxi11Analyzer); }
+void OpenHiSlip(benchmark::State& state) { Open(state, g_context->hislipAnalyzer); }
+
+void SweepStep(benchmark::State& state) {
+    Context& c = *g_context;
+    const int count = c.options.smoke ? 1 : 10;
+    Timed(state, count, [&c] {
+        if (c.sweep.Finished()) {
+            SweepLimits limits{100.0, 1000.0, 100.0, -30.0, -10.0, 10.0};
+            c.sweep.Start(limits);
+        }
+        double phase = 0.0;
+        c.sweep.Step(c.hislipBench, {true, 1, false}, phase, c.window);
+        return c.hislipBench.generator1->IsConnected() && c.hislipBench.analyzer->IsConnected();
+    });
+}
+
+void TableLoad(benchmark::State& state) {
+    const std::string path = g_context->sweepFile.string();
+    Timed(state, g_context->options.smoke ? 1 : 20, [&path] { return CSweepTable(path).IsLoaded(); });
+}
+
+void TableLookups(benchmark::State& state) {
+    static const CSweepTable table(g_context->sweepFile.string());
+    Timed(state, g_context->options.smoke ? 1 : 20, [] {
+        // Frequencies and levels inside and beyond the grid, in every evaluation mode.
+        double sum = 0.0;
+        std::uint32_t seed = 12345;
+        for (int i = 0; i < 10000; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            const double frequencyMHz = 5.0 + (seed >> 8) % 5100;
+            const double levelDbm = -65.0 + static_cast<double>((seed >> 4) % 600) / 10.0;
+            double result = 0.0;
+            table.Interpolate(frequencyMHz, levelDbm, result, static_cast<int>(seed % 4));
+            sum += result;
+        }
+        benchmark::DoNotOptimize(sum);
+        return true;
+    });
+}
+
+#ifdef KORVEL_HAVE_X11
+void StartToWindow(benchmark::State& state) {
+    std::vector<std::string> environment = g_context->appEnvironment;
+    environment.push_back("QT_QPA_PLATFORM=xcb");
+    for (auto _ : state) {
+        const WindowTiming timing =
+            MeasureStartToWindow(g_context->options.korvel, environment, "Connect to VISA instruments", "Korvel 1.42 VISA");
+        if (!timing.error.empty()) {
+            state.SkipWithError(timing.error.c_str());
+            return;
+        }
+        state.counters["value"] = timing.startToDialogUs + timing.closeToWindowUs;
+        std::fprintf(stderr, "bench: start to connect dialog %.1f ms, close to main window %.1f ms, peak %.1f MiB\n",
+                     timing.startToDialogUs / 1000, timing.closeToWindowUs / 1000, timing.peakMiB);
+    }
+}
+#endif
+
+void DemoMemory(benchmark::State& state) {
+    Context& c = *g_context;
+    const std::string b = c.options.block;
+    std::vector<std::string> environment = c.appEnvironment;
+    environment.push_back("QT_QPA_PLATFORM=offscreen");
+    for (auto _ : state) {
+        ChildProcess demo;
+        const Clock::time_point start = Clock::now();
+        if (!demo.Start({c.options.demo, "--out", (c.work / "demo-shots").string(), "--generator1",
+                         "TCPIP::" + b + ".28::hislip0::INSTR", "--analyzer", "TCPIP::" + b + ".20::hislip0::INSTR"},
+                        environment)) {
+            state.SkipWithError("cannot start korvel-demo");
+            return;
+        }
+        while (demo.ReadLine(std::chrono::seconds(120))) {
+        }
+        const int status = demo.Wait(std::chrono::seconds(120));
+        if (status != 0) {
+            if (status == -2) demo.Stop();
+            state.SkipWithError(("korvel-demo ended with status " + std::to_string(status)).c_str());
+            return;
+        }
+        state.counters["value"] = static_cast<double>(demo.Usage().ru_maxrss) / 1024.0;
+        std::fprintf(stderr, "bench: demo run took %.1f s, peak %.1f MiB\n", Us(Clock::now() - start) / 1e6,
+                     state.counters["value"].value);
+    }
+}
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: korvel_bench --sim PATH [--korvel PATH] [--demo PATH] [--pyvisa SCRIPT] [--block A.B.C]\n"
+                 "                    [--repetitions N] [--queries N] [--smoke] [Google Benchmark flags]\n");
+}
+
+bool ParseOptions(int& argc, char** argv, Options& options) {
+    std::vector<char*> rest{argv[0]};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& target) {
+            if (i + 1 >= argc) return false;
+            target = argv[++i];
+            return true;
+        };
+        std::string number;
+        if (arg == "--sim") {
+            if (!value(options.sim)) return false;
+        } else if (arg == "--korvel") {
+            if (!value(options.korvel)) return false;
+        } else if (arg == "--demo") {
+            if (!value(options.demo)) return false;
+        } else if (arg == "--pyvisa") {
+            if (!value(options.pyvisaScript)) return false;
+        } else if (arg == "--block") {
+            if (!value(options.block)) return false;
+        } else if (arg == "--repetitions") {
+            if (!value(number)) return false;
+            options.repetitions = std::max(1, std::atoi(number.c_str()));
+        } else if (arg == "--queries") {
+            if (!value(number)) return false;
+            options.queries = std::max(1, std::atoi(number.c_str()));
+        } else if (arg == "--smoke") {
+            options.smoke = true;
+        } else {
+            rest.push_back(argv[i]);
+        }
+    }
+    for (size_t i = 0; i < rest.size(); ++i) argv[i] = rest[i];
+    argc = static_cast<int>(rest.size());
+    // The benchmark works in a directory of its own.
+    for (std::string* path : {&options.sim, &options.korvel, &options.demo, &options.pyvisaScript}) {
+        if (!path->empty()) *path = std::filesystem::absolute(*path).string();
+    }
+    return !options.sim.empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    static Context context;
+    g_context = &context;
+    Context& c = context;
+    if (!ParseOptions(argc, argv, c.options)) {
+        Usage();
+        return 2;
+    }
+    if (c.options.smoke) {
+        c.options.repetitions = 1;
+        c.options.queries = 20;
+    }
+    // Forked before any thread exists.
+    if (!c.pingPong.Start()) {
+        std::fprintf(stderr, "bench: the ping-pong child cannot be started\n");
+        return 1;
+    }
+    ::setenv("KORVEL_VISA_LIBRARY", "builtin", 1);  // our transports, whatever VISA is installed
+    SetMessageSink([](const std::string& text) { std::fprintf(stderr, "bench: message: %s\n", text.c_str()); });
+    c.work = std::filesystem::temp_directory_path() / ("korvel-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(c.work);
+    std::filesystem::current_path(c.work);
+
+    std::vector<RowSpec> rows = {
+        {"floor_hislip", "TCP floor, 1 round trip (HiSLIP query sizes)", RowSpec::Unit::Microseconds, "", RowSpec::Goal::None, 0},
+        {"floor_vxi11", "TCP floor, 2 round trips (VXI-11 query sizes)", RowSpec::Unit::Microseconds, "", RowSpec::Goal::None, 0},
+        {"korvel_vxi11", "Korvel VXI-11 query *IDN?", RowSpec::Unit::Microseconds, "floor_vxi11",
+         RowSpec::Goal::AtMostTimesVersus, 1.25},
+        {"korvel_hislip", "Korvel HiSLIP query *IDN?", RowSpec::Unit::Microseconds, "floor_hislip",
+         RowSpec::Goal::AtMostTimesVersus, 1.25},
+        {"reference_vxi11", "Korvel VXI-11 query, minimal server", RowSpec::Unit::Microseconds, "floor_vxi11",
+         RowSpec::Goal::AtMostTimesVersus, 1.25},
+        {"reference_hislip", "Korvel HiSLIP query, minimal server", RowSpec::Unit::Microseconds, "floor_hislip",
+         RowSpec::Goal::AtMostTimesVersus, 1.25},
+        {"pyvisa_vxi11", "pyvisa-py VXI-11 query *IDN?", RowSpec::Unit::Microseconds, "korvel_vxi11",
+         RowSpec::Goal::AtLeastTimesVersus, 2.0},
+        {"lxi_vxi11", "liblxi VXI-11 query *IDN?", RowSpec::Unit::Microseconds, "korvel_vxi11",
+         RowSpec::Goal::AtLeastTimesVersus, 1.0},
+        {"measure_floor_vxi11", "TCP floor, MeasurePhase's VXI-11 RPCs", RowSpec::Unit::Milliseconds, "", RowSpec::Goal::None, 0},
+        {"measure_vxi11", "MeasurePhase N=1 over VXI-11", RowSpec::Unit::Milliseconds, "measure_floor_vxi11",
+         RowSpec::Goal::AtMostTimesVersus, 1.3},
+        {"measure_floor_hislip", "TCP floor, MeasurePhase's HiSLIP messages", RowSpec::Unit::Milliseconds, "", RowSpec::Goal::None, 0},
+        {"measure_hislip", "MeasurePhase N=1 over HiSLIP", RowSpec::Unit::Milliseconds, "measure_floor_hislip",
+         RowSpec::Goal::AtMostTimesVersus, 1.3},
+        {"open_vxi11", "Session open, VXI-11 (portmapper, link)", RowSpec::Unit::Microseconds, "", RowSpec::Goal::AtMost, 3000},
+        {"open_hislip", "Session open, HiSLIP (two channels)", RowSpec::Unit::Microseconds, "", RowSpec::Goal::AtMost, 3000},
+        {"sweep_step", "Sweep step over HiSLIP (CPU: Korvel's own)", RowSpec::Unit::Milliseconds, "", RowSpec::Goal::None, 0},
+        {"table_load", "CSweepTable load, 200 x 500", RowSpec::Unit::Milliseconds, "", RowSpec::Goal::AtMost, 10},
+        {"table_lookups", "CSweepTable, 10,000 lookups", RowSpec::Unit::Milliseconds, "", RowSpec::Goal::None, 0},
+        {"start_to_window", "Start to main window (Xvfb, w/o dialog time)", RowSpec::Unit::Milliseconds, "", RowSpec::Goal::None, 0},
+        {"demo_memory", "Peak memory, whole demo run (korvel-demo)", RowSpec::Unit::Mebibytes, "", RowSpec::Goal::None, 0},
+    };
+    TableReporter reporter(rows);
+    auto add = [&](const std::string& id, void (*row)(benchmark::State&), int repetitions) {
+        benchmark::RegisterBenchmark(id.c_str(), row)
+            ->Iterations(1)
+            ->Repetitions(repetitions)
+            ->Unit(benchmark::kMicrosecond);
+    };
+    const int r = c.options.repetitions;
+
+    if (!StartSimulator(c)) {
+        std::fprintf(stderr, "bench: korvel-sim did not start\n");
+        return 1;
+    }
+    // The query rows' sessions, opened before the transfer log goes in front of the connectors.
+    if (!c.vxi11Analyzer.empty()) c.vxi11 = std::make_unique<CVisaDevice>(c.vxi11Analyzer);
+    if (!c.hislipAnalyzer.empty()) c.hislip = std::make_unique<CVisaDevice>(c.hislipAnalyzer);
+    const bool vxi11 = c.vxi11 && c.vxi11->IsConnected();
+    const bool hislip = c.hislip && c.hislip->IsConnected();
+
+    if (hislip) {
+        const size_t reply = Query(*c.hislip, "*IDN?").size() + 1;  // with its line feed
+        c.hislipQuery = {{16 + 6, static_cast<std::uint32_t>(16 + reply)}};
+        c.vxi11Query = {{4 + 40 + 20 + Padded(6), 4 + 24 + 8}, {4 + 40 + 24, 4 + 24 + 12 + Padded(reply)}};
+        // The minimal server answers with the simulator's reply; forked while no thread exists.
+        std::string reference = "not started";
+        if (c.reference.Start(Query(*c.hislip, "*IDN?") + "\n")) {
+            c.hislipReference = std::make_unique<CVisaDevice>("TCPIP::127.0.0.1::hislip0," +
+                                                              std::to_string(c.reference.HiSlipPort()) + "::INSTR");
+            visa::ScopedTestPorts core(visa::TestPorts{111, c.reference.Vxi11Port(), visa::kHiSlipDefaultPort});
+            c.vxi11Reference = std::make_unique<CVisaDevice>("TCPIP::127.0.0.1::inst0::INSTR");
+            if (c.vxi11Reference->IsConnected() && c.hislipReference->IsConnected()) reference.clear();
+        }
+        if (reference.empty()) {
+            add("reference_vxi11", ReferenceVxi11, r);
+            add("reference_hislip", ReferenceHiSlip, r);
+        } else {
+            reporter.SetMissing("reference_vxi11", "the minimal server did not answer");
+            reporter.SetMissing("reference_hislip", "the minimal server did not answer");
+        }
+        add("floor_hislip", FloorHiSlip, r);
+        add("floor_vxi11", FloorVxi11, r);
+        add("korvel_hislip", KorvelHiSlip, r);
+    } else {
+        reporter.SetMissing("floor_hislip", "HiSLIP is not served");
+        reporter.SetMissing("floor_vxi11", "HiSLIP is not served (the reply size is taken from it)");
+        reporter.SetMissing("korvel_hislip", "HiSLIP is not served");
+    }
+    if (vxi11) {
+        add("korvel_vxi11", KorvelVxi11, r);
+    } else {
+        reporter.SetMissing("korvel_vxi11", c.vxi11Note);
+    }
+
+    std::string pyvisaMissing = c.vxi11Note;
+    if (vxi11 && c.vxi11Note.empty()) {
+        if (c.options.pyvisaScript.empty()) {
+            pyvisaMissing = "no --pyvisa script given";
+        } else if (!c.pyvisa.Start({c.options.python, c.options.pyvisaScript})) {
+            pyvisaMissing = "cannot start " + c.options.python;
+        } else {
+            c.pyvisa.WriteLine("open " + c.vxi11Analyzer);
+            const auto answer = c.pyvisa.ReadLine(std::chrono::seconds(30));
+            if (answer && *answer == "ok") {
+                pyvisaMissing.clear();
+                add("pyvisa_vxi11", PyvisaVxi11, r);
+            } else {
+                pyvisaMissing = "pyvisa-py: " + answer.value_or("no answer");
+            }
+        }
+    }
+    if (!pyvisaMissing.empty()) reporter.SetMissing("pyvisa_vxi11", pyvisaMissing);
+
+#ifdef KORVEL_HAVE_LXI
+    if (vxi11 && c.vxi11Note.empty()) {
+        lxi_init();
+        c.lxiDevice = lxi_connect((c.options.block + ".20").c_str(), 0, "inst0", 5000, VXI11);
+        if (c.lxiDevice >= 0) {
+            add("lxi_vxi11", LxiVxi11, r);
+        } else {
+            reporter.SetMissing("lxi_vxi11", "lxi_connect failed");
+        }
+    } else {
+        reporter.SetMissing("lxi_vxi11", c.vxi11Note);
+    }
+#else
+    reporter.SetMissing("lxi_vxi11", "not built: liblxi-dev was not found when configuring");
+#endif
+
+    // The procedures: waveform file in the working directory, sessions through the transfer log.
+    ChildProcess waveform;
+    if (!waveform.Start({c.options.sim, "--write-waveform", "dc.wv"}) || waveform.Wait(std::chrono::seconds(10)) != 0) {
+        std::fprintf(stderr, "bench: korvel-sim --write-waveform failed\n");
+    }
+    c.transfers.Install();
+    if (vxi11 && ConnectBench(c, c.vxi11Analyzer, c.vxi11Bench, c.vxi11Measure, true)) {
+        add("measure_floor_vxi11", MeasureFloorVxi11, r);
+        add("measure_vxi11", MeasureVxi11, r);
+        add("open_vxi11", OpenVxi11, r);
+    } else {
+        for (const char* id : {"measure_floor_vxi11", "measure_vxi11", "open_vxi11"}) {
+            reporter.SetMissing(id, vxi11 ? "the instruments did not connect over VXI-11" : c.vxi11Note);
+        }
+    }
+    if (hislip && ConnectBench(c, c.hislipAnalyzer, c.hislipBench, c.hislipMeasure, false)) {
+        add("measure_floor_hislip", MeasureFloorHiSlip, r);
+        add("measure_hislip", MeasureHiSlip, r);
+        add("open_hislip", OpenHiSlip, r);
+        add("sweep_step", SweepStep, r);
+    } else {
+        for (const char* id : {"measure_floor_hislip", "measure_hislip", "open_hislip", "sweep_step"}) {
+            reporter.SetMissing(id, "the instruments did not connect over HiSLIP");
+        }
+    }
+
+    if (WriteSweepTableFile(c)) {
+        add("table_load", TableLoad, r);
+        add("table_lookups", TableLookups, r);
+    } else {
+        reporter.SetMissing("table_load", "the sweep file was not loaded");
+        reporter.SetMissing("table_lookups", "the sweep file was not loaded");
+    }
+
+    WriteAppSettings(c);
+    const int appRepetitions = std::min(r, 5);  // whole program runs: fewer, they take seconds
+#ifdef KORVEL_HAVE_X11
+    std::string noDisplay;
+    if (c.options.korvel.empty()) {
+        reporter.SetMissing("start_to_window", "no --korvel program given");
+    } else if (!hislip) {
+        reporter.SetMissing("start_to_window", "HiSLIP is not served");
+    } else if (!WindowProbeAvailable(noDisplay)) {
+        reporter.SetMissing("start_to_window", noDisplay);
+    } else {
+        add("start_to_window", StartToWindow, appRepetitions);
+    }
+#else
+    reporter.SetMissing("start_to_window", "not built: Xlib was not found when configuring");
+#endif
+    if (c.options.demo.empty()) {
+        reporter.SetMissing("demo_memory", "no --demo program given");
+    } else if (!hislip) {
+        reporter.SetMissing("demo_memory", "HiSLIP is not served");
+    } else {
+        add("demo_memory", DemoMemory, std::min(r, 3));
+    }
+
+    std::vector<char*> arguments(argv, argv + argc);
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    arguments.insert(arguments.begin() + 1, interleave.data());
+    int count = static_cast<int>(arguments.size());
+    benchmark::Initialize(&count, arguments.data());
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    // Sessions go before the simulator, the simulator before the temporary directory.
+    c.vxi11.reset();
+    c.hislip.reset();
+    c.vxi11Reference.reset();
+    c.hislipReference.reset();
+    c.reference.Stop();
+    c.vxi11Bench.Release();
+    c.hislipBench.Release();
+#ifdef KORVEL_HAVE_LXI
+    if (c.lxiDevice >= 0) lxi_disconnect(c.lxiDevice);
+#endif
+    c.pyvisa.Stop();
+    c.sim.Stop();
+    c.pingPong.Stop();
+    std::filesystem::current_path("/");
+    std::error_code ignored;
+    std::filesystem::remove_all(c.work, ignored);
+    std::printf("%d goal(s) missed\n", reporter.Missed());
+    // A row that was registered and failed is an error; a goal missed is only reported.
+    return reporter.Failed() > 0 ? 1 : 0;
+}
