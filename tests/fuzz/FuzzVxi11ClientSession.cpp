@@ -53,10 +53,11 @@ void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
     for (std::uint32_t word : {std::uint32_t(script.linkError), std::uint32_t(script.lid), 0u, script.maxRecvSize}) {
         PutBe32(body, word);
     }
-    std::string stream;
-    PutBe32(stream, 0x80000000u | static_cast<std::uint32_t>(body.size()));
-    stream += body;
+    std::string link;
+    PutBe32(link, 0x80000000u | static_cast<std::uint32_t>(body.size()));
+    socket.Write(link + body);
 
+    // Each reply in a send of its own: the client may find a record cut anywhere.
     for (std::size_t i = 0; i < script.replies.size(); ++i) {
         const std::string& piece = script.replies[i];
         if (piece.empty()) continue;
@@ -68,9 +69,8 @@ void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
             PutBe32(word, xid + 1 + static_cast<std::uint32_t>(i) + kOffsets[(control >> 1) & 3]);
             reply.replace(4, 4, word);
         }
-        stream += reply;
+        socket.Write(reply);
     }
-    socket.Write(stream);
     socket.ShutdownWrite();
     socket.Drain();
 }

@@ -103,7 +103,11 @@ public:
             const int ready = ::poll(&p, 1, 5);
             if (ready > 0) {
                 const int fd = ::accept(m_listener, nullptr, nullptr);
-                if (fd >= 0) return PeerSocket(fd, m_clientDone);
+                if (fd >= 0) {
+                    const int one = 1;  // each write leaves as its own segment
+                    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+                    return PeerSocket(fd, m_clientDone);
+                }
             }
             if (ready < 0 || m_clientDone) return PeerSocket(-1, m_clientDone);
         }
