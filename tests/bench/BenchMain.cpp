@@ -89,6 +89,7 @@ struct Context {
     TransferLog transfers;
     NullWindow window;
     Instruments vxi11Bench, hislipBench;
+    Instruments vxi11ReferenceBench, hislipReferenceBench;  // all three on the minimal server
     std::vector<PingPong::Exchange> vxi11Measure, hislipMeasure;
     SweepEngine sweep;
     std::filesystem::path work;
@@ -158,10 +159,8 @@ bool StartSimulator(Context& c) {
     return true;
 }
 
-// The generators and the analyzer on one transport, set up as the program does before a
-// measurement; the sizes of one measurement's messages are recorded for its floor.
-bool ConnectBench(Context& c, const std::string& analyzer, Instruments& instruments,
-                  std::vector<PingPong::Exchange>& floor, bool vxi11) {
+// The three sessions of the simulated bench on one transport, by the analyzer's resource string.
+ConnectValues BenchValues(const std::string& analyzer, bool vxi11) {
     ConnectValues values;
     const std::string host = analyzer.substr(0, analyzer.find("::", analyzer.find("::") + 2));
     const std::string device = vxi11 ? "::inst0::INSTR" : "::hislip0::INSTR";
@@ -170,6 +169,13 @@ bool ConnectBench(Context& c, const std::string& analyzer, Instruments& instrume
     values.visaGenerator2 = base + ".27" + device;
     values.visaAnalyzer = analyzer;
     values.useRfB = 1;
+    return values;
+}
+
+// Connects and sets up as the program does before a measurement, then measures once; with a
+// floor, the sizes of that measurement's messages are recorded for it.
+bool ConnectBench(Context& c, ConnectValues values, Instruments& instruments, std::vector<PingPong::Exchange>* floor,
+                  bool vxi11) {
     ConnectInstruments(instruments, values, c.window);
     if (!instruments.connected) return false;
     SetupGenerators(instruments, true);
@@ -177,12 +183,14 @@ bool ConnectBench(Context& c, const std::string& analyzer, Instruments& instrume
     SetupAnalyzer(instruments, true);
     double phase = 0.0;
     c.transfers.Clear();
-    c.transfers.Record(true);
+    c.transfers.Record(floor != nullptr);
     const double measured = MeasurePhase(instruments, {true, 1, false}, phase, c.window);
     c.transfers.Record(false);
-    floor = vxi11 ? c.transfers.Vxi11Exchanges() : c.transfers.HiSlipExchanges();
-    std::fprintf(stderr, "bench: MeasurePhase over %s: %.3f deg, %zu writes and reads, %zu exchanges\n",
-                 vxi11 ? "VXI-11" : "HiSLIP", measured, c.transfers.Transfers().size(), floor.size());
+    if (floor) {
+        *floor = vxi11 ? c.transfers.Vxi11Exchanges() : c.transfers.HiSlipExchanges();
+        std::fprintf(stderr, "bench: MeasurePhase over %s: %.3f deg, %zu writes and reads, %zu exchanges\n",
+                     vxi11 ? "VXI-11" : "HiSLIP", measured, c.transfers.Transfers().size(), floor->size());
+    }
     return measured != kNotMeasured;
 }
 
@@ -274,6 +282,8 @@ void Measure(benchmark::State& state, Instruments& instruments) {
 }
 void MeasureVxi11(benchmark::State& state) { Measure(state, g_context->vxi11Bench); }
 void MeasureHiSlip(benchmark::State& state) { Measure(state, g_context->hislipBench); }
+void MeasureReferenceVxi11(benchmark::State& state) { Measure(state, g_context->vxi11ReferenceBench); }
+void MeasureReferenceHiSlip(benchmark::State& state) { Measure(state, g_context->hislipReferenceBench); }
 void MeasureFloorVxi11(benchmark::State& state) {
     Timed(state, g_context->options.smoke ? 1 : 5, [] { return g_context->pingPong.Run(g_context->vxi11Measure); });
 }
@@ -485,9 +495,13 @@ int main(int argc, char** argv) {
         {"measure_floor_vxi11", "TCP floor, MeasurePhase's VXI-11 RPCs", RowSpec::Unit::Milliseconds, "", RowSpec::Goal::None, 0},
         {"measure_vxi11", "MeasurePhase N=1 over VXI-11", RowSpec::Unit::Milliseconds, "measure_floor_vxi11",
          RowSpec::Goal::AtMostTimesVersus, 1.3},
+        {"measure_reference_vxi11", "MeasurePhase N=1, VXI-11, minimal server", RowSpec::Unit::Milliseconds,
+         "measure_floor_vxi11", RowSpec::Goal::AtMostTimesVersus, 1.3},
         {"measure_floor_hislip", "TCP floor, MeasurePhase's HiSLIP messages", RowSpec::Unit::Milliseconds, "", RowSpec::Goal::None, 0},
         {"measure_hislip", "MeasurePhase N=1 over HiSLIP", RowSpec::Unit::Milliseconds, "measure_floor_hislip",
          RowSpec::Goal::AtMostTimesVersus, 1.3},
+        {"measure_reference_hislip", "MeasurePhase N=1, HiSLIP, minimal server", RowSpec::Unit::Milliseconds,
+         "measure_floor_hislip", RowSpec::Goal::AtMostTimesVersus, 1.3},
         {"open_vxi11", "Session open, VXI-11 (portmapper, link)", RowSpec::Unit::Microseconds, "", RowSpec::Goal::AtMost, 3000},
         {"open_hislip", "Session open, HiSLIP (two channels)", RowSpec::Unit::Microseconds, "", RowSpec::Goal::AtMost, 3000},
         {"sweep_step", "Sweep step over HiSLIP (CPU: Korvel's own)", RowSpec::Unit::Milliseconds, "", RowSpec::Goal::None, 0},
@@ -590,7 +604,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench: korvel-sim --write-waveform failed\n");
     }
     c.transfers.Install();
-    if (vxi11 && ConnectBench(c, c.vxi11Analyzer, c.vxi11Bench, c.vxi11Measure, true)) {
+    if (vxi11 && ConnectBench(c, BenchValues(c.vxi11Analyzer, true), c.vxi11Bench, &c.vxi11Measure, true)) {
         add("measure_floor_vxi11", MeasureFloorVxi11, r);
         add("measure_vxi11", MeasureVxi11, r);
         add("open_vxi11", OpenVxi11, r);
@@ -599,7 +613,7 @@ int main(int argc, char** argv) {
             reporter.SetMissing(id, vxi11 ? "the instruments did not connect over VXI-11" : c.vxi11Note);
         }
     }
-    if (hislip && ConnectBench(c, c.hislipAnalyzer, c.hislipBench, c.hislipMeasure, false)) {
+    if (hislip && ConnectBench(c, BenchValues(c.hislipAnalyzer, false), c.hislipBench, &c.hislipMeasure, false)) {
         add("measure_floor_hislip", MeasureFloorHiSlip, r);
         add("measure_hislip", MeasureHiSlip, r);
         add("open_hislip", OpenHiSlip, r);
@@ -608,6 +622,25 @@ int main(int argc, char** argv) {
         for (const char* id : {"measure_floor_hislip", "measure_hislip", "open_hislip", "sweep_step"}) {
             reporter.SetMissing(id, "the instruments did not connect over HiSLIP");
         }
+    }
+
+    // The same procedure against the minimal server: every instrument there, every query
+    // answered with the same reply. The readings mean nothing; the traffic is the same.
+    bool referenceBenches = false;
+    if (c.hislipReference && c.hislipReference->IsConnected() && !c.vxi11Measure.empty() && !c.hislipMeasure.empty()) {
+        const std::string hislipName = c.hislipReference->Resource();
+        referenceBenches = ConnectBench(c, {hislipName, hislipName, hislipName, 1}, c.hislipReferenceBench, nullptr, false);
+        visa::ScopedTestPorts core(visa::TestPorts{111, c.reference.Vxi11Port(), visa::kHiSlipDefaultPort});
+        const std::string vxi11Name = "TCPIP::127.0.0.1::inst0::INSTR";
+        referenceBenches = ConnectBench(c, {vxi11Name, vxi11Name, vxi11Name, 1}, c.vxi11ReferenceBench, nullptr, true) &&
+                           referenceBenches;
+    }
+    if (referenceBenches) {
+        add("measure_reference_vxi11", MeasureReferenceVxi11, r);
+        add("measure_reference_hislip", MeasureReferenceHiSlip, r);
+    } else {
+        reporter.SetMissing("measure_reference_vxi11", "the minimal server or a floor is missing");
+        reporter.SetMissing("measure_reference_hislip", "the minimal server or a floor is missing");
     }
 
     if (WriteSweepTableFile(c)) {
@@ -658,6 +691,8 @@ int main(int argc, char** argv) {
     c.reference.Stop();
     c.vxi11Bench.Release();
     c.hislipBench.Release();
+    c.vxi11ReferenceBench.Release();
+    c.hislipReferenceBench.Release();
 #ifdef KORVEL_HAVE_LXI
     if (c.lxiDevice >= 0) lxi_disconnect(c.lxiDevice);
 #endif
