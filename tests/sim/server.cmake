@@ -8,7 +8,6 @@ target_link_libraries(korvel_sim_server_tests PRIVATE korvel_sim_server)
 
 # The bench behind the servers, and the korvel-sim program itself.
 korvel_add_test(korvel_sim_program_tests sim
-  ${CMAKE_CURRENT_LIST_DIR}/server/BenchOverNetworkTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/server/ProgramTest.cpp
 )
 target_link_libraries(korvel_sim_program_tests PRIVATE korvel_sim korvel_sim_server)

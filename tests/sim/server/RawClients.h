@@ -290,23 +290,18 @@ public:
     }
 };
 
-// A scripted instrument with the fault behaviours the bench simulator injects.
+// A scripted instrument that answers late, counts device clears and can refuse links.
 class FaultyInstrument : public ScriptedInstrument {
 public:
     std::atomic<int> respondDelayMs{0};
-    std::atomic<bool> silent{false};      // never answers
-    std::atomic<bool> keepsLink{true};
     std::atomic<bool> acceptsLink{true};
     std::atomic<int> clears{0};
 
     std::optional<std::string> Respond() override {
         if (respondDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(respondDelayMs));
-        std::optional<std::string> response = ScriptedInstrument::Respond();
-        if (silent) return std::nullopt;  // and the response is lost
-        return response;
+        return ScriptedInstrument::Respond();
     }
     void Clear() override { ++clears; }
-    bool KeepsLink() override { return keepsLink; }
     bool AcceptsLink() override { return acceptsLink; }
 };
 

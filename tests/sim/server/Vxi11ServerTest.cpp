@@ -111,43 +111,11 @@ TEST_F(Vxi11ServerTest, ReadsSplitAtRequestSizeWithEndOnTheLastPiece) {
     EXPECT_EQ(r.reason, vxi11::kReasonTermChar | vxi11::kReasonEnd);
 }
 
-TEST(Vxi11ServerChunks, ServerChunkLimitLeavesReasonZeroUntilTheEnd) {
-    auto instrument = std::make_shared<ScriptedInstrument>();
-    Vxi11Options options;
-    options.readChunkLimit = 7;
-    Vxi11Server server(options, {{"inst0", std::make_shared<ServedDevice>("a", instrument)}});
-    std::string error;
-    ASSERT_TRUE(server.Start(error));
-    RpcClient c;
-    ASSERT_TRUE(c.Connect("127.0.0.1", server.CorePort()));
-    const int32_t lid = Must(CreateLink(c, "inst0")).lid;
-    DeviceWrite(c, lid, "*IDN?\n");
-    std::string all;
-    std::vector<int32_t> reasons;
-    while (all.size() < instrument->idn.size()) {
-        const ReadReply r = Must(DeviceRead(c, lid, 10000));
-        ASSERT_EQ(r.error, 0);
-        ASSERT_FALSE(r.data.empty());
-        all += r.data;
-        reasons.push_back(r.reason);
-    }
-    EXPECT_EQ(all, instrument->idn);
-    EXPECT_EQ(reasons.back(), vxi11::kReasonEnd);
-    reasons.pop_back();
-    for (int32_t reason : reasons) EXPECT_EQ(reason, 0);
-}
-
-TEST_F(Vxi11ServerTest, MessagesEndWithEndOrLineFeedAcrossWrites) {
+// END across writes is what our client does (the boundary sweeps show it); a long write without
+// END, as another client sends past 1024 bytes, must still end at its NL.
+TEST_F(Vxi11ServerTest, AMessageWithoutEndEndsAtItsLineFeedAcrossWrites) {
     RpcClient c = Client();
     const int32_t lid = Must(CreateLink(c, "inst0")).lid;
-    EXPECT_EQ(Must(DeviceWrite(c, lid, "*ID", 0)).error, 0);
-    EXPECT_EQ(Must(DeviceWrite(c, lid, "N?", 0)).error, 0);
-    EXPECT_TRUE(analyzer->Received().empty());
-    DeviceWrite(c, lid, "\n", vxi11::kFlagEnd);
-    EXPECT_EQ(analyzer->Received(), std::vector<std::string>{"*IDN?\n"});
-    EXPECT_EQ(Must(DeviceRead(c, lid, 1000)).data, analyzer->idn);
-    // A long write without END, as one client sends past 1024 bytes, still ends at its NL.
-    analyzer->ClearReceived();
     const std::string longCommand = "SYST:DISP '" + std::string(1500, 'x') + "'\n";
     DeviceWrite(c, lid, longCommand.substr(0, 1024), 0);
     DeviceWrite(c, lid, longCommand.substr(1024), 0);
@@ -304,10 +272,10 @@ TEST_F(Vxi11ServerTest, MalformedInputClosesOnlyThatConnection) {
     EXPECT_EQ(denied->replyStat, 1u);
 }
 
-TEST_F(Vxi11ServerTest, InstrumentFaultsReachTheClient) {
+// The client's read timed out, so the response it waited for must not answer its next query.
+TEST_F(Vxi11ServerTest, ALateResponseIsNotServedToTheNextQuery) {
     RpcClient c = Client();
     const int32_t lid = Must(CreateLink(c, "inst0")).lid;
-    // Slow: the read times out in time, and the late response is not served to the next query.
     analyzer->respondDelayMs = 400;
     analyzer->QueueReply("first\n");
     analyzer->QueueReply("second\n");
@@ -315,19 +283,6 @@ TEST_F(Vxi11ServerTest, InstrumentFaultsReachTheClient) {
     EXPECT_EQ(Must(DeviceRead(c, lid, 100, 100)).error, vxi11::kIoTimeout);
     DeviceWrite(c, lid, "B?\n");
     EXPECT_EQ(Must(DeviceRead(c, lid, 100, 2000)).data, "second\n");
-    analyzer->respondDelayMs = 0;
-    // Silent: timeouts, and the connection stays.
-    analyzer->silent = true;
-    DeviceWrite(c, lid, "*IDN?\n");
-    EXPECT_EQ(Must(DeviceRead(c, lid, 100, 100)).error, vxi11::kIoTimeout);
-    analyzer->silent = false;
-    // Dropping: the message is taken, then the connection closes and its links go.
-    analyzer->keepsLink = false;
-    EXPECT_EQ(Must(DeviceWrite(c, lid, "*IDN?\n")).error, 0);
-    EXPECT_TRUE(c.ClosedByServer());
-    analyzer->keepsLink = true;
-    RpcClient again = Client();
-    EXPECT_EQ(Must(DeviceWrite(again, lid, "*IDN?\n")).error, vxi11::kInvalidLink);
 }
 
 TEST(Portmapper, AnswersVersion2Rpcbind3And4OverTcpAndUdp) {
