@@ -104,7 +104,8 @@ TEST(KorvelSimProgram, HelpShowsTheRealBenchDefaults) {
           "--noise-density-dbm-hz FLOAT=-174", "--noise-figure-db FLOAT=24",
           "--delay-difference-ns FLOAT=3.7", "--hislip-port UINT=4880",
           "--gen1-address TEXT=127.0.0.28", "--gen2-address TEXT=127.0.0.27",
-          "--analyzer-address TEXT=127.0.0.20", "--portmap-port UINT=111"}) {
+          "--analyzer-address TEXT=127.0.0.20", "--portmap-port UINT=111", "--bench rfb|two=rfb ",
+          "|FACTOR=realistic", "--seed UINT=1 ", "--fault ", "--log FILE"}) {
         EXPECT_NE(help.find(expected), std::string::npos) << expected;
     }
 }
