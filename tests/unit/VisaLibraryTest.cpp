@@ -148,32 +148,3 @@ TEST_F(VisaLibrary, TimeoutAttributeReachesTheTransportAndAReadWithoutReplyTimes
 }
 
 }  // namespace
-
-namespace {
-
-// An instrument that closes its link after a given number of program messages.
-class DroppingInstrument : public ScriptedInstrument {
-public:
-    int keep = 2;
-    void Receive(std::string_view message) override {
-        ScriptedInstrument::Receive(message);
-        --keep;
-    }
-    bool KeepsLink() override { return keep > 0; }
-};
-
-TEST(VisaLibraryDrop, AnInstrumentThatDropsItsLinkIsALostConnection) {
-    auto instrument = std::make_shared<DroppingInstrument>();
-    auto attachment = AttachInProcess("TCPIP::127.0.0.78::INSTR", instrument);
-    ViSession rm = 0, vi = 0;
-    ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
-    ASSERT_EQ(viOpen(rm, "TCPIP::127.0.0.78::INSTR", 0, 0, &vi), VI_SUCCESS);
-    ViUInt32 n = 0;
-    EXPECT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>("A"), 1, &n), VI_SUCCESS);
-    EXPECT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>("B"), 1, &n), VI_SUCCESS);
-    EXPECT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>("C"), 1, &n), VI_ERROR_CONN_LOST);
-    EXPECT_EQ(instrument->Received().size(), 2u);
-    viClose(rm);
-}
-
-}  // namespace

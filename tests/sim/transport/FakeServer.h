@@ -60,11 +60,6 @@ public:
     }
     // Ends the connection now, as an instrument that drops its link.
     void Close() { ::shutdown(m_fd, SHUT_RDWR); }
-    bool Closed() {
-        pollfd p{m_fd, POLLIN, 0};
-        char c;
-        return ::poll(&p, 1, 2000) > 0 && ::recv(m_fd, &c, 1, MSG_PEEK) == 0;
-    }
 
     // --- ONC RPC ---
     struct Call {
@@ -189,7 +184,6 @@ public:
     Server& operator=(const Server&) = delete;
 
     std::uint16_t Port() const { return m_port; }
-    int Connections() const { return m_connections; }
 
 private:
     void Accept() {
@@ -198,7 +192,6 @@ private:
             if (::poll(&p, 1, 20) <= 0) continue;
             const int fd = ::accept(m_listener, nullptr, nullptr);
             if (fd < 0) continue;
-            ++m_connections;
             std::lock_guard lock(m_mutex);
             m_fds.push_back(fd);
             m_threads.emplace_back([this, fd] {
@@ -212,7 +205,6 @@ private:
     int m_listener = -1;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
-    std::atomic<int> m_connections{0};
     std::thread m_acceptor;
     std::mutex m_mutex;
     std::list<int> m_fds;
