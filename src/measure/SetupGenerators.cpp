@@ -1,11 +1,23 @@
 #include "SetupGenerators.h"
 
+#include "MessageSink.h"
+
 const char* ListDirectory(std::string_view identification) {
     const size_t position = identification.find("VRTK");
     return position != std::string_view::npos && position > 0 ? kVrtkListDirectory : kDefaultListDirectory;
 }
 
 namespace {
+
+// A file refused for its size would leave the generator playing whatever it held before, and
+// the set-up would look complete: say so. A failed send needs no word here; the session's next
+// read reports it.
+void LoadWaveform(CVisaDevice& generator, const char* directory) {
+    if (generator.CopyFile(kWaveformFile, directory) && generator.IsConnected()) {
+        ShowMessage(std::string(kWaveformFile) + " was not loaded into " + generator.Resource() +
+                    ": it is larger than " + std::to_string(CVisaDevice::kMaxFileSize) + " bytes.");
+    }
+}
 
 void PlayWaveform(CVisaDevice& generator, int source) {
     const std::string prefix = "SOURCE" + std::to_string(source) + ":BB:ARB:";
@@ -24,7 +36,7 @@ void SetupGenerators(Instruments& instruments, bool useRfB) {
         generator1.Write("*RST");
         generator1.Query("*OPC?");
         generator1.Write("SOURCE1:FREQ:LOSC:MODE COUPLED");
-        generator1.CopyFile(kWaveformFile, kDefaultListDirectory);
+        LoadWaveform(generator1, kDefaultListDirectory);
         PlayWaveform(generator1, 1);
         PlayWaveform(generator1, 2);
         generator1.Write("SOURCE1:IQ:STAT ON");
@@ -45,9 +57,9 @@ void SetupGenerators(Instruments& instruments, bool useRfB) {
     generator2.Write("SOUR:POW:ALC ON");
     generator1.Write("SOURCE1:FREQ:LOSC:OUTP:STATE ON");
     generator2.Write("SOURCE1:FREQ:LOSC:MODE EXT");
-    generator1.CopyFile(kWaveformFile, ListDirectory(generator1.Query("*IDN?")));
+    LoadWaveform(generator1, ListDirectory(generator1.Query("*IDN?")));
     PlayWaveform(generator1, 1);
-    generator2.CopyFile(kWaveformFile, ListDirectory(generator2.Query("*IDN?")));
+    LoadWaveform(generator2, ListDirectory(generator2.Query("*IDN?")));
     PlayWaveform(generator2, 1);
     generator1.Write("SOURCE1:IQ:STAT ON");
     generator2.Write("SOURCE1:IQ:STAT ON");

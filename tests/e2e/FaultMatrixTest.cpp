@@ -1,0 +1,440 @@
+// Every fault the simulator can inject, during each of the five procedures, over VXI-11 and
+// HiSLIP: the real window driven through its buttons and timer against korvel-sim's servers on
+// loopback. This process takes the 127.10.0.0/16 block, one address per cell; ports are ephemeral.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include "Bench.h"
+#include "CMeasurementDialog.h"
+#include "CVisaDevice.h"
+#include "GuiTestSupport.h"
+#include "MeasurePhase.h"
+#include "MemorySettingsStore.h"
+#include "SimServer.h"
+#include "visa/NetworkTesting.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using sim::FaultKind;
+
+namespace {
+
+enum class Procedure { Connect, Single, Sweep, Continuous, AdjustLevels };
+enum class Transport { Vxi11, HiSlip };
+
+struct Cell {
+    FaultKind fault;
+    Procedure procedure;
+    Transport transport;
+};
+
+// Messages the analyzer has taken in when each procedure starts: connect sends three (the
+// probe, *IDN?, *CLS), the analyzer set-up nine, one measurement 74 (INIT:CONT OFF, 36 readings
+// of two messages, INIT:CONT ON). Counted faults strike this many messages later: halfway through
+// the single measurement and the level scan (which follows a measurement, as it does at the
+// bench: the analyzer is set up by then), in the sweep's second step, in the second sample.
+int FaultAfter(Procedure procedure) {
+    switch (procedure) {
+        case Procedure::Connect: return 0;
+        case Procedure::Single: return 3 + 9 + 30;
+        case Procedure::Sweep: return 3 + 83 + 9 + 30;
+        case Procedure::Continuous: return 3 + 9 + 74 + 30;
+        case Procedure::AdjustLevels: return 3 + 9 + 74 + 1 + 40;
+    }
+    return 0;
+}
+
+// Error-queue faults live in the generators (only their queues are read); the rest act on the
+// analyzer, whose readings are the measurement.
+sim::Fault FaultFor(const Cell& c) {
+    switch (c.fault) {
+        case FaultKind::Errors:
+        case FaultKind::EndlessErrors: return {sim::InstrumentId::Generator1, c.fault, 0};
+        case FaultKind::Slow: return {sim::InstrumentId::Analyzer, c.fault, 5};
+        case FaultKind::DropAfter:
+        case FaultKind::HangAfter: return {sim::InstrumentId::Analyzer, c.fault, FaultAfter(c.procedure)};
+        default: return {sim::InstrumentId::Analyzer, c.fault, 0};
+    }
+}
+
+bool FailsTheAnalyzer(const Cell& c) {
+    return c.fault == FaultKind::Refuse || c.fault == FaultKind::DropAfter || c.fault == FaultKind::HangAfter;
+}
+
+double Distance(double a, double b) {
+    const double d = std::fmod(std::fabs(a - b), 360.0);
+    return d > 180.0 ? 360.0 - d : d;
+}
+
+std::vector<std::string> Lines(const char* path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string Name(const testing::TestParamInfo<Cell>& info) {
+    static const std::map<FaultKind, const char*> faults{
+        {FaultKind::Refuse, "Refuse"},   {FaultKind::DropAfter, "DropAfter"},         {FaultKind::HangAfter, "HangAfter"},
+        {FaultKind::Slow, "Slow"},       {FaultKind::Garbage, "Garbage"},             {FaultKind::Errors, "Errors"},
+        {FaultKind::EndlessErrors, "EndlessErrors"}, {FaultKind::HugeReply, "HugeReply"}};
+    static const char* procedures[] = {"Connect", "Single", "Sweep", "Continuous", "AdjustLevels"};
+    return std::string(faults.at(info.param.fault)) + "_" + procedures[static_cast<int>(info.param.procedure)] + "_" +
+           (info.param.transport == Transport::Vxi11 ? "Vxi11" : "HiSlip");
+}
+
+// The real window on a simulated bench served on loopback, in a temporary working directory.
+class WindowOnBench : public ::testing::Test {
+protected:
+    void Prepare(int block, Transport transport) {
+        c.transport = transport;
+        address = "127.10." + std::to_string(block) + ".1";
+        directory = fs::temp_directory_path() / ("korvel-e2e-" + std::to_string(::getpid()));
+        fs::create_directories(directory);
+        previous = fs::current_path();
+        fs::current_path(directory);
+        ASSERT_TRUE(sim::WriteWaveformFile("dc.wv", nullptr));
+
+        auto name = [&](int gpib) {
+            return "TCPIP::" + address + "::" + (c.transport == Transport::Vxi11 ? "gpib0," : "hislip") +
+                   std::to_string(gpib) + "::INSTR";
+        };
+        analyzerName = name(20);
+        store.values["VisaGenerator1"] = name(28);
+        store.values["VisaGenerator2"] = name(27);
+        store.values["VisaAnalyzer"] = analyzerName;
+        for (auto [key, value] : {std::pair{"StartFreq", "100"}, {"StopFreq", "100"}, {"StepFreq", "100"},
+                                  {"StartLevel", "-20"}, {"StopLevel", "-15"}, {"StepLevel", "5"}, {"Period", "0"}}) {
+            store.values[key] = value;
+        }
+        driver.onConnect = [](CConnectDialog& d) { d.findChild<QPushButton*>("IDOK")->click(); };
+    }
+    void TearDown() override {
+        dialog.reset();
+        server.reset();
+        ports.reset();
+        if (!previous.empty()) fs::current_path(previous);
+        fs::remove_all(directory);
+    }
+
+    // A fresh bench and servers on the cell's address, as after a restart of korvel-sim.
+    void Serve(std::vector<sim::Fault> faults = {}) {
+        // A new server object: a stopped one keeps its old endpoints.
+        server = std::make_unique<sim::server::SimServer>();
+        sim::BenchOptions options;
+        options.speed.fast = true;
+        options.faults = std::move(faults);
+        bench = std::make_unique<sim::Bench>(options);
+        std::vector<sim::server::ServedInstrument> served;
+        for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, 28}, std::pair{sim::InstrumentId::Generator2, 27},
+                                std::pair{sim::InstrumentId::Analyzer, 20}}) {
+            served.push_back({sim::InstrumentName(id), bench->Instrument(id), address, "gpib0," + std::to_string(gpib),
+                              "hislip" + std::to_string(gpib)});
+        }
+        sim::server::ServingOptions serving;
+        serving.vxi11 = c.transport == Transport::Vxi11;
+        serving.hislip = !serving.vxi11;
+        serving.portmapPort = 0;
+        serving.hislipPort = 0;
+        std::ostringstream diagnostics;
+        ASSERT_TRUE(server->Start(served, serving, diagnostics)) << diagnostics.str();
+        const auto& endpoint = server->Endpoints().at(0);
+        ports.reset();
+        ports = std::make_unique<visa::ScopedTestPorts>(visa::TestPorts{endpoint.portmapPort, 0, endpoint.hislipPort});
+    }
+    QPushButton* Button(int id) { return dialog->findChild<QPushButton*>(CMeasurementDialog::ControlName(id)); }
+    void Click(int id) {
+        QPushButton* button = Button(id);
+        ASSERT_TRUE(button && button->isEnabled()) << id;
+        button->click();
+    }
+    void Open() {
+        dialog = std::make_unique<CMeasurementDialog>(store);
+        dialog->show();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialog->isVisible(); }, 30000));
+    }
+    size_t Count(const std::string& prefix) const {
+        size_t n = 0;
+        for (const auto& text : driver.MessageTexts()) n += text.rfind(prefix, 0) == 0;
+        return n;
+    }
+
+    QApplication& application = TestApplication();
+    MemorySettingsStore store;
+    ModalDriver driver;
+    std::unique_ptr<sim::Bench> bench;
+    std::unique_ptr<sim::server::SimServer> server;
+    std::unique_ptr<visa::ScopedTestPorts> ports;
+    std::unique_ptr<CMeasurementDialog> dialog;
+    std::string address, analyzerName;
+    fs::path directory, previous;
+    Cell c{};
+};
+
+class FaultMatrix : public WindowOnBench, public ::testing::WithParamInterface<Cell> {
+protected:
+    void SetUp() override {
+        const Cell cell = GetParam();
+        Prepare(1 + static_cast<int>(cell.fault) * 10 + static_cast<int>(cell.procedure) * 2 +
+                    static_cast<int>(cell.transport),
+                cell.transport);
+        c = cell;
+    }
+};
+
+TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
+    // A counted fault during connect strikes the probe; during a procedure the connection is clean.
+    Serve({FaultFor(c)});
+    const auto started = Clock::now();
+    Open();
+    const bool connected = dialog->IsConnected();
+    EXPECT_EQ(connected, !(FailsTheAnalyzer(c) && (c.fault == FaultKind::Refuse || c.procedure == Procedure::Connect)));
+    if (!connected) {
+        // Start, single and continuous stay disabled; the user sees why in the connection line.
+        EXPECT_NE(dialog->GetInstruments().connectionText.find("No analyzer found on " + analyzerName + "!"),
+                  std::string::npos);
+        EXPECT_FALSE(Button(CMeasurementDialog::IDC_GET_PHASE_SINGLE)->isEnabled());
+        EXPECT_FALSE(Button(CMeasurementDialog::IDC_START_SWEEP)->isEnabled());
+        EXPECT_FALSE(Button(CMeasurementDialog::IDC_GET_PHASE_CONT)->isEnabled());
+    }
+    if (connected) Click(CMeasurementDialog::IDC_SETUP);
+
+    double before = dialog->PhaseResult();
+    switch (c.procedure) {
+        case Procedure::Connect: break;
+        case Procedure::Single:
+            if (connected) Click(CMeasurementDialog::IDC_GET_PHASE_SINGLE);
+            break;
+        case Procedure::Sweep:
+            if (!connected) break;
+            Click(CMeasurementDialog::IDC_START_SWEEP);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->RunActive(); }, 60000));
+            break;
+        case Procedure::Continuous:
+            if (!connected) break;
+            Click(CMeasurementDialog::IDC_GET_PHASE_CONT);
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] { return dialog->SampleCount() >= 3 || dialog->StatusText().rfind("Sample skipped", 0) == 0; },
+                60000));
+            Click(CMeasurementDialog::IDC_STOP);
+            break;
+        case Procedure::AdjustLevels:
+            // Without a connection the button connects first, and that is all it does.
+            if (connected) {
+                Click(CMeasurementDialog::IDC_GET_PHASE_SINGLE);
+                before = dialog->PhaseResult();
+            }
+            Click(CMeasurementDialog::IDC_ADJUST_LEVELS);
+            break;
+    }
+    const double elapsedS = std::chrono::duration<double>(Clock::now() - started).count();
+
+    // No wait beyond one session timeout per failed session (the probe's is shorter).
+    EXPECT_LT(elapsedS, (c.fault == FaultKind::HangAfter ? 1 : 0) * CVisaDevice::kTimeoutMs / 1000.0 + 8.0);
+
+    // One message per failed session, none for sessions that did not fail.
+    const bool analyzerFailed = FailsTheAnalyzer(c) && (connected ? c.procedure != Procedure::Connect : true);
+    const size_t failures = Count("Cannot open device") + Count("Cannot read *IDN") + Count("Cannot read from device");
+    const size_t connects = (!connected && c.procedure == Procedure::AdjustLevels) ? 2 : 1;
+    // A VXI-11 link that drops is first noticed by the next device_write; a failed send is
+    // silent, so those runs say nothing: the values are dropped all the same.
+    const bool silentSend = c.fault == FaultKind::DropAfter && c.transport == Transport::Vxi11 &&
+                            c.procedure != Procedure::Connect && c.procedure != Procedure::AdjustLevels;
+    EXPECT_EQ(failures, analyzerFailed && !silentSend ? connects : 0) << testing::PrintToString(driver.MessageTexts());
+    for (const auto& text : driver.MessageTexts()) {
+        if (text.rfind("Cannot", 0) == 0) {
+            EXPECT_NE(text.find(analyzerName), std::string::npos) << text;
+        }
+    }
+
+    // Error-queue boxes: only the sweep reads the queues, one box per generator setting, each
+    // listing bounded.
+    const size_t errorBoxes = Count("Error Queue of ");
+    const bool errorFault = c.fault == FaultKind::Errors || c.fault == FaultKind::EndlessErrors;
+    EXPECT_EQ(errorBoxes, errorFault && c.procedure == Procedure::Sweep ? 2u * 3u : 0u);
+    for (const auto& text : driver.MessageTexts()) {
+        if (text.rfind("Error Queue of ", 0) != 0) continue;
+        const auto entries = std::count(text.begin(), text.end(), '\n') - (c.fault == FaultKind::EndlessErrors ? 2 : 1);
+        EXPECT_LE(entries, CVisaDevice::kMaxErrorEntries);
+        EXPECT_EQ(text.find("(listing cut after 50 entries)") != std::string::npos, c.fault == FaultKind::EndlessErrors);
+    }
+
+    // Values: a faulted reading is never a measurement; readings before the fault are kept.
+    const double truth = bench->TruthPhaseDeg();
+    const bool readingsGood = c.fault != FaultKind::Garbage;
+    switch (c.procedure) {
+        case Procedure::Connect: break;
+        case Procedure::Single:
+        case Procedure::AdjustLevels:
+            if (analyzerFailed || !connected) {
+                EXPECT_EQ(dialog->PhaseResult(), before);
+            } else if (c.procedure == Procedure::Single && readingsGood) {
+                EXPECT_LE(Distance(dialog->PhaseResult(), truth), 0.2);
+            }
+            break;
+        case Procedure::Sweep: {
+            if (!connected) break;
+            EXPECT_EQ(dialog->StatusText(), "File PhaseLogSweep.csv written");
+            // One frequency, two levels: the cells are the last field of lines 4 and 5.
+            const auto lines = Lines("PhaseLogSweep.csv");
+            ASSERT_EQ(lines.size(), 5u);
+            const auto cell = [&](size_t row) {
+                const std::string& line = lines[3 + row];
+                return std::stod(line.substr(line.find(';') + 1));
+            };
+            if (readingsGood) {
+                EXPECT_LE(Distance(cell(0), truth), 0.5);
+            }
+            if (analyzerFailed) {
+                EXPECT_EQ(lines[4], "-15.00;-999.000;\r");
+            } else if (readingsGood) {
+                EXPECT_LE(Distance(cell(1), truth), 0.5);
+            }
+            break;
+        }
+        case Procedure::Continuous: {
+            if (!connected) break;
+            EXPECT_EQ(dialog->StatusText(), "File PhaseLogCont.csv written");
+            const auto lines = Lines("PhaseLogCont.csv");
+            ASSERT_GE(lines.size(), 3u);
+            EXPECT_EQ(static_cast<int>(lines.size()) - 3, dialog->SampleCount());
+            EXPECT_EQ(dialog->SampleCount(), analyzerFailed ? 1 : dialog->SampleCount());
+            EXPECT_GE(dialog->SampleCount(), 1);
+            for (size_t i = 3; i < lines.size(); ++i) {
+                EXPECT_EQ(lines[i].back(), '\r');
+                if (readingsGood) {
+                    EXPECT_LE(Distance(std::stod(lines[i].substr(lines[i].rfind(';') + 1)), truth), 0.5);
+                }
+            }
+            break;
+        }
+    }
+    std::cout << "[cell] " << Name({c, 0}) << " " << elapsedS << " s; status \"" << dialog->StatusText()
+              << "\"; phase " << dialog->PhaseResult() << "; boxes " << testing::PrintToString(driver.MessageTexts()).substr(0, 300)
+              << std::endl;
+
+    // korvel-sim restarted without the fault: "Connect ..." brings everything back.
+    Serve();
+    Click(CMeasurementDialog::IDC_CONNECT);
+    ASSERT_TRUE(dialog->IsConnected()) << dialog->GetInstruments().connectionText << testing::PrintToString(driver.MessageTexts());
+    Click(CMeasurementDialog::IDC_SETUP);
+    Click(CMeasurementDialog::IDC_GET_PHASE_SINGLE);
+    EXPECT_LE(Distance(dialog->PhaseResult(), bench->TruthPhaseDeg()), 0.2);
+}
+
+// Bad input at the level of the whole program; the parsers' own cases are unit-tested.
+class BadInput : public WindowOnBench {
+protected:
+    void SetUp() override {
+        Prepare(200 + ::testing::UnitTest::GetInstance()->current_test_info()->line() % 50, Transport::HiSlip);
+        Serve();
+    }
+};
+
+TEST_F(BadInput, SetupVrxLoadsUpTo9900BytesAndSaysWhenTheWaveformIsRefusedOrMissing) {
+    Open();
+    ASSERT_TRUE(dialog->IsConnected());
+    const std::string refused = "dc.wv was not loaded into " + dialog->GetInstruments().generator1->Resource() +
+                                ": it is larger than 9900 bytes.";
+    for (size_t size : {0u, 9900u, 9901u}) {
+        std::ofstream("dc.wv", std::ios::binary) << std::string(size, 'w');
+        driver.seen.clear();
+        Click(CMeasurementDialog::IDC_SETUP);
+        EXPECT_EQ(driver.MessageTexts(), size > 9900 ? std::vector<std::string>{refused} : std::vector<std::string>{})
+            << size;
+    }
+    fs::remove("dc.wv");
+    driver.seen.clear();
+    Click(CMeasurementDialog::IDC_SETUP);
+    ASSERT_EQ(driver.MessageTexts().size(), 1u);
+    EXPECT_NE(driver.MessageTexts()[0].find("dc.wv"), std::string::npos);
+    EXPECT_TRUE(dialog->IsConnected());
+}
+
+TEST_F(BadInput, ResultFilesThatCannotBeWrittenAreReportedAndLeaveNothingBehind) {
+    fs::create_directory("PhaseLogSweep.csv");
+    fs::create_directory("PhaseLogCont.csv");
+    Open();
+    Click(CMeasurementDialog::IDC_SETUP);
+    Click(CMeasurementDialog::IDC_START_SWEEP);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->RunActive(); }, 60000));
+    EXPECT_EQ(dialog->StatusText(), "Error writing PhaseLogSweep.csv (opended with another program?)");
+    EXPECT_TRUE(fs::is_directory("PhaseLogSweep.csv"));
+    EXPECT_FALSE(fs::exists("PhaseLogSweep.csv.tmp"));
+    Click(CMeasurementDialog::IDC_GET_PHASE_CONT);
+    EXPECT_FALSE(dialog->RunActive());
+    EXPECT_EQ(dialog->StatusText(), "Error writing PhaseLogCont.csv (opended with another program?)");
+
+    // A read-only working directory (root writes anyway, so only checked where it bites).
+    fs::remove("PhaseLogSweep.csv");
+    fs::permissions(directory, fs::perms::owner_read | fs::perms::owner_exec);
+    const bool readOnly = !std::ofstream("probe").is_open();
+    if (readOnly) {
+        Click(CMeasurementDialog::IDC_START_SWEEP);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->RunActive(); }, 60000));
+        EXPECT_EQ(dialog->StatusText(), "Error writing PhaseLogSweep.csv (opended with another program?)");
+        EXPECT_FALSE(fs::exists("PhaseLogSweep.csv"));
+    }
+    fs::permissions(directory, fs::perms::owner_all);
+}
+
+TEST_F(BadInput, AJunkStoreOpensTheWindowAndEveryUnusableValueIsRefused) {
+    for (auto [key, value] : {std::pair{"StartFreq", "abc"}, {"StopFreq", "-1e400"}, {"StepFreq", "1e999"},
+                              {"StartLevel", "nan"}, {"Period", "-5"}, {"Average", "-3"}, {"PhaseRotation", "x"},
+                              {"UseRF_B", "99999999999999999999"}}) {
+        store.values[key] = value;
+    }
+    Open();
+    ASSERT_TRUE(dialog->IsConnected());
+    const std::pair<int, std::vector<std::string>> refusals[] = {
+        {CMeasurementDialog::IDC_START_SWEEP, {"The sweep cannot start: every sweep value must be a finite number."}},
+        {CMeasurementDialog::IDC_GET_PHASE_CONT,
+         {"The continuous measurement cannot start: Period/s must be a number from 0 to 214748364."}},
+        {CMeasurementDialog::IDC_GET_PHASE_SINGLE, {}}};
+    for (const auto& [id, messages] : refusals) {
+        driver.seen.clear();
+        Click(id);
+        EXPECT_FALSE(dialog->RunActive());
+        EXPECT_EQ(driver.MessageTexts(), messages);
+    }
+    EXPECT_FALSE(fs::exists("PhaseLogSweep.csv"));
+    EXPECT_FALSE(fs::exists("PhaseLogCont.csv"));
+
+    // Resource names of 10,000 characters, with control bytes, not ASCII: one message each.
+    for (const std::string& junk : {std::string(10000, 'A'), std::string("12\x01\x7f\n\t;", 7),
+                                    "TCPIP::" + address + "::hislip20\xc3\xa9\xe2\x84\xa2::INSTR"}) {
+        dialog->Settings().VisaAnalyzer = junk;
+        driver.seen.clear();
+        Click(CMeasurementDialog::IDC_CONNECT);
+        EXPECT_FALSE(dialog->IsConnected());
+        EXPECT_EQ(driver.MessageTexts(),
+                  std::vector<std::string>{"Cannot open device " + CVisaDevice::NormaliseResource(junk)});
+    }
+}
+
+std::vector<Cell> AllCells() {
+    std::vector<Cell> cells;
+    for (FaultKind fault : {FaultKind::Refuse, FaultKind::DropAfter, FaultKind::HangAfter, FaultKind::Slow,
+                            FaultKind::Garbage, FaultKind::Errors, FaultKind::EndlessErrors, FaultKind::HugeReply}) {
+        for (Procedure procedure : {Procedure::Connect, Procedure::Single, Procedure::Sweep, Procedure::Continuous,
+                                    Procedure::AdjustLevels}) {
+            for (Transport transport : {Transport::Vxi11, Transport::HiSlip}) cells.push_back({fault, procedure, transport});
+        }
+    }
+    return cells;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFault, FaultMatrix, ::testing::ValuesIn(AllCells()), Name);
+
+}  // namespace
