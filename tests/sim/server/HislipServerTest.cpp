@@ -41,6 +41,12 @@ protected:
         const auto message = HislipClient::Receive(socket);
         return message ? message->header.type : -1;
     }
+    // Sends one asynchronous request and returns the control code of its answer (-1: none).
+    static int AsyncControl(HislipClient& c, uint8_t type, uint8_t control, uint32_t parameter) {
+        HislipClient::Send(c.async, type, control, parameter);
+        const auto answer = HislipClient::Receive(c.async);
+        return answer ? answer->header.control : -1;
+    }
 
     std::shared_ptr<FaultyInstrument> instrument;
     std::shared_ptr<FaultyInstrument> other;
@@ -167,14 +173,8 @@ TEST_F(HislipServerTest, DeviceClearStatusAndLocks) {
     // MAV while a response is waiting for the client, cleared by RMT-delivered.
     c.Write("*IDN?\n");
     EXPECT_EQ(c.ReadResponse(), instrument->idn);
-    HislipClient::Send(c.async, hislip::kAsyncStatusQuery, 0, c.messageId - 2);
-    auto status = HislipClient::Receive(c.async);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->header.control & 0x10, 0x10);
-    HislipClient::Send(c.async, hislip::kAsyncStatusQuery, 1, c.messageId - 2);
-    status = HislipClient::Receive(c.async);
-    ASSERT_TRUE(status);
-    EXPECT_EQ(status->header.control & 0x10, 0);
+    EXPECT_EQ(AsyncControl(c, hislip::kAsyncStatusQuery, 0, c.messageId - 2) & 0x10, 0x10);
+    EXPECT_EQ(AsyncControl(c, hislip::kAsyncStatusQuery, 1, c.messageId - 2) & 0x10, 0);
 
     // Device clear: acknowledged on async, then sync messages ignored until DeviceClearComplete.
     HislipClient::Send(c.sync, hislip::kData, 0, c.messageId, "*ID");
@@ -198,29 +198,17 @@ TEST_F(HislipServerTest, DeviceClearStatusAndLocks) {
     // Exclusive lock: a second session waits and fails; release; lock info.
     HislipClient d;
     ASSERT_TRUE(Open(d));
-    HislipClient::Send(c.async, hislip::kAsyncLock, 1, 0);
-    auto lock = HislipClient::Receive(c.async);
-    ASSERT_TRUE(lock);
-    EXPECT_EQ(lock->header.control, 1);
-    HislipClient::Send(d.async, hislip::kAsyncLock, 1, 100);
-    lock = HislipClient::Receive(d.async);
-    ASSERT_TRUE(lock);
-    EXPECT_EQ(lock->header.control, 0);
+    EXPECT_EQ(AsyncControl(c, hislip::kAsyncLock, 1, 0), 1);
+    EXPECT_EQ(AsyncControl(d, hislip::kAsyncLock, 1, 100), 0);
     HislipClient::Send(d.async, hislip::kAsyncLockInfo, 0, 0);
     const auto info = HislipClient::Receive(d.async);
     ASSERT_TRUE(info);
     EXPECT_EQ(info->header.control, 1);
     EXPECT_EQ(info->header.parameter, 1u);
-    HislipClient::Send(d.async, hislip::kAsyncLock, 0, 0);
-    lock = HislipClient::Receive(d.async);
-    ASSERT_TRUE(lock);
-    EXPECT_EQ(lock->header.control, 3);  // held none
+    EXPECT_EQ(AsyncControl(d, hislip::kAsyncLock, 0, 0), 3);  // held none
     // The lock goes with its session.
     c.sync.Close();
-    HislipClient::Send(d.async, hislip::kAsyncLock, 1, 2000);
-    lock = HislipClient::Receive(d.async);
-    ASSERT_TRUE(lock);
-    EXPECT_EQ(lock->header.control, 1);
+    EXPECT_EQ(AsyncControl(d, hislip::kAsyncLock, 1, 2000), 1);
 }
 
 // A late response to a superseded query is dropped; the new query's response carries its own ID.

@@ -174,10 +174,10 @@ inline std::optional<ReadReply> DeviceRead(RpcClient& c, int32_t lid, uint32_t r
     return out;
 }
 
-// Calls taking a Device_Link (destroy_link, device_unlock) or the generic parameters.
-inline int32_t LinkCall(RpcClient& c, uint32_t procedure, int32_t lid) {
+// A core call whose results are a Device_Error; -1 when no accepted reply came.
+inline int32_t ErrorCall(RpcClient& c, uint32_t procedure, std::initializer_list<uint32_t> words) {
     XdrWriter w;
-    w.PutI32(lid);
+    for (uint32_t word : words) w.PutU32(word);
     const auto reply = c.Call(vxi11::kCoreProgram, 1, procedure, w.Bytes());
     if (!reply || reply->acceptStat != 0 || reply->results.size() < 4) return -1;
     XdrReader r(reply->results);
@@ -185,33 +185,15 @@ inline int32_t LinkCall(RpcClient& c, uint32_t procedure, int32_t lid) {
     r.GetI32(error);
     return error;
 }
-
-inline int32_t GenericCall(RpcClient& c, uint32_t procedure, int32_t lid, int32_t flags = 0,
-                           uint32_t lockTimeoutMs = 0) {
-    XdrWriter w;
-    w.PutI32(lid);
-    w.PutI32(flags);
-    w.PutU32(lockTimeoutMs);
-    w.PutU32(1000);
-    const auto reply = c.Call(vxi11::kCoreProgram, 1, procedure, w.Bytes());
-    if (!reply || reply->acceptStat != 0) return -1;
-    XdrReader r(reply->results);
-    int32_t error = -1;
-    r.GetI32(error);
-    return error;
+// Calls taking a Device_Link (destroy_link, device_unlock), the generic parameters, or a lock.
+inline int32_t LinkCall(RpcClient& c, uint32_t procedure, int32_t lid) {
+    return ErrorCall(c, procedure, {uint32_t(lid)});
 }
-
+inline int32_t GenericCall(RpcClient& c, uint32_t procedure, int32_t lid) {
+    return ErrorCall(c, procedure, {uint32_t(lid), 0, 0, 1000});
+}
 inline int32_t LockCall(RpcClient& c, int32_t lid, int32_t flags, uint32_t lockTimeoutMs) {
-    XdrWriter w;
-    w.PutI32(lid);
-    w.PutI32(flags);
-    w.PutU32(lockTimeoutMs);
-    const auto reply = c.Call(vxi11::kCoreProgram, 1, vxi11::kDeviceLock, w.Bytes());
-    if (!reply || reply->acceptStat != 0) return -1;
-    XdrReader r(reply->results);
-    int32_t error = -1;
-    r.GetI32(error);
-    return error;
+    return ErrorCall(c, vxi11::kDeviceLock, {uint32_t(lid), uint32_t(flags), lockTimeoutMs});
 }
 
 struct HislipMessage {
