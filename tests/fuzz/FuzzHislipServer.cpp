@@ -4,6 +4,7 @@
 // server itself, on loopback with the simulated analyzer and a generator behind it: the client
 // opens a session properly (or sends the script as its opening), writes both scripts, closes
 // its sides and reads until the server has closed both channels, which it must, promptly.
+// System calls interrupted by libFuzzer's timer signal (EINTR) are repeated.
 //
 // Input: settings, a piece size, the synchronous and the asynchronous script as pieces.
 #include <netinet/in.h>
@@ -14,6 +15,7 @@
 
 #include <arpa/inet.h>
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -74,34 +76,39 @@ int Connect(std::uint16_t port) {
 void Send(int fd, std::string_view bytes) {
     while (fd >= 0 && !bytes.empty()) {
         const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return;
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
 }
 
+// Exactly n bytes within deadline; false when the server closed first or the time ran out.
+bool ReadExact(int fd, char* out, std::size_t n, std::chrono::steady_clock::time_point deadline) {
+    for (std::size_t got = 0; got < n;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return false;
+        const ssize_t r = ::recv(fd, out + got, n - got, 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        got += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
 // One whole message from the server, or false when it closed or took more than a second.
 bool ReadMessage(int fd, HislipHeader& header) {
-    std::string bytes;
-    while (bytes.size() < hislip::kHeaderBytes) {
-        pollfd p{fd, POLLIN, 0};
-        char c[hislip::kHeaderBytes];
-        if (::poll(&p, 1, 1000) <= 0) return false;
-        const ssize_t n = ::recv(fd, c, hislip::kHeaderBytes - bytes.size(), 0);
-        if (n <= 0) return false;
-        bytes.append(c, static_cast<std::size_t>(n));
-    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    std::string bytes(hislip::kHeaderBytes, '\0');
+    if (!ReadExact(fd, bytes.data(), bytes.size(), deadline)) return false;
     const auto decoded = DecodeHislipHeader(bytes);
     if (!decoded || decoded->payloadLength > 4096) return false;
     header = *decoded;
     std::string payload(static_cast<std::size_t>(header.payloadLength), '\0');
-    for (std::size_t got = 0; got < payload.size();) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 1000) <= 0) return false;
-        const ssize_t n = ::recv(fd, payload.data() + got, payload.size() - got, 0);
-        if (n <= 0) return false;
-        got += static_cast<std::size_t>(n);
-    }
-    return true;
+    return ReadExact(fd, payload.data(), payload.size(), deadline);
 }
 
 // Reads both channels until the server has closed them; false when it has not within 5 s.
@@ -115,11 +122,13 @@ bool DrainUntilClosed(int sync, int async) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::vector<pollfd> waits;
         for (int fd : open) waits.push_back(pollfd{fd, POLLIN, 0});
-        if (::poll(waits.data(), waits.size(), 100) < 0) return false;
+        const int ready = ::poll(waits.data(), waits.size(), 100);
+        if (ready < 0 && errno != EINTR) return false;
         for (const pollfd& w : waits) {
-            if (!w.revents) continue;
+            if (ready <= 0 || !w.revents) continue;
             char scratch[4096];
-            if (::recv(w.fd, scratch, sizeof scratch, 0) <= 0) std::erase(open, w.fd);
+            const ssize_t n = ::recv(w.fd, scratch, sizeof scratch, 0);
+            if (n == 0 || (n < 0 && errno != EINTR)) std::erase(open, w.fd);
         }
     }
     return true;

@@ -1,7 +1,8 @@
 // Real sockets on 127.0.0.1 for the session targets: the client under test runs on the fuzzing
 // thread, a scripted peer on a thread of its own. Every wait of the peer is cut short once the
 // client is done, so an input never waits for a timeout, and connections the peer never took are
-// closed before the next input.
+// closed before the next input. libFuzzer's timer signal interrupts system calls (EINTR); they
+// are repeated, or a peer would give up in the middle of its script.
 #pragma once
 
 #include <arpa/inet.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <string_view>
@@ -39,6 +41,7 @@ public:
         while (got < n) {
             if (!WaitReadable()) return false;
             const ssize_t r = ::recv(m_fd, bytes + got, n - got, 0);
+            if (r < 0 && errno == EINTR) continue;
             if (r <= 0) return false;
             got += static_cast<std::size_t>(r);
         }
@@ -48,6 +51,7 @@ public:
     void Write(std::string_view bytes) {
         while (!bytes.empty()) {
             const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) continue;
             if (n <= 0) return;
             bytes.remove_prefix(static_cast<std::size_t>(n));
         }
@@ -57,7 +61,9 @@ public:
     // Reads and drops what the client sends until it closes or is done.
     void Drain() {
         char scratch[4096];
-        while (WaitReadable() && ::recv(m_fd, scratch, sizeof scratch, 0) > 0) {
+        while (WaitReadable()) {
+            const ssize_t n = ::recv(m_fd, scratch, sizeof scratch, 0);
+            if (n == 0 || (n < 0 && errno != EINTR)) return;
         }
     }
 
@@ -67,7 +73,7 @@ private:
             pollfd p{m_fd, POLLIN, 0};
             const int ready = ::poll(&p, 1, 5);
             if (ready > 0) return true;
-            if (ready < 0 || m_clientDone) return false;
+            if ((ready < 0 && errno != EINTR) || m_clientDone) return false;
         }
     }
 
@@ -109,7 +115,7 @@ public:
                     return PeerSocket(fd, m_clientDone);
                 }
             }
-            if (ready < 0 || m_clientDone) return PeerSocket(-1, m_clientDone);
+            if ((ready < 0 && errno != EINTR) || m_clientDone) return PeerSocket(-1, m_clientDone);
         }
     }
 
