@@ -84,11 +84,13 @@ protected:
     }
     QString Text(int id) const { return Control<QLineEdit>(id)->text(); }
     void Type(int id, const QString& text) const { Control<QLineEdit>(id)->setText(text); }
-    std::map<int, bool> ButtonStates() const {
-        std::map<int, bool> states;
+    // The ids of the enabled push buttons, in id order.
+    std::string EnabledButtons() const {
+        std::string ids;
         for (int id : {1006, 1007, 1012, 1014, 1015, 1022, 1027, 1028})
-            states[id] = Control(id)->isEnabled();
-        return states;
+            if (Control(id)->isEnabled())
+                ids += (ids.empty() ? "" : " ") + std::to_string(id);
+        return ids;
     }
     std::string FocusName() const {
         QWidget* focus = dialog->focusWidget();
@@ -141,14 +143,7 @@ TEST_F(MainWindowTest, FirstStartShowsTheConnectDialogBeforeTheWindowThenTheDefa
     EXPECT_EQ(FocusName(), "IDC_1000");
 
     // Not connected: the three run buttons off, Stop off since creation, the rest on.
-    EXPECT_EQ(ButtonStates(), (std::map<int, bool>{{1006, false},
-                                                   {1007, false},
-                                                   {1012, false},
-                                                   {1014, false},
-                                                   {1015, true},
-                                                   {1022, true},
-                                                   {1027, true},
-                                                   {1028, true}}));
+    EXPECT_EQ(EnabledButtons(), "1015 1022 1027 1028");
     auto* timer = dialog->findChild<QTimer*>("IDT_TIMER1");
     ASSERT_NE(timer, nullptr);
     EXPECT_TRUE(timer->isActive());
@@ -277,36 +272,15 @@ TEST_F(MainWindowTest, ButtonStatesFollowTheConnectionAndASingleMeasurement) {
     EXPECT_TRUE(dialog->IsConnected());
     EXPECT_EQ(Control<QLabel>(1010)->text(),
               "Maltoven,VRQ200A,100023,4.70\nMaltoven,ZAS26,101077,1.91");
-    EXPECT_EQ(ButtonStates(), (std::map<int, bool>{{1006, true},
-                                                   {1007, false},
-                                                   {1012, true},
-                                                   {1014, true},
-                                                   {1015, true},
-                                                   {1022, true},
-                                                   {1027, true},
-                                                   {1028, true}}));
+    EXPECT_EQ(EnabledButtons(), "1006 1012 1014 1015 1022 1027 1028");
 
     dialog->SetStatistics(5, 12.5, 0.25);
     dialog->Refresh();
-    std::map<int, bool> during;
-    analyzer->onFirstMarkerQuery = [&] { during = ButtonStates(); };
+    std::string during;
+    analyzer->onFirstMarkerQuery = [&] { during = EnabledButtons(); };
     QTest::mouseClick(Control(1012), Qt::LeftButton);
-    EXPECT_EQ(during, (std::map<int, bool>{{1006, false},
-                                           {1007, false},
-                                           {1012, false},
-                                           {1014, false},
-                                           {1015, false},
-                                           {1022, true},
-                                           {1027, true},
-                                           {1028, true}}));
-    EXPECT_EQ(ButtonStates(), (std::map<int, bool>{{1006, true},
-                                                   {1007, false},
-                                                   {1012, true},
-                                                   {1014, true},
-                                                   {1015, true},
-                                                   {1022, true},
-                                                   {1027, true},
-                                                   {1028, true}}));
+    EXPECT_EQ(during, "1022 1027 1028");
+    EXPECT_EQ(EnabledButtons(), "1006 1012 1014 1015 1022 1027 1028");
     // The statistics are cleared and the phase display holds the new result.
     EXPECT_EQ(Text(1017), "0");
     EXPECT_EQ(Text(1018), "0.000");
