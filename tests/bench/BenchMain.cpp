@@ -4,8 +4,9 @@
 // median, min and max of its repetitions next to the row it is compared with.
 //
 // The network rows talk to korvel-sim (fast mode) in its own process on the --block addresses;
-// the floor is a TCP ping-pong with a child process of this one. pyvisa-py runs in a Python
-// process of its own; liblxi in this one.
+// the floor is a TCP ping-pong with a child process of this one, and a minimal server in another
+// child tells the client's own time from the simulator's. pyvisa-py runs in a Python process of
+// its own; liblxi in this one.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -15,12 +16,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
