@@ -54,6 +54,8 @@ void TableReporter::ReportRuns(const std::vector<Run>& runs) {
         };
         result.values.push_back(counter("value"));
         result.cpu.push_back(counter("cpu"));
+        result.operations += counter("operations");
+        result.failures += counter("failures");
         std::fprintf(stderr, "bench: %-22s %12.2f\n", run.run_name.function_name.c_str(), counter("value"));
     }
 }
@@ -110,6 +112,13 @@ void TableReporter::Finalize() {
                     Number(*std::min_element(result.values.begin(), result.values.end()) * scale).c_str(),
                     Number(*std::max_element(result.values.begin(), result.values.end()) * scale).c_str(), UnitName(row.unit), cpu.c_str(), versus.c_str(),
                     ratio.c_str(), goal.c_str(), judged ? (met ? "met" : "MISSED") : "");
+    }
+    for (const RowSpec& row : m_rows) {
+        const Result& result = m_results[row.id];
+        if (result.failures > 0) {
+            std::printf("\n%s: %.0f of %.0f operations failed (their time is in the row)", row.label.c_str(),
+                        result.failures, result.operations);
+        }
     }
     std::printf("\nmedian, min and max over the repetitions of each row (each the mean of a batch); the\n"
                 "repetitions of all rows ran interleaved in random order.\n");

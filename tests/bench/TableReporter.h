@@ -45,6 +45,8 @@ private:
     struct Result {
         std::vector<double> values;
         std::vector<double> cpu;
+        double operations = 0.0;
+        double failures = 0.0;  // of another's client, counted rather than fatal
         std::string error;
         double Median() const;
         double CpuMedian() const;
