@@ -70,12 +70,12 @@ benchmark::BenchmarkReporter::Run Repetition(const std::string& id, double value
 }
 
 TEST(TableReporter, JudgesEachGoalOnTheMedianAgainstItsComparison) {
-    using Goal = RowSpec::Goal;
-    TableReporter table({{"floor", "floor", RowSpec::Unit::Microseconds, "", Goal::None, 0},
-                         {"client", "client", RowSpec::Unit::Microseconds, "floor", Goal::AtMostTimesVersus, 1.25},
-                         {"other", "other client", RowSpec::Unit::Microseconds, "client", Goal::AtLeastTimesVersus, 2},
-                         {"open", "open", RowSpec::Unit::Milliseconds, "", Goal::AtMost, 3},
-                         {"gone", "gone", RowSpec::Unit::Microseconds, "floor", Goal::AtMostTimesVersus, 1}});
+    using Goal = TableRow::Goal;
+    TableReporter table({{"floor", "floor", TableRow::Unit::Microseconds, "", Goal::None, 0},
+                         {"client", "client", TableRow::Unit::Microseconds, "floor", Goal::AtMostTimesVersus, 1.25},
+                         {"other", "other client", TableRow::Unit::Microseconds, "client", Goal::AtLeastTimesVersus, 2},
+                         {"open", "open", TableRow::Unit::Milliseconds, "", Goal::AtMost, 3},
+                         {"gone", "gone", TableRow::Unit::Microseconds, "floor", Goal::AtMostTimesVersus, 1}});
     // Medians 10 and 12.25 (even counts: the mean of the middle two) and 23; an outlier each.
     table.ReportRuns({Repetition("floor", 9), Repetition("floor", 11), Repetition("floor", 40), Repetition("floor", 8)});
     table.ReportRuns({Repetition("client", 12), Repetition("client", 500), Repetition("client", 11.5), Repetition("client", 12.5)});

@@ -11,13 +11,13 @@ double MedianOf(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
 }
 
-double Scale(RowSpec::Unit unit) { return unit == RowSpec::Unit::Milliseconds ? 1e-3 : 1.0; }
+double Scale(TableRow::Unit unit) { return unit == TableRow::Unit::Milliseconds ? 1e-3 : 1.0; }
 
-const char* UnitName(RowSpec::Unit unit) {
+const char* UnitName(TableRow::Unit unit) {
     switch (unit) {
-        case RowSpec::Unit::Microseconds: return "us";
-        case RowSpec::Unit::Milliseconds: return "ms";
-        case RowSpec::Unit::Mebibytes: return "MiB";
+        case TableRow::Unit::Microseconds: return "us";
+        case TableRow::Unit::Milliseconds: return "ms";
+        case TableRow::Unit::Mebibytes: return "MiB";
     }
     return "";
 }
@@ -64,7 +64,7 @@ void TableReporter::Finalize() {
     std::printf("\n%-46s %9s %9s %9s %-4s %10s  %-26s %8s %8s\n", "row", "median", "min", "max", "", "client CPU",
                 "compared with", "ratio", "goal");
     m_missed = 0;
-    for (const RowSpec& row : m_rows) {
+    for (const TableRow& row : m_rows) {
         const Result& result = m_results[row.id];
         if (result.values.empty() || !result.error.empty()) {
             std::printf("%-46s %s\n", row.label.c_str(),
@@ -82,17 +82,17 @@ void TableReporter::Finalize() {
         bool judged = false;
         if (!row.versus.empty()) {
             const Result& other = m_results[row.versus];
-            for (const RowSpec& r : m_rows) {
+            for (const TableRow& r : m_rows) {
                 if (r.id == row.versus) versus = r.label.substr(0, 26);
             }
             if (!other.values.empty() && other.error.empty() && other.Median() > 0.0) {
                 const double r = median / other.Median();
                 ratio = Number(r) + "x";
-                if (row.goal == RowSpec::Goal::AtMostTimesVersus) {
+                if (row.goal == TableRow::Goal::AtMostTimesVersus) {
                     goal = "<= " + Number(row.goalValue) + "x";
                     met = r <= row.goalValue;
                     judged = true;
-                } else if (row.goal == RowSpec::Goal::AtLeastTimesVersus) {
+                } else if (row.goal == TableRow::Goal::AtLeastTimesVersus) {
                     goal = ">= " + Number(row.goalValue) + "x";
                     met = r >= row.goalValue;
                     judged = true;
@@ -101,7 +101,7 @@ void TableReporter::Finalize() {
                 ratio = "n/a";
             }
         }
-        if (row.goal == RowSpec::Goal::AtMost) {
+        if (row.goal == TableRow::Goal::AtMost) {
             goal = "<= " + Number(row.goalValue) + " " + UnitName(row.unit);
             met = median * scale <= row.goalValue;
             judged = true;
@@ -113,7 +113,7 @@ void TableReporter::Finalize() {
                     Number(*std::max_element(result.values.begin(), result.values.end()) * scale).c_str(), UnitName(row.unit), cpu.c_str(), versus.c_str(),
                     ratio.c_str(), goal.c_str(), judged ? (met ? "met" : "MISSED") : "");
     }
-    for (const RowSpec& row : m_rows) {
+    for (const TableRow& row : m_rows) {
         const Result& result = m_results[row.id];
         if (result.failures > 0) {
             std::printf("\n%s: %.0f of %.0f operations failed (their time is in the row)", row.label.c_str(),

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-struct RowSpec {
+struct TableRow {
     enum class Unit { Microseconds, Milliseconds, Mebibytes };
     enum class Goal {
         None,
@@ -28,7 +28,7 @@ struct RowSpec {
 
 class TableReporter : public benchmark::BenchmarkReporter {
 public:
-    explicit TableReporter(std::vector<RowSpec> rows) : m_rows(std::move(rows)) {}
+    explicit TableReporter(std::vector<TableRow> rows) : m_rows(std::move(rows)) {}
 
     bool ReportContext(const Context& context) override;
     void ReportRuns(const std::vector<Run>& runs) override;
@@ -51,7 +51,7 @@ private:
         double Median() const;
         double CpuMedian() const;
     };
-    std::vector<RowSpec> m_rows;
+    std::vector<TableRow> m_rows;
     std::map<std::string, Result> m_results;
     int m_missed = 0;
     int m_failed = 0;
