@@ -62,13 +62,17 @@ struct Options {
 };
 
 class NullWindow : public Window {
-public:
+  public:
     void Refresh() override {}
     bool ReadWindow() override { return true; }
     void EnableButton(RunButton, bool) override {}
     void SetProgress(ProgressBarId, int, int, int) override {}
-    void ShowWarning(const std::string& text) override { std::fprintf(stderr, "bench: warning: %s\n", text.c_str()); }
-    void ShowError(const std::string& text) override { std::fprintf(stderr, "bench: error: %s\n", text.c_str()); }
+    void ShowWarning(const std::string& text) override {
+        std::fprintf(stderr, "bench: warning: %s\n", text.c_str());
+    }
+    void ShowError(const std::string& text) override {
+        std::fprintf(stderr, "bench: error: %s\n", text.c_str());
+    }
     bool RunConnectDialog(ConnectValues&) override { return false; }
 };
 
@@ -101,21 +105,26 @@ Context* g_context = nullptr;
 double ThreadCpuUs() {
     rusage usage{};
     getrusage(RUSAGE_THREAD, &usage);
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 + usage.ru_utime.tv_usec +
+           usage.ru_stime.tv_usec;
 }
 
-double Us(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+double Us(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
 
 // Runs op count times per repetition; the row's value is the mean wall time of one op, its
 // CPU the mean CPU time this thread spent on one. A failed op fails the row, unless the client
 // is someone else's: then it is counted and reported under the table.
-void Timed(benchmark::State& state, int count, const std::function<bool()>& op, bool othersClient = false) {
+void Timed(benchmark::State& state, int count, const std::function<bool()>& op,
+           bool othersClient = false) {
     for (auto _ : state) {
         const double cpu = ThreadCpuUs();
         const Clock::time_point start = Clock::now();
         int failures = 0;
         for (int i = 0; i < count; ++i) {
-            if (op()) continue;
+            if (op())
+                continue;
             if (!othersClient) {
                 state.SkipWithError("an operation failed");
                 return;
@@ -129,25 +138,32 @@ void Timed(benchmark::State& state, int count, const std::function<bool()>& op, 
     }
 }
 
-std::uint32_t Padded(std::size_t bytes) { return static_cast<std::uint32_t>((bytes + 3) / 4 * 4); }
+std::uint32_t Padded(std::size_t bytes) {
+    return static_cast<std::uint32_t>((bytes + 3) / 4 * 4);
+}
 
-std::string Query(CVisaDevice& device, const std::string& text) { return device.Query(text); }
+std::string Query(CVisaDevice& device, const std::string& text) {
+    return device.Query(text);
+}
 
 // ---- setup ----
 
 bool StartSimulator(Context& c) {
     const std::string b = c.options.block;
-    if (!c.sim.Start({c.options.sim, "--speed", "fast", "--gen1-address", b + ".28", "--gen2-address", b + ".27",
-                      "--analyzer-address", b + ".20"})) {
+    if (!c.sim.Start({c.options.sim, "--speed", "fast", "--gen1-address", b + ".28",
+                      "--gen2-address", b + ".27", "--analyzer-address", b + ".20"})) {
         return false;
     }
     for (;;) {
         const auto line = c.sim.ReadLine(std::chrono::seconds(15));
-        if (!line) return false;
+        if (!line)
+            return false;
         std::fprintf(stderr, "bench: %s\n", line->c_str());
-        if (line->find("ready") != std::string::npos) break;
+        if (line->find("ready") != std::string::npos)
+            break;
         const size_t at = line->find("analyzer ");
-        if (at == std::string::npos) continue;
+        if (at == std::string::npos)
+            continue;
         const size_t resource = line->find(": ", at);
         std::string name = line->substr(resource + 2);
         name = name.substr(0, name.find("  "));
@@ -160,7 +176,8 @@ bool StartSimulator(Context& c) {
             c.hislipAnalyzer = name;
         }
     }
-    if (c.vxi11Analyzer.empty()) c.vxi11Note = "VXI-11 is not served (port 111 could not be bound: run as root)";
+    if (c.vxi11Analyzer.empty())
+        c.vxi11Note = "VXI-11 is not served (port 111 could not be bound: run as root)";
     return true;
 }
 
@@ -179,10 +196,11 @@ ConnectValues BenchValues(const std::string& analyzer, bool vxi11) {
 
 // Connects and sets up as the program does before a measurement, then measures once; with a
 // floor, the sizes of that measurement's messages are recorded for it.
-bool ConnectBench(Context& c, ConnectValues values, Instruments& instruments, std::vector<PingPong::Exchange>* floor,
-                  bool vxi11) {
+bool ConnectBench(Context& c, ConnectValues values, Instruments& instruments,
+                  std::vector<PingPong::Exchange>* floor, bool vxi11) {
     ConnectInstruments(instruments, values, c.window);
-    if (!instruments.connected) return false;
+    if (!instruments.connected)
+        return false;
     SetupGenerators(instruments, true);
     instruments.generator1->Query("FREQ 1234500000;*OPC?");
     SetupAnalyzer(instruments, true);
@@ -193,8 +211,9 @@ bool ConnectBench(Context& c, ConnectValues values, Instruments& instruments, st
     c.transfers.Record(false);
     if (floor) {
         *floor = vxi11 ? c.transfers.Vxi11Exchanges() : c.transfers.HiSlipExchanges();
-        std::fprintf(stderr, "bench: MeasurePhase over %s: %.3f deg, %zu writes and reads, %zu exchanges\n",
-                     vxi11 ? "VXI-11" : "HiSLIP", measured, c.transfers.Transfers().size(), floor->size());
+        std::fprintf(
+            stderr, "bench: MeasurePhase over %s: %.3f deg, %zu writes and reads, %zu exchanges\n",
+            vxi11 ? "VXI-11" : "HiSLIP", measured, c.transfers.Transfers().size(), floor->size());
     }
     return measured != kNotMeasured;
 }
@@ -204,7 +223,8 @@ bool WriteSweepTableFile(Context& c) {
     for (int r = 0; r < kMaxLevelPoints; ++r) {
         for (int f = 0; f < kMaxFrequencyPoints; ++f) {
             // A cable delay: the phase wraps every 270 MHz or so, plus a little per level.
-            table[static_cast<size_t>(r) * kMaxFrequencyPoints + f] = std::fmod(37.0 + 1.332 * f * 10.0 + 0.02 * r, 360.0);
+            table[static_cast<size_t>(r) * kMaxFrequencyPoints + f] =
+                std::fmod(37.0 + 1.332 * f * 10.0 + 0.02 * r, 360.0);
         }
     }
     const SweepGrid grid{10.0, 10.0, kMaxFrequencyPoints, -60.0, 0.25, kMaxLevelPoints};
@@ -219,20 +239,25 @@ void WriteAppSettings(Context& c) {
     std::filesystem::create_directories(store);
     const std::string b = c.options.block;
     std::ofstream conf(store / "Korvel.conf");
-    conf << "[General]\nVisaGenerator1=TCPIP::" << b << ".28::hislip0::INSTR\nVisaGenerator2=TCPIP::" << b
-         << ".27::hislip0::INSTR\nVisaAnalyzer=TCPIP::" << b << ".20::hislip0::INSTR\nUseRF_B=1\n"
-         << "StartFreq=100.000000\nStopFreq=300.000000\nStepFreq=100.000000\nStartLevel=-25.000000\n"
-         << "StopLevel=-10.000000\nStepLevel=5.000000\nPeriod=2.000000\nAverage=1\nPhaseRotation=1\n";
+    conf
+        << "[General]\nVisaGenerator1=TCPIP::" << b
+        << ".28::hislip0::INSTR\nVisaGenerator2=TCPIP::" << b
+        << ".27::hislip0::INSTR\nVisaAnalyzer=TCPIP::" << b << ".20::hislip0::INSTR\nUseRF_B=1\n"
+        << "StartFreq=100.000000\nStopFreq=300.000000\nStepFreq=100.000000\nStartLevel=-25.000000\n"
+        << "StopLevel=-10.000000\nStepLevel=5.000000\nPeriod=2.000000\nAverage=1\nPhaseRotation="
+           "1\n";
     c.appEnvironment = {"XDG_CONFIG_HOME=" + (c.work / "config").string()};
 }
 
 // ---- rows ----
 
 void FloorHiSlip(benchmark::State& state) {
-    Timed(state, g_context->options.queries, [] { return g_context->pingPong.Run(g_context->hislipQuery); });
+    Timed(state, g_context->options.queries,
+          [] { return g_context->pingPong.Run(g_context->hislipQuery); });
 }
 void FloorVxi11(benchmark::State& state) {
-    Timed(state, g_context->options.queries, [] { return g_context->pingPong.Run(g_context->vxi11Query); });
+    Timed(state, g_context->options.queries,
+          [] { return g_context->pingPong.Run(g_context->vxi11Query); });
 }
 void KorvelVxi11(benchmark::State& state) {
     Timed(state, g_context->options.queries, [] {
@@ -246,10 +271,12 @@ void KorvelHiSlip(benchmark::State& state) {
 }
 
 void ReferenceVxi11(benchmark::State& state) {
-    Timed(state, g_context->options.queries, [] { return !Query(*g_context->vxi11Reference, "*IDN?").empty(); });
+    Timed(state, g_context->options.queries,
+          [] { return !Query(*g_context->vxi11Reference, "*IDN?").empty(); });
 }
 void ReferenceHiSlip(benchmark::State& state) {
-    Timed(state, g_context->options.queries, [] { return !Query(*g_context->hislipReference, "*IDN?").empty(); });
+    Timed(state, g_context->options.queries,
+          [] { return !Query(*g_context->hislipReference, "*IDN?").empty(); });
 }
 
 void PyvisaVxi11(benchmark::State& state) {
@@ -270,11 +297,16 @@ void PyvisaVxi11(benchmark::State& state) {
 #ifdef KORVEL_HAVE_LXI
 void LxiVxi11(benchmark::State& state) {
     static char reply[10000];
-    Timed(state, g_context->options.queries, [] {
-        static const char kQuery[] = "*IDN?\n";
-        if (lxi_send(g_context->lxiDevice, kQuery, sizeof kQuery - 1, 5000) != sizeof kQuery - 1) return false;
-        return lxi_receive(g_context->lxiDevice, reply, sizeof reply, 5000) > 0;
-    }, true);
+    Timed(
+        state, g_context->options.queries,
+        [] {
+            static const char kQuery[] = "*IDN?\n";
+            if (lxi_send(g_context->lxiDevice, kQuery, sizeof kQuery - 1, 5000) !=
+                sizeof kQuery - 1)
+                return false;
+            return lxi_receive(g_context->lxiDevice, reply, sizeof reply, 5000) > 0;
+        },
+        true);
 }
 #endif
 
@@ -282,18 +314,29 @@ void Measure(benchmark::State& state, Instruments& instruments) {
     const int count = g_context->options.smoke ? 1 : 5;
     Timed(state, count, [&] {
         double phase = 0.0;
-        return MeasurePhase(instruments, {true, 1, false}, phase, g_context->window) != kNotMeasured;
+        return MeasurePhase(instruments, {true, 1, false}, phase, g_context->window) !=
+               kNotMeasured;
     });
 }
-void MeasureVxi11(benchmark::State& state) { Measure(state, g_context->vxi11Bench); }
-void MeasureHiSlip(benchmark::State& state) { Measure(state, g_context->hislipBench); }
-void MeasureReferenceVxi11(benchmark::State& state) { Measure(state, g_context->vxi11ReferenceBench); }
-void MeasureReferenceHiSlip(benchmark::State& state) { Measure(state, g_context->hislipReferenceBench); }
+void MeasureVxi11(benchmark::State& state) {
+    Measure(state, g_context->vxi11Bench);
+}
+void MeasureHiSlip(benchmark::State& state) {
+    Measure(state, g_context->hislipBench);
+}
+void MeasureReferenceVxi11(benchmark::State& state) {
+    Measure(state, g_context->vxi11ReferenceBench);
+}
+void MeasureReferenceHiSlip(benchmark::State& state) {
+    Measure(state, g_context->hislipReferenceBench);
+}
 void MeasureFloorVxi11(benchmark::State& state) {
-    Timed(state, g_context->options.smoke ? 1 : 5, [] { return g_context->pingPong.Run(g_context->vxi11Measure); });
+    Timed(state, g_context->options.smoke ? 1 : 5,
+          [] { return g_context->pingPong.Run(g_context->vxi11Measure); });
 }
 void MeasureFloorHiSlip(benchmark::State& state) {
-    Timed(state, g_context->options.smoke ? 1 : 5, [] { return g_context->pingPong.Run(g_context->hislipMeasure); });
+    Timed(state, g_context->options.smoke ? 1 : 5,
+          [] { return g_context->pingPong.Run(g_context->hislipMeasure); });
 }
 
 void Open(benchmark::State& state, const std::string& resource) {
@@ -309,7 +352,8 @@ void Open(benchmark::State& state, const std::string& resource) {
             visa::ViSession session = visa::VI_NULL;
             const double cpuBefore = ThreadCpuUs();
             const Clock::time_point start = Clock::now();
-            const visa::ViStatus status = visa::viOpen(manager, resource.c_str(), visa::VI_NO_LOCK, 0, &session);
+            const visa::ViStatus status =
+                visa::viOpen(manager, resource.c_str(), visa::VI_NO_LOCK, 0, &session);
             wall += Us(Clock::now() - start);
             cpu += ThreadCpuUs() - cpuBefore;
             if (status < visa::VI_SUCCESS) {
@@ -323,8 +367,12 @@ void Open(benchmark::State& state, const std::string& resource) {
     }
     visa::viClose(manager);
 }
-void OpenVxi11(benchmark::State& state) { Open(state, g_context->vxi11Analyzer); }
-void OpenHiSlip(benchmark::State& state) { Open(state, g_context->hislipAnalyzer); }
+void OpenVxi11(benchmark::State& state) {
+    Open(state, g_context->vxi11Analyzer);
+}
+void OpenHiSlip(benchmark::State& state) {
+    Open(state, g_context->hislipAnalyzer);
+}
 
 void SweepStep(benchmark::State& state) {
     Context& c = *g_context;
@@ -342,7 +390,8 @@ void SweepStep(benchmark::State& state) {
 
 void TableLoad(benchmark::State& state) {
     const std::string path = g_context->sweepFile.string();
-    Timed(state, g_context->options.smoke ? 1 : 20, [&path] { return CSweepTable(path).IsLoaded(); });
+    Timed(state, g_context->options.smoke ? 1 : 20,
+          [&path] { return CSweepTable(path).IsLoaded(); });
 }
 
 void TableLookups(benchmark::State& state) {
@@ -370,14 +419,17 @@ void StartToWindow(benchmark::State& state) {
     environment.push_back("QT_QPA_PLATFORM=xcb");
     for (auto _ : state) {
         const WindowTiming timing =
-            MeasureStartToWindow(g_context->options.korvel, environment, "Connect to VISA instruments", "Korvel 1.42 VISA");
+            MeasureStartToWindow(g_context->options.korvel, environment,
+                                 "Connect to VISA instruments", "Korvel 1.42 VISA");
         if (!timing.error.empty()) {
             state.SkipWithError(timing.error.c_str());
             return;
         }
         state.counters["value"] = timing.startToDialogUs + timing.closeToWindowUs;
-        std::fprintf(stderr, "bench: start to connect dialog %.1f ms, close to main window %.1f ms, peak %.1f MiB\n",
-                     timing.startToDialogUs / 1000, timing.closeToWindowUs / 1000, timing.peakMiB);
+        std::fprintf(
+            stderr,
+            "bench: start to connect dialog %.1f ms, close to main window %.1f ms, peak %.1f MiB\n",
+            timing.startToDialogUs / 1000, timing.closeToWindowUs / 1000, timing.peakMiB);
     }
 }
 #endif
@@ -391,7 +443,8 @@ void DemoMemory(benchmark::State& state) {
         ChildProcess demo;
         const Clock::time_point start = Clock::now();
         if (!demo.Start({c.options.demo, "--out", (c.work / "demo-shots").string(), "--generator1",
-                         "TCPIP::" + b + ".28::hislip0::INSTR", "--analyzer", "TCPIP::" + b + ".20::hislip0::INSTR"},
+                         "TCPIP::" + b + ".28::hislip0::INSTR", "--analyzer",
+                         "TCPIP::" + b + ".20::hislip0::INSTR"},
                         environment)) {
             state.SkipWithError("cannot start korvel-demo");
             return;
@@ -400,20 +453,24 @@ void DemoMemory(benchmark::State& state) {
         }
         const int status = demo.Wait(std::chrono::seconds(120));
         if (status != 0) {
-            if (status == -2) demo.Stop();
-            state.SkipWithError(("korvel-demo ended with status " + std::to_string(status)).c_str());
+            if (status == -2)
+                demo.Stop();
+            state.SkipWithError(
+                ("korvel-demo ended with status " + std::to_string(status)).c_str());
             return;
         }
         state.counters["value"] = static_cast<double>(demo.Usage().ru_maxrss) / 1024.0;
-        std::fprintf(stderr, "bench: demo run took %.1f s, peak %.1f MiB\n", Us(Clock::now() - start) / 1e6,
-                     state.counters["value"].value);
+        std::fprintf(stderr, "bench: demo run took %.1f s, peak %.1f MiB\n",
+                     Us(Clock::now() - start) / 1e6, state.counters["value"].value);
     }
 }
 
 void Usage() {
-    std::fprintf(stderr,
-                 "usage: korvel_bench --sim PATH [--korvel PATH] [--demo PATH] [--pyvisa SCRIPT] [--block A.B.C]\n"
-                 "                    [--repetitions N] [--queries N] [--smoke] [Google Benchmark flags]\n");
+    std::fprintf(
+        stderr,
+        "usage: korvel_bench --sim PATH [--korvel PATH] [--demo PATH] [--pyvisa SCRIPT] [--block "
+        "A.B.C]\n"
+        "                    [--repetitions N] [--queries N] [--smoke] [Google Benchmark flags]\n");
 }
 
 bool ParseOptions(int& argc, char** argv, Options& options) {
@@ -421,26 +478,34 @@ bool ParseOptions(int& argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&](std::string& target) {
-            if (i + 1 >= argc) return false;
+            if (i + 1 >= argc)
+                return false;
             target = argv[++i];
             return true;
         };
         std::string number;
         if (arg == "--sim") {
-            if (!value(options.sim)) return false;
+            if (!value(options.sim))
+                return false;
         } else if (arg == "--korvel") {
-            if (!value(options.korvel)) return false;
+            if (!value(options.korvel))
+                return false;
         } else if (arg == "--demo") {
-            if (!value(options.demo)) return false;
+            if (!value(options.demo))
+                return false;
         } else if (arg == "--pyvisa") {
-            if (!value(options.pyvisaScript)) return false;
+            if (!value(options.pyvisaScript))
+                return false;
         } else if (arg == "--block") {
-            if (!value(options.block)) return false;
+            if (!value(options.block))
+                return false;
         } else if (arg == "--repetitions") {
-            if (!value(number)) return false;
+            if (!value(number))
+                return false;
             options.repetitions = std::max(1, std::atoi(number.c_str()));
         } else if (arg == "--queries") {
-            if (!value(number)) return false;
+            if (!value(number))
+                return false;
             options.queries = std::max(1, std::atoi(number.c_str()));
         } else if (arg == "--smoke") {
             options.smoke = true;
@@ -448,11 +513,14 @@ bool ParseOptions(int& argc, char** argv, Options& options) {
             rest.push_back(argv[i]);
         }
     }
-    for (size_t i = 0; i < rest.size(); ++i) argv[i] = rest[i];
+    for (size_t i = 0; i < rest.size(); ++i)
+        argv[i] = rest[i];
     argc = static_cast<int>(rest.size());
     // The benchmark works in a directory of its own.
-    for (std::string* path : {&options.sim, &options.korvel, &options.demo, &options.pyvisaScript}) {
-        if (!path->empty()) *path = std::filesystem::absolute(*path).string();
+    for (std::string* path :
+         {&options.sim, &options.korvel, &options.demo, &options.pyvisaScript}) {
+        if (!path->empty())
+            *path = std::filesystem::absolute(*path).string();
     }
     return !options.sim.empty();
 }
@@ -477,43 +545,59 @@ int main(int argc, char** argv) {
         return 1;
     }
     ::setenv("KORVEL_VISA_LIBRARY", "builtin", 1);  // our transports, whatever VISA is installed
-    SetMessageSink([](const std::string& text) { std::fprintf(stderr, "bench: message: %s\n", text.c_str()); });
-    c.work = std::filesystem::temp_directory_path() / ("korvel-bench-" + std::to_string(::getpid()));
+    SetMessageSink([](const std::string& text) {
+        std::fprintf(stderr, "bench: message: %s\n", text.c_str());
+    });
+    c.work =
+        std::filesystem::temp_directory_path() / ("korvel-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(c.work);
     std::filesystem::current_path(c.work);
 
     std::vector<TableRow> rows = {
-        {"floor_hislip", "TCP floor, 1 round trip (HiSLIP query sizes)", TableRow::Unit::Microseconds, "", TableRow::Goal::None, 0},
-        {"floor_vxi11", "TCP floor, 2 round trips (VXI-11 query sizes)", TableRow::Unit::Microseconds, "", TableRow::Goal::None, 0},
+        {"floor_hislip", "TCP floor, 1 round trip (HiSLIP query sizes)",
+         TableRow::Unit::Microseconds, "", TableRow::Goal::None, 0},
+        {"floor_vxi11", "TCP floor, 2 round trips (VXI-11 query sizes)",
+         TableRow::Unit::Microseconds, "", TableRow::Goal::None, 0},
         {"korvel_vxi11", "Korvel VXI-11 query *IDN?", TableRow::Unit::Microseconds, "floor_vxi11",
          TableRow::Goal::AtMostTimesVersus, 1.25},
         {"korvel_hislip", "Korvel HiSLIP query *IDN?", TableRow::Unit::Microseconds, "floor_hislip",
          TableRow::Goal::AtMostTimesVersus, 1.25},
-        {"reference_vxi11", "Korvel VXI-11 query, minimal server", TableRow::Unit::Microseconds, "floor_vxi11",
-         TableRow::Goal::AtMostTimesVersus, 1.25},
-        {"reference_hislip", "Korvel HiSLIP query, minimal server", TableRow::Unit::Microseconds, "floor_hislip",
-         TableRow::Goal::AtMostTimesVersus, 1.25},
-        {"pyvisa_vxi11", "pyvisa-py VXI-11 query *IDN?", TableRow::Unit::Microseconds, "korvel_vxi11",
-         TableRow::Goal::AtLeastTimesVersus, 2.0},
+        {"reference_vxi11", "Korvel VXI-11 query, minimal server", TableRow::Unit::Microseconds,
+         "floor_vxi11", TableRow::Goal::AtMostTimesVersus, 1.25},
+        {"reference_hislip", "Korvel HiSLIP query, minimal server", TableRow::Unit::Microseconds,
+         "floor_hislip", TableRow::Goal::AtMostTimesVersus, 1.25},
+        {"pyvisa_vxi11", "pyvisa-py VXI-11 query *IDN?", TableRow::Unit::Microseconds,
+         "korvel_vxi11", TableRow::Goal::AtLeastTimesVersus, 2.0},
         {"lxi_vxi11", "liblxi VXI-11 query *IDN?", TableRow::Unit::Microseconds, "korvel_vxi11",
          TableRow::Goal::AtLeastTimesVersus, 1.0},
-        {"measure_floor_vxi11", "TCP floor, MeasurePhase's VXI-11 RPCs", TableRow::Unit::Milliseconds, "", TableRow::Goal::None, 0},
-        {"measure_vxi11", "MeasurePhase N=1 over VXI-11", TableRow::Unit::Milliseconds, "measure_floor_vxi11",
-         TableRow::Goal::AtMostTimesVersus, 1.3},
-        {"measure_reference_vxi11", "MeasurePhase N=1, VXI-11, minimal server", TableRow::Unit::Milliseconds,
+        {"measure_floor_vxi11", "TCP floor, MeasurePhase's VXI-11 RPCs",
+         TableRow::Unit::Milliseconds, "", TableRow::Goal::None, 0},
+        {"measure_vxi11", "MeasurePhase N=1 over VXI-11", TableRow::Unit::Milliseconds,
          "measure_floor_vxi11", TableRow::Goal::AtMostTimesVersus, 1.3},
-        {"measure_floor_hislip", "TCP floor, MeasurePhase's HiSLIP messages", TableRow::Unit::Milliseconds, "", TableRow::Goal::None, 0},
-        {"measure_hislip", "MeasurePhase N=1 over HiSLIP", TableRow::Unit::Milliseconds, "measure_floor_hislip",
-         TableRow::Goal::AtMostTimesVersus, 1.3},
-        {"measure_reference_hislip", "MeasurePhase N=1, HiSLIP, minimal server", TableRow::Unit::Milliseconds,
+        {"measure_reference_vxi11", "MeasurePhase N=1, VXI-11, minimal server",
+         TableRow::Unit::Milliseconds, "measure_floor_vxi11", TableRow::Goal::AtMostTimesVersus,
+         1.3},
+        {"measure_floor_hislip", "TCP floor, MeasurePhase's HiSLIP messages",
+         TableRow::Unit::Milliseconds, "", TableRow::Goal::None, 0},
+        {"measure_hislip", "MeasurePhase N=1 over HiSLIP", TableRow::Unit::Milliseconds,
          "measure_floor_hislip", TableRow::Goal::AtMostTimesVersus, 1.3},
-        {"open_vxi11", "Session open, VXI-11 (portmapper, link)", TableRow::Unit::Microseconds, "", TableRow::Goal::AtMost, 3000},
-        {"open_hislip", "Session open, HiSLIP (two channels)", TableRow::Unit::Microseconds, "", TableRow::Goal::AtMost, 3000},
-        {"sweep_step", "Sweep step over HiSLIP (CPU: Korvel's own)", TableRow::Unit::Milliseconds, "", TableRow::Goal::None, 0},
-        {"table_load", "CSweepTable load, 200 x 500", TableRow::Unit::Milliseconds, "", TableRow::Goal::AtMost, 10},
-        {"table_lookups", "CSweepTable, 10,000 lookups", TableRow::Unit::Milliseconds, "", TableRow::Goal::None, 0},
-        {"start_to_window", "Start to main window (Xvfb, w/o dialog time)", TableRow::Unit::Milliseconds, "", TableRow::Goal::None, 0},
-        {"demo_memory", "Peak memory, whole demo run (korvel-demo)", TableRow::Unit::Mebibytes, "", TableRow::Goal::None, 0},
+        {"measure_reference_hislip", "MeasurePhase N=1, HiSLIP, minimal server",
+         TableRow::Unit::Milliseconds, "measure_floor_hislip", TableRow::Goal::AtMostTimesVersus,
+         1.3},
+        {"open_vxi11", "Session open, VXI-11 (portmapper, link)", TableRow::Unit::Microseconds, "",
+         TableRow::Goal::AtMost, 3000},
+        {"open_hislip", "Session open, HiSLIP (two channels)", TableRow::Unit::Microseconds, "",
+         TableRow::Goal::AtMost, 3000},
+        {"sweep_step", "Sweep step over HiSLIP (CPU: Korvel's own)", TableRow::Unit::Milliseconds,
+         "", TableRow::Goal::None, 0},
+        {"table_load", "CSweepTable load, 200 x 500", TableRow::Unit::Milliseconds, "",
+         TableRow::Goal::AtMost, 10},
+        {"table_lookups", "CSweepTable, 10,000 lookups", TableRow::Unit::Milliseconds, "",
+         TableRow::Goal::None, 0},
+        {"start_to_window", "Start to main window (Xvfb, w/o dialog time)",
+         TableRow::Unit::Milliseconds, "", TableRow::Goal::None, 0},
+        {"demo_memory", "Peak memory, whole demo run (korvel-demo)", TableRow::Unit::Mebibytes, "",
+         TableRow::Goal::None, 0},
     };
     TableReporter reporter(rows);
     auto add = [&](const std::string& id, void (*row)(benchmark::State&), int repetitions) {
@@ -529,23 +613,29 @@ int main(int argc, char** argv) {
         return 1;
     }
     // The query rows' sessions, opened before the transfer log goes in front of the connectors.
-    if (!c.vxi11Analyzer.empty()) c.vxi11 = std::make_unique<CVisaDevice>(c.vxi11Analyzer);
-    if (!c.hislipAnalyzer.empty()) c.hislip = std::make_unique<CVisaDevice>(c.hislipAnalyzer);
+    if (!c.vxi11Analyzer.empty())
+        c.vxi11 = std::make_unique<CVisaDevice>(c.vxi11Analyzer);
+    if (!c.hislipAnalyzer.empty())
+        c.hislip = std::make_unique<CVisaDevice>(c.hislipAnalyzer);
     const bool vxi11 = c.vxi11 && c.vxi11->IsConnected();
     const bool hislip = c.hislip && c.hislip->IsConnected();
 
     if (hislip) {
         const size_t reply = Query(*c.hislip, "*IDN?").size() + 1;  // with its line feed
         c.hislipQuery = {{16 + 6, static_cast<std::uint32_t>(16 + reply)}};
-        c.vxi11Query = {{4 + 40 + 20 + Padded(6), 4 + 24 + 8}, {4 + 40 + 24, 4 + 24 + 12 + Padded(reply)}};
+        c.vxi11Query = {{4 + 40 + 20 + Padded(6), 4 + 24 + 8},
+                        {4 + 40 + 24, 4 + 24 + 12 + Padded(reply)}};
         // The minimal server answers with the simulator's reply; forked while no thread exists.
         std::string reference = "not started";
         if (c.reference.Start(Query(*c.hislip, "*IDN?") + "\n")) {
-            c.hislipReference = std::make_unique<CVisaDevice>("TCPIP::127.0.0.1::hislip0," +
-                                                              std::to_string(c.reference.HiSlipPort()) + "::INSTR");
-            visa::ScopedTestPorts core(visa::TestPorts{111, c.reference.Vxi11Port(), visa::kHiSlipDefaultPort});
+            c.hislipReference =
+                std::make_unique<CVisaDevice>("TCPIP::127.0.0.1::hislip0," +
+                                              std::to_string(c.reference.HiSlipPort()) + "::INSTR");
+            visa::ScopedTestPorts core(
+                visa::TestPorts{111, c.reference.Vxi11Port(), visa::kHiSlipDefaultPort});
             c.vxi11Reference = std::make_unique<CVisaDevice>("TCPIP::127.0.0.1::inst0::INSTR");
-            if (c.vxi11Reference->IsConnected() && c.hislipReference->IsConnected()) reference.clear();
+            if (c.vxi11Reference->IsConnected() && c.hislipReference->IsConnected())
+                reference.clear();
         }
         if (reference.empty()) {
             add("reference_vxi11", ReferenceVxi11, r);
@@ -559,7 +649,8 @@ int main(int argc, char** argv) {
         add("korvel_hislip", KorvelHiSlip, r);
     } else {
         reporter.SetMissing("floor_hislip", "HiSLIP is not served");
-        reporter.SetMissing("floor_vxi11", "HiSLIP is not served (the reply size is taken from it)");
+        reporter.SetMissing("floor_vxi11",
+                            "HiSLIP is not served (the reply size is taken from it)");
         reporter.SetMissing("korvel_hislip", "HiSLIP is not served");
     }
     if (vxi11) {
@@ -585,7 +676,8 @@ int main(int argc, char** argv) {
             }
         }
     }
-    if (!pyvisaMissing.empty()) reporter.SetMissing("pyvisa_vxi11", pyvisaMissing);
+    if (!pyvisaMissing.empty())
+        reporter.SetMissing("pyvisa_vxi11", pyvisaMissing);
 
 #ifdef KORVEL_HAVE_LXI
     if (vxi11 && c.vxi11Note.empty()) {
@@ -605,26 +697,31 @@ int main(int argc, char** argv) {
 
     // The procedures: waveform file in the working directory, sessions through the transfer log.
     ChildProcess waveform;
-    if (!waveform.Start({c.options.sim, "--write-waveform", "dc.wv"}) || waveform.Wait(std::chrono::seconds(10)) != 0) {
+    if (!waveform.Start({c.options.sim, "--write-waveform", "dc.wv"}) ||
+        waveform.Wait(std::chrono::seconds(10)) != 0) {
         std::fprintf(stderr, "bench: korvel-sim --write-waveform failed\n");
     }
     c.transfers.Install();
-    if (vxi11 && ConnectBench(c, BenchValues(c.vxi11Analyzer, true), c.vxi11Bench, &c.vxi11Measure, true)) {
+    if (vxi11 &&
+        ConnectBench(c, BenchValues(c.vxi11Analyzer, true), c.vxi11Bench, &c.vxi11Measure, true)) {
         add("measure_floor_vxi11", MeasureFloorVxi11, r);
         add("measure_vxi11", MeasureVxi11, r);
         add("open_vxi11", OpenVxi11, r);
     } else {
         for (const char* id : {"measure_floor_vxi11", "measure_vxi11", "open_vxi11"}) {
-            reporter.SetMissing(id, vxi11 ? "the instruments did not connect over VXI-11" : c.vxi11Note);
+            reporter.SetMissing(
+                id, vxi11 ? "the instruments did not connect over VXI-11" : c.vxi11Note);
         }
     }
-    if (hislip && ConnectBench(c, BenchValues(c.hislipAnalyzer, false), c.hislipBench, &c.hislipMeasure, false)) {
+    if (hislip && ConnectBench(c, BenchValues(c.hislipAnalyzer, false), c.hislipBench,
+                               &c.hislipMeasure, false)) {
         add("measure_floor_hislip", MeasureFloorHiSlip, r);
         add("measure_hislip", MeasureHiSlip, r);
         add("open_hislip", OpenHiSlip, r);
         add("sweep_step", SweepStep, r);
     } else {
-        for (const char* id : {"measure_floor_hislip", "measure_hislip", "open_hislip", "sweep_step"}) {
+        for (const char* id :
+             {"measure_floor_hislip", "measure_hislip", "open_hislip", "sweep_step"}) {
             reporter.SetMissing(id, "the instruments did not connect over HiSLIP");
         }
     }
@@ -632,12 +729,16 @@ int main(int argc, char** argv) {
     // The same procedure against the minimal server: every instrument there, every query
     // answered with the same reply. The readings mean nothing; the traffic is the same.
     bool referenceBenches = false;
-    if (c.hislipReference && c.hislipReference->IsConnected() && !c.vxi11Measure.empty() && !c.hislipMeasure.empty()) {
+    if (c.hislipReference && c.hislipReference->IsConnected() && !c.vxi11Measure.empty() &&
+        !c.hislipMeasure.empty()) {
         const std::string hislipName = c.hislipReference->Resource();
-        referenceBenches = ConnectBench(c, {hislipName, hislipName, hislipName, 1}, c.hislipReferenceBench, nullptr, false);
-        visa::ScopedTestPorts core(visa::TestPorts{111, c.reference.Vxi11Port(), visa::kHiSlipDefaultPort});
+        referenceBenches = ConnectBench(c, {hislipName, hislipName, hislipName, 1},
+                                        c.hislipReferenceBench, nullptr, false);
+        visa::ScopedTestPorts core(
+            visa::TestPorts{111, c.reference.Vxi11Port(), visa::kHiSlipDefaultPort});
         const std::string vxi11Name = "TCPIP::127.0.0.1::inst0::INSTR";
-        referenceBenches = ConnectBench(c, {vxi11Name, vxi11Name, vxi11Name, 1}, c.vxi11ReferenceBench, nullptr, true) &&
+        referenceBenches = ConnectBench(c, {vxi11Name, vxi11Name, vxi11Name, 1},
+                                        c.vxi11ReferenceBench, nullptr, true) &&
                            referenceBenches;
     }
     if (referenceBenches) {
@@ -699,7 +800,8 @@ int main(int argc, char** argv) {
     c.vxi11ReferenceBench.Release();
     c.hislipReferenceBench.Release();
 #ifdef KORVEL_HAVE_LXI
-    if (c.lxiDevice >= 0) lxi_disconnect(c.lxiDevice);
+    if (c.lxiDevice >= 0)
+        lxi_disconnect(c.lxiDevice);
 #endif
     c.pyvisa.Stop();
     c.sim.Stop();

@@ -30,13 +30,17 @@ TEST(TransferLog, FloorExchangesHaveTheSizesOnTheWire) {
     log.Add(false, static_cast<std::uint32_t>(reply.size()));
 
     std::vector<std::uint8_t> call;
-    const auto bytes = [](const std::string& s) { return reinterpret_cast<const std::uint8_t*>(s.data()); };
+    const auto bytes = [](const std::string& s) {
+        return reinterpret_cast<const std::uint8_t*>(s.data());
+    };
     const auto vxi11 = log.Vxi11Exchanges();
     ASSERT_EQ(vxi11.size(), 3u);
-    visa::vxi11::EncodeDeviceWrite(call, 1, 0, 1000, 0, visa::vxi11::kFlagEnd, bytes(command), command.size());
+    visa::vxi11::EncodeDeviceWrite(call, 1, 0, 1000, 0, visa::vxi11::kFlagEnd, bytes(command),
+                                   command.size());
     EXPECT_EQ(vxi11[0].requestBytes, call.size());
     EXPECT_EQ(vxi11[0].responseBytes,
-              EncodeRecord(EncodeAcceptedReply(1, rpc::AcceptStat::Success, sim::server::EncodeDeviceWriteResp(0, 26)))
+              EncodeRecord(EncodeAcceptedReply(1, rpc::AcceptStat::Success,
+                                               sim::server::EncodeDeviceWriteResp(0, 26)))
                   .size());
     visa::vxi11::EncodeDeviceRead(call, 2, 0, 10000, 1000, 0, 0, 0);
     EXPECT_EQ(vxi11[2].requestBytes, call.size());
@@ -71,14 +75,18 @@ benchmark::BenchmarkReporter::Run Repetition(const std::string& id, double value
 
 TEST(TableReporter, JudgesEachGoalOnTheMedianAgainstItsComparison) {
     using Goal = TableRow::Goal;
-    TableReporter table({{"floor", "floor", TableRow::Unit::Microseconds, "", Goal::None, 0},
-                         {"client", "client", TableRow::Unit::Microseconds, "floor", Goal::AtMostTimesVersus, 1.25},
-                         {"other", "other client", TableRow::Unit::Microseconds, "client", Goal::AtLeastTimesVersus, 2},
-                         {"open", "open", TableRow::Unit::Milliseconds, "", Goal::AtMost, 3},
-                         {"gone", "gone", TableRow::Unit::Microseconds, "floor", Goal::AtMostTimesVersus, 1}});
+    TableReporter table(
+        {{"floor", "floor", TableRow::Unit::Microseconds, "", Goal::None, 0},
+         {"client", "client", TableRow::Unit::Microseconds, "floor", Goal::AtMostTimesVersus, 1.25},
+         {"other", "other client", TableRow::Unit::Microseconds, "client", Goal::AtLeastTimesVersus,
+          2},
+         {"open", "open", TableRow::Unit::Milliseconds, "", Goal::AtMost, 3},
+         {"gone", "gone", TableRow::Unit::Microseconds, "floor", Goal::AtMostTimesVersus, 1}});
     // Medians 10 and 12.25 (even counts: the mean of the middle two) and 23; an outlier each.
-    table.ReportRuns({Repetition("floor", 9), Repetition("floor", 11), Repetition("floor", 40), Repetition("floor", 8)});
-    table.ReportRuns({Repetition("client", 12), Repetition("client", 500), Repetition("client", 11.5), Repetition("client", 12.5)});
+    table.ReportRuns({Repetition("floor", 9), Repetition("floor", 11), Repetition("floor", 40),
+                      Repetition("floor", 8)});
+    table.ReportRuns({Repetition("client", 12), Repetition("client", 500),
+                      Repetition("client", 11.5), Repetition("client", 12.5)});
     table.ReportRuns({Repetition("other", 23), Repetition("other", 22), Repetition("other", 90)});
     table.ReportRuns({Repetition("open", 3500)});
     auto failed = Repetition("gone", 1);

@@ -11,7 +11,7 @@
 #include <vector>
 
 class ChildProcess {
-public:
+  public:
     ChildProcess() = default;
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -19,7 +19,8 @@ public:
 
     // Starts argv[0] (a path) with extra environment entries ("NAME=value"); false when it
     // cannot be started. Standard error is left to the benchmark's own.
-    bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& environment = {});
+    bool Start(const std::vector<std::string>& argv,
+               const std::vector<std::string>& environment = {});
     bool Running() const { return m_pid > 0; }
     pid_t Pid() const { return m_pid; }
 
@@ -34,7 +35,7 @@ public:
     int Wait(std::chrono::milliseconds timeout);
     const rusage& Usage() const { return m_usage; }
 
-private:
+  private:
     int Reap(bool block);
 
     pid_t m_pid = -1;

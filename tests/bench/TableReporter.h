@@ -27,7 +27,7 @@ struct TableRow {
 };
 
 class TableReporter : public benchmark::BenchmarkReporter {
-public:
+  public:
     explicit TableReporter(std::vector<TableRow> rows) : m_rows(std::move(rows)) {}
 
     bool ReportContext(const Context& context) override;
@@ -35,13 +35,15 @@ public:
     void Finalize() override;
 
     // A row that was not measured, and why (printed in its place).
-    void SetMissing(const std::string& id, const std::string& reason) { m_results[id].error = reason; }
+    void SetMissing(const std::string& id, const std::string& reason) {
+        m_results[id].error = reason;
+    }
     // Goals not met (after Finalize).
     int Missed() const { return m_missed; }
     // Rows whose repetitions failed.
     int Failed() const { return m_failed; }
 
-private:
+  private:
     struct Result {
         std::vector<double> values;
         std::vector<double> cpu;

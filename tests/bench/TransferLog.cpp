@@ -3,30 +3,34 @@
 namespace {
 
 class LoggedTransport final : public visa::Transport {
-public:
-    LoggedTransport(std::unique_ptr<visa::Transport> inner, TransferLog& log) : m_inner(std::move(inner)), m_log(log) {}
+  public:
+    LoggedTransport(std::unique_ptr<visa::Transport> inner, TransferLog& log)
+        : m_inner(std::move(inner)), m_log(log) {}
     visa::ViStatus Write(visa::ViConstBuf data, visa::ViUInt32 count, visa::ViUInt32& written,
                          const visa::IoSettings& io) override {
         const visa::ViStatus status = m_inner->Write(data, count, written, io);
-        if (m_log.Recording()) m_log.Add(true, written);
+        if (m_log.Recording())
+            m_log.Add(true, written);
         return status;
     }
     visa::ViStatus Read(visa::ViPBuf buffer, visa::ViUInt32 count, visa::ViUInt32& received,
                         const visa::IoSettings& io) override {
         const visa::ViStatus status = m_inner->Read(buffer, count, received, io);
-        if (m_log.Recording()) m_log.Add(false, received);
+        if (m_log.Recording())
+            m_log.Add(false, received);
         return status;
     }
     void Close() noexcept override { m_inner->Close(); }
 
-private:
+  private:
     std::unique_ptr<visa::Transport> m_inner;
     TransferLog& m_log;
 };
 
 class LoggedConnector final : public visa::Connector {
-public:
-    LoggedConnector(std::shared_ptr<visa::Connector> inner, TransferLog& log) : m_inner(std::move(inner)), m_log(log) {}
+  public:
+    LoggedConnector(std::shared_ptr<visa::Connector> inner, TransferLog& log)
+        : m_inner(std::move(inner)), m_log(log) {}
     visa::ViStatus Open(const visa::ResourceName& name, visa::ViUInt32 openTimeoutMs,
                         std::unique_ptr<visa::Transport>& transport) override {
         const visa::ViStatus status = m_inner->Open(name, openTimeoutMs, transport);
@@ -36,12 +40,14 @@ public:
         return status;
     }
 
-private:
+  private:
     std::shared_ptr<visa::Connector> m_inner;
     TransferLog& m_log;
 };
 
-std::uint32_t Padded(std::uint32_t bytes) { return (bytes + 3) / 4 * 4; }
+std::uint32_t Padded(std::uint32_t bytes) {
+    return (bytes + 3) / 4 * 4;
+}
 
 }  // namespace
 
@@ -71,9 +77,11 @@ std::vector<PingPong::Exchange> TransferLog::HiSlipExchanges() const {
     constexpr std::uint32_t kHeader = 16;
     std::vector<PingPong::Exchange> exchanges;
     for (size_t i = 0; i < m_transfers.size(); ++i) {
-        if (!m_transfers[i].write) continue;
+        if (!m_transfers[i].write)
+            continue;
         const bool answered = i + 1 < m_transfers.size() && !m_transfers[i + 1].write;
-        exchanges.push_back({kHeader + m_transfers[i].bytes, kHeader + (answered ? m_transfers[i + 1].bytes : 0)});
+        exchanges.push_back(
+            {kHeader + m_transfers[i].bytes, kHeader + (answered ? m_transfers[i + 1].bytes : 0)});
     }
     return exchanges;
 }

@@ -24,12 +24,13 @@ std::string Title(Display* display, Window window) {
         unsigned long items = 0, after = 0;
         unsigned char* data = nullptr;
         const Atom atom = XInternAtom(display, property, False);
-        if (XGetWindowProperty(display, window, atom, 0, 1024, False, AnyPropertyType, &type, &format, &items, &after,
-                               &data) == Success &&
+        if (XGetWindowProperty(display, window, atom, 0, 1024, False, AnyPropertyType, &type,
+                               &format, &items, &after, &data) == Success &&
             data) {
             std::string title(reinterpret_cast<char*>(data), items);
             XFree(data);
-            if (!title.empty()) return title;
+            if (!title.empty())
+                return title;
         }
     }
     return {};
@@ -37,14 +38,17 @@ std::string Title(Display* display, Window window) {
 
 // The next window mapped whose title is title, or None when the deadline passed or the
 // program ended.
-Window WaitForMapped(Display* display, const std::string& title, Clock::time_point deadline, ChildProcess& program) {
+Window WaitForMapped(Display* display, const std::string& title, Clock::time_point deadline,
+                     ChildProcess& program) {
     for (;;) {
         while (XPending(display) > 0) {
             XEvent event;
             XNextEvent(display, &event);
-            if (event.type == MapNotify && Title(display, event.xmap.window) == title) return event.xmap.window;
+            if (event.type == MapNotify && Title(display, event.xmap.window) == title)
+                return event.xmap.window;
         }
-        if (Clock::now() > deadline || program.Wait(std::chrono::milliseconds(0)) != -2) return None;
+        if (Clock::now() > deadline || program.Wait(std::chrono::milliseconds(0)) != -2)
+            return None;
         pollfd p{ConnectionNumber(display), POLLIN, 0};
         ::poll(&p, 1, 2);
     }
@@ -63,17 +67,21 @@ void RequestClose(Display* display, Window window) {
     XFlush(display);
 }
 
-double Microseconds(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+double Microseconds(Clock::duration d) {
+    return std::chrono::duration<double, std::micro>(d).count();
+}
 
 }  // namespace
 
 bool WindowProbeAvailable(std::string& reason) {
     std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
-    if (!display) reason = "no X display (scripts/bench starts Xvfb)";
+    if (!display)
+        reason = "no X display (scripts/bench starts Xvfb)";
     return display != nullptr;
 }
 
-WindowTiming MeasureStartToWindow(const std::string& program, const std::vector<std::string>& environment,
+WindowTiming MeasureStartToWindow(const std::string& program,
+                                  const std::vector<std::string>& environment,
                                   const std::string& dialogTitle, const std::string& windowTitle) {
     WindowTiming timing;
     std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
@@ -110,7 +118,8 @@ WindowTiming MeasureStartToWindow(const std::string& program, const std::vector<
     timing.startToDialogUs = Microseconds(dialogShown - started);
     timing.closeToWindowUs = Microseconds(mainShown - closed);
     RequestClose(display.get(), main);
-    if (korvel.Wait(std::chrono::seconds(10)) == -2) korvel.Stop();
+    if (korvel.Wait(std::chrono::seconds(10)) == -2)
+        korvel.Stop();
     timing.peakMiB = static_cast<double>(korvel.Usage().ru_maxrss) / 1024.0;
     return timing;
 }

@@ -18,5 +18,6 @@ struct WindowTiming {
 // False (with the reason) when no X display can be opened.
 bool WindowProbeAvailable(std::string& reason);
 
-WindowTiming MeasureStartToWindow(const std::string& program, const std::vector<std::string>& environment,
+WindowTiming MeasureStartToWindow(const std::string& program,
+                                  const std::vector<std::string>& environment,
                                   const std::string& dialogTitle, const std::string& windowTitle);

@@ -24,7 +24,7 @@ using namespace visa::hislip;
 namespace {
 
 struct Script {
-    bool rawOpening = false;   // the synchronous script answers Initialize itself
+    bool rawOpening = false;  // the synchronous script answers Initialize itself
     bool overlapped = false;
     std::uint16_t sessionId = 0;
     std::uint64_t maxMessageBytes = 0;
@@ -32,10 +32,11 @@ struct Script {
     std::string async;
 };
 
-std::string Message(std::uint8_t type, std::uint8_t control, std::uint32_t parameter, std::string_view payload = {}) {
+std::string Message(std::uint8_t type, std::uint8_t control, std::uint32_t parameter,
+                    std::string_view payload = {}) {
     std::vector<std::uint8_t> out;
-    EncodeMessage(out, type, control, parameter, reinterpret_cast<const std::uint8_t*>(payload.data()),
-                  payload.size());
+    EncodeMessage(out, type, control, parameter,
+                  reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size());
     return std::string(out.begin(), out.end());
 }
 
@@ -49,17 +50,22 @@ void CheckHeaders(std::string_view stream) {
         for (std::size_t prefix = 0; prefix < kHeaderBytes && prefix < available; ++prefix) {
             Header partial;
             const HeaderCheck early = DecodeHeader(bytes + at, prefix, partial);
-            FUZZ_CHECK(early == HeaderCheck::NeedMore || (early == HeaderCheck::BadPrologue && check == early));
+            FUZZ_CHECK(early == HeaderCheck::NeedMore ||
+                       (early == HeaderCheck::BadPrologue && check == early));
         }
-        if (check != HeaderCheck::Ok) return;
+        if (check != HeaderCheck::Ok)
+            return;
         std::uint8_t encoded[kHeaderBytes];
         EncodeHeader(encoded, header);
         FUZZ_CHECK(std::memcmp(encoded, bytes + at, kHeaderBytes) == 0);
-        if (header.type == kInitializeResponse) DecodeInitializeResponse(header);
+        if (header.type == kInitializeResponse)
+            DecodeInitializeResponse(header);
         at += kHeaderBytes;
-        if (header.payloadLength > stream.size() - at) return;
+        if (header.payloadLength > stream.size() - at)
+            return;
         std::uint64_t size = 0;
-        const bool sized = DecodeMaximumMessageSize(bytes + at, static_cast<std::size_t>(header.payloadLength), size);
+        const bool sized = DecodeMaximumMessageSize(
+            bytes + at, static_cast<std::size_t>(header.payloadLength), size);
         FUZZ_CHECK(sized == (header.payloadLength == 8));
         at += static_cast<std::size_t>(header.payloadLength);
     }
@@ -67,7 +73,8 @@ void CheckHeaders(std::string_view stream) {
 
 void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
     fuzz::PeerSocket sync = peer.Accept();
-    if (!sync.Valid()) return;
+    if (!sync.Valid())
+        return;
     std::uint8_t header[kHeaderBytes];
     Header decoded;
     if (!sync.ReadExact(header, sizeof header) ||
@@ -76,13 +83,15 @@ void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
         return;
     }
     std::string subAddress(static_cast<std::size_t>(decoded.payloadLength), '\0');
-    if (!sync.ReadExact(subAddress.data(), subAddress.size())) return;
+    if (!sync.ReadExact(subAddress.data(), subAddress.size()))
+        return;
     if (script.rawOpening) {
         sync.Write(script.sync);
         sync.ShutdownWrite();
     } else {
         // What the client reads after the opening sequence is already on its way.
-        sync.Write(Message(kInitializeResponse, script.overlapped ? 1 : 0, (0x0100u << 16) | script.sessionId) +
+        sync.Write(Message(kInitializeResponse, script.overlapped ? 1 : 0,
+                           (0x0100u << 16) | script.sessionId) +
                    script.sync);
         sync.ShutdownWrite();
     }
@@ -97,7 +106,8 @@ void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
                 async.Write(Message(kAsyncInitializeResponse, 0, ('K' << 8) | 'S'));
                 if (async.ReadExact(sizeRequest, sizeof sizeRequest)) {
                     std::uint8_t size[8];
-                    for (int i = 0; i < 8; ++i) size[i] = static_cast<std::uint8_t>(script.maxMessageBytes >> (56 - 8 * i));
+                    for (int i = 0; i < 8; ++i)
+                        size[i] = static_cast<std::uint8_t>(script.maxMessageBytes >> (56 - 8 * i));
                     async.Write(Message(kAsyncMaximumMessageSizeResponse, 0, 0,
                                         std::string_view(reinterpret_cast<const char*>(size), 8)) +
                                 script.async);
@@ -127,50 +137,59 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     io.termCharEnabled = (settings & 0x10) != 0;
     io.termChar = '\n';
     std::uint8_t operations[6];
-    for (std::uint8_t& op : operations) op = input.Byte();
+    for (std::uint8_t& op : operations)
+        op = input.Byte();
     script.sync = input.Piece();
     script.async = input.Piece();
 
     CheckHeaders(script.sync);
 
     std::vector<net::Endpoint> endpoints;
-    if (net::ResolveHost("127.0.0.1", peer.Port(), net::Deadline::AfterMs(1000), endpoints) != net::NetStatus::Ok) {
+    if (net::ResolveHost("127.0.0.1", peer.Port(), net::Deadline::AfterMs(1000), endpoints) !=
+        net::NetStatus::Ok) {
         return 0;
     }
-    peer.Run([&](fuzz::LoopbackPeer& p) { Serve(p, script); },
-             [&] {
-                 HiSlipTransport transport;
-                 if (transport.Open(endpoints, "hislip0", net::Deadline::AfterMs(2000)) != VI_SUCCESS) return;
-                 FUZZ_CHECK(transport.ServerMaxMessageBytes() > kHeaderBytes);
-                 std::vector<ViByte> buffer(2048);
-                 const std::string message(300, 'Q');
-                 bool lost = false;
-                 for (std::uint8_t op : operations) {
-                     ViStatus status = VI_SUCCESS;
-                     ViUInt32 moved = 0;
-                     switch (op & 3) {
-                         case 0: {
-                             const ViUInt32 count = op >> 2;  // split into Data messages by small sizes
-                             status = transport.Write(reinterpret_cast<ViConstBuf>(message.data()), count, moved, io);
-                             FUZZ_CHECK(moved <= count);
-                             break;
-                         }
-                         case 1:
-                         case 2: {
-                             const ViUInt32 count = (op & 3) == 1 ? 1 + (op >> 2) : static_cast<ViUInt32>(buffer.size());
-                             status = transport.Read(buffer.data(), count, moved, io);
-                             FUZZ_CHECK(moved <= count);
-                             if (status == VI_SUCCESS_TERM_CHAR) FUZZ_CHECK(moved > 0 && buffer[moved - 1] == '\n');
-                             if (status == VI_SUCCESS_MAX_CNT) FUZZ_CHECK(moved == count);
-                             break;
-                         }
-                         default:
-                             status = transport.Clear(io);
-                             break;
-                     }
-                     if (lost) FUZZ_CHECK(status == VI_ERROR_CONN_LOST);
-                     lost = lost || status == VI_ERROR_CONN_LOST;
-                 }
-             });
+    peer.Run(
+        [&](fuzz::LoopbackPeer& p) { Serve(p, script); },
+        [&] {
+            HiSlipTransport transport;
+            if (transport.Open(endpoints, "hislip0", net::Deadline::AfterMs(2000)) != VI_SUCCESS)
+                return;
+            FUZZ_CHECK(transport.ServerMaxMessageBytes() > kHeaderBytes);
+            std::vector<ViByte> buffer(2048);
+            const std::string message(300, 'Q');
+            bool lost = false;
+            for (std::uint8_t op : operations) {
+                ViStatus status = VI_SUCCESS;
+                ViUInt32 moved = 0;
+                switch (op & 3) {
+                    case 0: {
+                        const ViUInt32 count = op >> 2;  // split into Data messages by small sizes
+                        status = transport.Write(reinterpret_cast<ViConstBuf>(message.data()),
+                                                 count, moved, io);
+                        FUZZ_CHECK(moved <= count);
+                        break;
+                    }
+                    case 1:
+                    case 2: {
+                        const ViUInt32 count =
+                            (op & 3) == 1 ? 1 + (op >> 2) : static_cast<ViUInt32>(buffer.size());
+                        status = transport.Read(buffer.data(), count, moved, io);
+                        FUZZ_CHECK(moved <= count);
+                        if (status == VI_SUCCESS_TERM_CHAR)
+                            FUZZ_CHECK(moved > 0 && buffer[moved - 1] == '\n');
+                        if (status == VI_SUCCESS_MAX_CNT)
+                            FUZZ_CHECK(moved == count);
+                        break;
+                    }
+                    default:
+                        status = transport.Clear(io);
+                        break;
+                }
+                if (lost)
+                    FUZZ_CHECK(status == VI_ERROR_CONN_LOST);
+                lost = lost || status == VI_ERROR_CONN_LOST;
+            }
+        });
     return 0;
 }

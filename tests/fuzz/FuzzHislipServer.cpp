@@ -36,16 +36,18 @@ constexpr std::size_t kMaxMessageBytes = 512;
 
 struct Served {
     Served() : bench(Fast()) {
-        auto analyzer = std::make_shared<ServedDevice>("analyzer", bench.Instrument(sim::InstrumentId::Analyzer));
-        auto generator = std::make_shared<ServedDevice>("gen1", bench.Instrument(sim::InstrumentId::Generator1));
+        auto analyzer = std::make_shared<ServedDevice>(
+            "analyzer", bench.Instrument(sim::InstrumentId::Analyzer));
+        auto generator =
+            std::make_shared<ServedDevice>("gen1", bench.Instrument(sim::InstrumentId::Generator1));
         HislipOptions options;
         options.address = "127.0.0.1";
         options.port = 0;
         options.maxMessageSize = 256;  // small enough for inputs to exceed it
         options.maxSessions = 8;
         options.maxMessageBytes = kMaxMessageBytes;
-        server = std::make_unique<HislipServer>(options,
-                                                std::vector<SubAddress>{{"hislip0", analyzer}, {"hislip28", generator}});
+        server = std::make_unique<HislipServer>(
+            options, std::vector<SubAddress>{{"hislip0", analyzer}, {"hislip28", generator}});
         std::string error;
         FUZZ_CHECK(server->Start(error));
     }
@@ -76,8 +78,10 @@ int Connect(std::uint16_t port) {
 void Send(int fd, std::string_view bytes) {
     while (fd >= 0 && !bytes.empty()) {
         const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
 }
@@ -85,15 +89,21 @@ void Send(int fd, std::string_view bytes) {
 // Exactly n bytes within deadline; false when the server closed first or the time ran out.
 bool ReadExact(int fd, char* out, std::size_t n, std::chrono::steady_clock::time_point deadline) {
     for (std::size_t got = 0; got < n;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
         pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return false;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
         const ssize_t r = ::recv(fd, out + got, n - got, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
         got += static_cast<std::size_t>(r);
     }
     return true;
@@ -103,9 +113,11 @@ bool ReadExact(int fd, char* out, std::size_t n, std::chrono::steady_clock::time
 bool ReadMessage(int fd, HislipHeader& header) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     std::string bytes(hislip::kHeaderBytes, '\0');
-    if (!ReadExact(fd, bytes.data(), bytes.size(), deadline)) return false;
+    if (!ReadExact(fd, bytes.data(), bytes.size(), deadline))
+        return false;
     const auto decoded = DecodeHislipHeader(bytes);
-    if (!decoded || decoded->payloadLength > 4096) return false;
+    if (!decoded || decoded->payloadLength > 4096)
+        return false;
     header = *decoded;
     std::string payload(static_cast<std::size_t>(header.payloadLength), '\0');
     return ReadExact(fd, payload.data(), payload.size(), deadline);
@@ -116,19 +128,25 @@ bool DrainUntilClosed(int sync, int async) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     std::vector<int> open;
     for (int fd : {sync, async}) {
-        if (fd >= 0) open.push_back(fd);
+        if (fd >= 0)
+            open.push_back(fd);
     }
     while (!open.empty()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
         std::vector<pollfd> waits;
-        for (int fd : open) waits.push_back(pollfd{fd, POLLIN, 0});
+        for (int fd : open)
+            waits.push_back(pollfd{fd, POLLIN, 0});
         const int ready = ::poll(waits.data(), waits.size(), 100);
-        if (ready < 0 && errno != EINTR) return false;
+        if (ready < 0 && errno != EINTR)
+            return false;
         for (const pollfd& w : waits) {
-            if (ready <= 0 || !w.revents) continue;
+            if (ready <= 0 || !w.revents)
+                continue;
             char scratch[4096];
             const ssize_t n = ::recv(w.fd, scratch, sizeof scratch, 0);
-            if (n == 0 || (n < 0 && errno != EINTR)) std::erase(open, w.fd);
+            if (n == 0 || (n < 0 && errno != EINTR))
+                std::erase(open, w.fd);
         }
     }
     return true;
@@ -138,16 +156,22 @@ void AssembleMessages(std::string_view stream, std::size_t pieceBytes) {
     MessageAssembler assembler(kMaxMessageBytes);
     while (stream.size() >= hislip::kHeaderBytes) {
         const auto header = DecodeHislipHeader(stream.substr(0, hislip::kHeaderBytes));
-        if (!header) return;
+        if (!header)
+            return;
         stream.remove_prefix(hislip::kHeaderBytes);
-        if (header->payloadLength > stream.size()) return;
-        std::string_view payload = stream.substr(0, static_cast<std::size_t>(header->payloadLength));
+        if (header->payloadLength > stream.size())
+            return;
+        std::string_view payload =
+            stream.substr(0, static_cast<std::size_t>(header->payloadLength));
         stream.remove_prefix(payload.size());
-        if (header->type == hislip::kAsyncMaximumMessageSize) DecodeU64(payload);
-        if (header->type != hislip::kData && header->type != hislip::kDataEnd) continue;
+        if (header->type == hislip::kAsyncMaximumMessageSize)
+            DecodeU64(payload);
+        if (header->type != hislip::kData && header->type != hislip::kDataEnd)
+            continue;
         std::vector<std::string> messages;
         do {
-            const std::string_view piece = payload.substr(0, pieceBytes ? pieceBytes : payload.size());
+            const std::string_view piece =
+                payload.substr(0, pieceBytes ? pieceBytes : payload.size());
             payload.remove_prefix(piece.size());
             const bool end = payload.empty() && header->type == hislip::kDataEnd;
             assembler.Append(piece, end, messages);
@@ -173,16 +197,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::uint16_t port = served->server->Port();
     const int sync = Connect(port);
-    if (sync < 0) return 0;
+    if (sync < 0)
+        return 0;
     int async = -1;
     if (settings & 1) {
         static const char* const kSubAddresses[4] = {"hislip0", "HISLIP28", "", "hislip9"};
         const std::string subAddress = kSubAddresses[(settings >> 1) & 3];
-        Send(sync, EncodeHislipMessage(hislip::kInitialize, 0, (0x0100u << 16) | ('F' << 8) | 'Z', subAddress));
+        Send(sync, EncodeHislipMessage(hislip::kInitialize, 0, (0x0100u << 16) | ('F' << 8) | 'Z',
+                                       subAddress));
         HislipHeader response;
         if (ReadMessage(sync, response) && response.type == hislip::kInitializeResponse) {
             async = Connect(port);
-            Send(async, EncodeHislipMessage(hislip::kAsyncInitialize, 0, response.parameter & 0xFFFF));
+            Send(async,
+                 EncodeHislipMessage(hislip::kAsyncInitialize, 0, response.parameter & 0xFFFF));
             if (!ReadMessage(async, response)) {
                 ::close(async);
                 async = -1;
@@ -194,10 +221,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Send(sync, syncScript);
     Send(async, asyncScript);
     ::shutdown(sync, SHUT_WR);
-    if (async >= 0) ::shutdown(async, SHUT_WR);
+    if (async >= 0)
+        ::shutdown(async, SHUT_WR);
     const bool closed = DrainUntilClosed(sync, async);
     ::close(sync);
-    if (async >= 0) ::close(async);
+    if (async >= 0)
+        ::close(async);
     FUZZ_CHECK(closed);
     return 0;
 }

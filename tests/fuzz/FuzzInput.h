@@ -10,19 +10,19 @@
 #include <string_view>
 
 // An invariant of the code under test; a violation is a finding like a crash.
-#define FUZZ_CHECK(condition)                                                              \
-    do {                                                                                   \
-        if (!(condition)) {                                                                \
+#define FUZZ_CHECK(condition)                                                             \
+    do {                                                                                  \
+        if (!(condition)) {                                                               \
             std::fprintf(stderr, "fuzz check failed: %s (%s:%d)\n", #condition, __FILE__, \
-                         __LINE__);                                                        \
-            std::abort();                                                                  \
-        }                                                                                  \
+                         __LINE__);                                                       \
+            std::abort();                                                                 \
+        }                                                                                 \
     } while (false)
 
 namespace fuzz {
 
 class FuzzInput {
-public:
+  public:
     FuzzInput(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
 
     std::uint8_t Byte() { return m_at < m_size ? m_data[m_at++] : 0; }
@@ -43,7 +43,7 @@ public:
     }
     bool Empty() const { return m_at >= m_size; }
 
-private:
+  private:
     const std::uint8_t* m_data;
     std::size_t m_size;
     std::size_t m_at = 0;

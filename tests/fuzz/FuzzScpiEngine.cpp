@@ -22,10 +22,12 @@ namespace {
 void CheckNumbers(std::string_view message) {
     for (const sim::ScpiUnit& unit : sim::LexProgramMessage(message)) {
         for (const sim::ScpiParameter& parameter : unit.parameters) {
-            if (parameter.kind != sim::ScpiParameter::Kind::Token) continue;
+            if (parameter.kind != sim::ScpiParameter::Kind::Token)
+                continue;
             const sim::NumericRule rule{-1e12, 1e12, 0.0, sim::Unit::Hertz};
             const sim::NumericResult number = sim::ParseNumeric(parameter.text, rule);
-            if (number.error != 0) continue;
+            if (number.error != 0)
+                continue;
             FUZZ_CHECK(number.value >= rule.min && number.value <= rule.max);
             sim::FormatNumber(number.value, 6);
             sim::FormatFixed(number.value, 3);
@@ -39,13 +41,14 @@ void CheckNumbers(std::string_view message) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::FuzzInput input(data, size);
     const std::uint8_t settings = input.Byte();
-    static const sim::InstrumentId kIds[3] = {sim::InstrumentId::Generator1, sim::InstrumentId::Generator2,
-                                              sim::InstrumentId::Analyzer};
+    static const sim::InstrumentId kIds[3] = {
+        sim::InstrumentId::Generator1, sim::InstrumentId::Generator2, sim::InstrumentId::Analyzer};
     sim::BenchOptions options;
     options.speed.fast = true;
     options.wiring = (settings & 8) ? sim::Wiring::Two : sim::Wiring::RfB;
     sim::Bench bench(options);
-    const std::shared_ptr<visa::MessageInstrument> instrument = bench.Instrument(kIds[(settings & 3) % 3]);
+    const std::shared_ptr<visa::MessageInstrument> instrument =
+        bench.Instrument(kIds[(settings & 3) % 3]);
     const bool readEach = (settings & 4) != 0;
 
     std::string_view rest = input.Rest();
@@ -56,10 +59,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rest.remove_prefix(separator == std::string_view::npos ? rest.size() : separator + 1);
         CheckNumbers(message);
         instrument->Receive(message);
-        if (readEach && instrument->Respond()) ++responses;
+        if (readEach && instrument->Respond())
+            ++responses;
     }
     // Whatever is still queued; a well-behaved instrument holds a bounded number of responses.
-    while (instrument->Respond()) FUZZ_CHECK(++responses < 100000);
+    while (instrument->Respond())
+        FUZZ_CHECK(++responses < 100000);
     std::optional<std::string> errors;
     instrument->Receive("SYST:ERR:COUN?\n");
     errors = instrument->Respond();

@@ -21,12 +21,14 @@ using namespace visa::vxi11;
 namespace {
 
 void PutBe32(std::string& out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<char>(value >> shift));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<char>(value >> shift));
 }
 
 std::uint32_t GetBe32(const char* p) {
     const auto* u = reinterpret_cast<const unsigned char*>(p);
-    return (std::uint32_t(u[0]) << 24) | (std::uint32_t(u[1]) << 16) | (std::uint32_t(u[2]) << 8) | u[3];
+    return (std::uint32_t(u[0]) << 24) | (std::uint32_t(u[1]) << 16) | (std::uint32_t(u[2]) << 8) |
+           u[3];
 }
 
 struct Script {
@@ -38,19 +40,25 @@ struct Script {
 
 void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
     fuzz::PeerSocket socket = peer.Accept();
-    if (!socket.Valid()) return;
+    if (!socket.Valid())
+        return;
     // The create_link call: one record of one fragment, as our client sends it.
     char mark[4];
-    if (!socket.ReadExact(mark, 4)) return;
+    if (!socket.ReadExact(mark, 4))
+        return;
     const std::uint32_t length = GetBe32(mark) & 0x7FFFFFFF;
-    if (length < 4 || length > 4096) return;
+    if (length < 4 || length > 4096)
+        return;
     std::string call(length, '\0');
-    if (!socket.ReadExact(call.data(), length)) return;
+    if (!socket.ReadExact(call.data(), length))
+        return;
     const std::uint32_t xid = GetBe32(call.data());
 
     std::string body;
-    for (std::uint32_t word : {xid, 1u, 0u, 0u, 0u, 0u}) PutBe32(body, word);  // accepted, AUTH_NONE, SUCCESS
-    for (std::uint32_t word : {std::uint32_t(script.linkError), std::uint32_t(script.lid), 0u, script.maxRecvSize}) {
+    for (std::uint32_t word : {xid, 1u, 0u, 0u, 0u, 0u})
+        PutBe32(body, word);  // accepted, AUTH_NONE, SUCCESS
+    for (std::uint32_t word :
+         {std::uint32_t(script.linkError), std::uint32_t(script.lid), 0u, script.maxRecvSize}) {
         PutBe32(body, word);
     }
     std::string link;
@@ -60,7 +68,8 @@ void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
     // Each reply in a send of its own: the client may find a record cut anywhere.
     for (std::size_t i = 0; i < script.replies.size(); ++i) {
         const std::string& piece = script.replies[i];
-        if (piece.empty()) continue;
+        if (piece.empty())
+            continue;
         const auto control = static_cast<std::uint8_t>(piece[0]);
         std::string reply = piece.substr(1);
         if ((control & 1) && reply.size() >= 8) {
@@ -86,23 +95,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     io.termCharEnabled = (settings & 0x04) != 0;
     io.termChar = input.Byte();
     Script script;
-    static const std::int32_t kLinkErrors[4] = {kErrorNone, kErrorNone, kErrorNone, kErrorOutOfResources};
+    static const std::int32_t kLinkErrors[4] = {kErrorNone, kErrorNone, kErrorNone,
+                                                kErrorOutOfResources};
     script.linkError = kLinkErrors[settings & 3];
     script.lid = static_cast<std::int8_t>(input.Byte());
     static const std::uint32_t kRecvSizes[4] = {1024, 0, 7, 0xFFFFFFFFu};
     script.maxRecvSize = kRecvSizes[(settings >> 3) & 3];
     std::uint8_t operations[6];
-    for (std::uint8_t& op : operations) op = input.Byte();
-    while (!input.Empty() && script.replies.size() < 64) script.replies.emplace_back(input.Piece());
+    for (std::uint8_t& op : operations)
+        op = input.Byte();
+    while (!input.Empty() && script.replies.size() < 64)
+        script.replies.emplace_back(input.Piece());
 
     std::vector<net::Endpoint> endpoints;
-    if (net::ResolveHost("127.0.0.1", peer.Port(), net::Deadline::AfterMs(1000), endpoints) != net::NetStatus::Ok) {
+    if (net::ResolveHost("127.0.0.1", peer.Port(), net::Deadline::AfterMs(1000), endpoints) !=
+        net::NetStatus::Ok) {
         return 0;
     }
     peer.Run([&](fuzz::LoopbackPeer& p) { Serve(p, script); },
              [&] {
                  Vxi11Transport transport;
-                 if (transport.Open(endpoints, "inst0", net::Deadline::AfterMs(2000)) != VI_SUCCESS) return;
+                 if (transport.Open(endpoints, "inst0", net::Deadline::AfterMs(2000)) != VI_SUCCESS)
+                     return;
                  std::vector<ViByte> buffer(2048);
                  const std::string message(300, 'Q');
                  bool lost = false;
@@ -111,20 +125,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                      ViUInt32 moved = 0;
                      switch (op & 3) {
                          case 0: {
-                             const ViUInt32 count = op >> 2;  // 0 to 63 bytes, split by small maxRecvSizes
-                             status = transport.Write(reinterpret_cast<ViConstBuf>(message.data()), count, moved, io);
+                             const ViUInt32 count =
+                                 op >> 2;  // 0 to 63 bytes, split by small maxRecvSizes
+                             status = transport.Write(reinterpret_cast<ViConstBuf>(message.data()),
+                                                      count, moved, io);
                              FUZZ_CHECK(moved <= count);
                              break;
                          }
                          case 1:
                          case 2: {
-                             const ViUInt32 count = (op & 3) == 1 ? 1 + (op >> 2) : static_cast<ViUInt32>(buffer.size());
+                             const ViUInt32 count = (op & 3) == 1
+                                                        ? 1 + (op >> 2)
+                                                        : static_cast<ViUInt32>(buffer.size());
                              status = transport.Read(buffer.data(), count, moved, io);
                              FUZZ_CHECK(moved <= count);
                              if (status == VI_SUCCESS_TERM_CHAR) {
-                                 FUZZ_CHECK(io.termCharEnabled && moved > 0 && buffer[moved - 1] == io.termChar);
+                                 FUZZ_CHECK(io.termCharEnabled && moved > 0 &&
+                                            buffer[moved - 1] == io.termChar);
                              }
-                             if (status == VI_SUCCESS_MAX_CNT) FUZZ_CHECK(moved == count);
+                             if (status == VI_SUCCESS_MAX_CNT)
+                                 FUZZ_CHECK(moved == count);
                              break;
                          }
                          default:
@@ -132,7 +152,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              break;
                      }
                      // A lost session stays lost.
-                     if (lost) FUZZ_CHECK(status == VI_ERROR_CONN_LOST);
+                     if (lost)
+                         FUZZ_CHECK(status == VI_ERROR_CONN_LOST);
                      lost = lost || status == VI_ERROR_CONN_LOST;
                  }
              });

@@ -25,39 +25,49 @@ namespace {
 
 std::uint32_t GetBe32(const char* p) {
     const auto* u = reinterpret_cast<const unsigned char*>(p);
-    return (std::uint32_t(u[0]) << 24) | (std::uint32_t(u[1]) << 16) | (std::uint32_t(u[2]) << 8) | u[3];
+    return (std::uint32_t(u[0]) << 24) | (std::uint32_t(u[1]) << 16) | (std::uint32_t(u[2]) << 8) |
+           u[3];
 }
 
 // Offsets of the timeout words in the arguments of each core procedure.
 std::vector<std::size_t> TimeoutOffsets(std::uint32_t procedure) {
     switch (procedure) {
-        case vxi11::kCreateLink: return {8};
-        case vxi11::kDeviceWrite: return {4, 8};
-        case vxi11::kDeviceRead: return {8, 12};
+        case vxi11::kCreateLink:
+            return {8};
+        case vxi11::kDeviceWrite:
+            return {4, 8};
+        case vxi11::kDeviceRead:
+            return {8, 12};
         case vxi11::kDeviceReadStb:
         case vxi11::kDeviceTrigger:
         case vxi11::kDeviceClear:
         case vxi11::kDeviceRemote:
-        case vxi11::kDeviceLocal: return {8, 12};
-        case vxi11::kDeviceLock: return {8};
-        default: return {};
+        case vxi11::kDeviceLocal:
+            return {8, 12};
+        case vxi11::kDeviceLock:
+            return {8};
+        default:
+            return {};
     }
 }
 
 void ShortenTimeouts(std::string& record) {
     RpcCall call;
-    if (DecodeCall(record, call) != RpcDecode::Call || call.program != vxi11::kCoreProgram) return;
+    if (DecodeCall(record, call) != RpcDecode::Call || call.program != vxi11::kCoreProgram)
+        return;
     const std::size_t arguments = static_cast<std::size_t>(call.arguments.data() - record.data());
     for (std::size_t offset : TimeoutOffsets(call.procedure)) {
         const std::size_t at = arguments + offset;
-        if (at + 4 > record.size()) continue;
+        if (at + 4 > record.size())
+            continue;
         const std::uint32_t shortened = GetBe32(record.data() + at) % 4;
         record.replace(at, 4, std::string{0, 0, 0, static_cast<char>(shortened)});
     }
 }
 
 void CheckReply(std::string_view record, const std::string& reply) {
-    if (reply.empty()) return;
+    if (reply.empty())
+        return;
     const auto header =
         visa::vxi11::DecodeReply(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size());
     FUZZ_CHECK(header.kind != visa::vxi11::ReplyKind::Malformed);
@@ -70,20 +80,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::FuzzInput input(data, size);
     const std::uint8_t settings = input.Byte();
     std::uint8_t pieces[4];
-    for (std::uint8_t& piece : pieces) piece = input.Byte();
+    for (std::uint8_t& piece : pieces)
+        piece = input.Byte();
 
     sim::BenchOptions options;
     options.speed.fast = true;
     sim::Bench bench(options);
-    auto analyzer = std::make_shared<ServedDevice>("inst0", bench.Instrument(sim::InstrumentId::Analyzer));
-    auto generator = std::make_shared<ServedDevice>("gpib0,28", bench.Instrument(sim::InstrumentId::Generator1));
+    auto analyzer =
+        std::make_shared<ServedDevice>("inst0", bench.Instrument(sim::InstrumentId::Analyzer));
+    auto generator =
+        std::make_shared<ServedDevice>("gpib0,28", bench.Instrument(sim::InstrumentId::Generator1));
     Vxi11Options serving;
     serving.maxRecvSize = (settings & 1) ? 16 : 1024;
     serving.readChunkLimit = (settings & 2) ? 5 : 0;
     serving.maxLinksPerDevice = 3;
     serving.maxMessageBytes = 512;
     Vxi11Server server(serving, {{"inst0", analyzer}, {"gpib0,28", generator}});
-    const std::vector<PortMapping> mappings = {{vxi11::kCoreProgram, vxi11::kVersion, portmap::kProtocolTcp, 1024}};
+    const std::vector<PortMapping> mappings = {
+        {vxi11::kCoreProgram, vxi11::kVersion, portmap::kProtocolTcp, 1024}};
 
     RecordAssembler assembler(serving.maxRecvSize + 4096);
     std::string_view stream = input.Rest();
@@ -94,15 +108,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         while (!piece.empty()) {
             std::string record;
             const RecordAssembler::Result result = assembler.Push(piece, record);
-            if (result == RecordAssembler::Result::TooLarge) return 0;  // the server closes here
-            if (result == RecordAssembler::Result::NeedMore) break;
+            if (result == RecordAssembler::Result::TooLarge)
+                return 0;  // the server closes here
+            if (result == RecordAssembler::Result::NeedMore)
+                break;
             FUZZ_CHECK(record.size() <= serving.maxRecvSize + 4096);
             bool malformed = false;
             CheckReply(record, AnswerPortmapCall(record, mappings, "127.0.0.1", malformed));
             ShortenTimeouts(record);
             bool drop = false;
             CheckReply(record, server.HandleCoreRecord(record, 1, drop));
-            if (drop) return 0;
+            if (drop)
+                return 0;
         }
     }
     return 0;

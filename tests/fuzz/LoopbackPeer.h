@@ -23,10 +23,11 @@ namespace fuzz {
 
 // One connection of the peer; closed when it goes out of scope.
 class PeerSocket {
-public:
+  public:
     PeerSocket(int fd, const std::atomic<bool>& clientDone) : m_fd(fd), m_clientDone(clientDone) {}
     ~PeerSocket() {
-        if (m_fd >= 0) ::close(m_fd);
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
     PeerSocket(const PeerSocket&) = delete;
     PeerSocket& operator=(const PeerSocket&) = delete;
@@ -39,10 +40,13 @@ public:
         auto* bytes = static_cast<char*>(out);
         std::size_t got = 0;
         while (got < n) {
-            if (!WaitReadable()) return false;
+            if (!WaitReadable())
+                return false;
             const ssize_t r = ::recv(m_fd, bytes + got, n - got, 0);
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) return false;
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                return false;
             got += static_cast<std::size_t>(r);
         }
         return true;
@@ -51,8 +55,10 @@ public:
     void Write(std::string_view bytes) {
         while (!bytes.empty()) {
             const ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return;
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return;
             bytes.remove_prefix(static_cast<std::size_t>(n));
         }
     }
@@ -63,17 +69,20 @@ public:
         char scratch[4096];
         while (WaitReadable()) {
             const ssize_t n = ::recv(m_fd, scratch, sizeof scratch, 0);
-            if (n == 0 || (n < 0 && errno != EINTR)) return;
+            if (n == 0 || (n < 0 && errno != EINTR))
+                return;
         }
     }
 
-private:
+  private:
     bool WaitReadable() {
         for (;;) {
             pollfd p{m_fd, POLLIN, 0};
             const int ready = ::poll(&p, 1, 5);
-            if (ready > 0) return true;
-            if ((ready < 0 && errno != EINTR) || m_clientDone) return false;
+            if (ready > 0)
+                return true;
+            if ((ready < 0 && errno != EINTR) || m_clientDone)
+                return false;
         }
     }
 
@@ -82,7 +91,7 @@ private:
 };
 
 class LoopbackPeer {
-public:
+  public:
     using Script = std::function<void(LoopbackPeer&)>;
 
     LoopbackPeer() {
@@ -115,7 +124,8 @@ public:
                     return PeerSocket(fd, m_clientDone);
                 }
             }
-            if ((ready < 0 && errno != EINTR) || m_clientDone) return PeerSocket(-1, m_clientDone);
+            if ((ready < 0 && errno != EINTR) || m_clientDone)
+                return PeerSocket(-1, m_clientDone);
         }
     }
 
@@ -129,14 +139,16 @@ public:
         // Connections the script did not take would otherwise meet the next input's script.
         for (;;) {
             pollfd p{m_listener, POLLIN, 0};
-            if (::poll(&p, 1, 0) <= 0) break;
+            if (::poll(&p, 1, 0) <= 0)
+                break;
             const int fd = ::accept(m_listener, nullptr, nullptr);
-            if (fd < 0) break;
+            if (fd < 0)
+                break;
             ::close(fd);
         }
     }
 
-private:
+  private:
     int m_listener = -1;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_clientDone{false};
