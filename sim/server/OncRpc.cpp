@@ -66,4 +66,20 @@ std::string EncodeRpcMismatch(uint32_t xid) {
     return writer.Take();
 }
 
+std::optional<std::string> ScreenCall(std::string_view record, uint32_t program, RpcCall& call, bool& malformed) {
+    switch (DecodeCall(record, call)) {
+        case RpcDecode::Malformed:
+            malformed = true;
+            return std::string();
+        case RpcDecode::NotCall:
+            return std::string();
+        case RpcDecode::WrongVersion:
+            return EncodeRpcMismatch(call.xid);
+        case RpcDecode::Call:
+            break;
+    }
+    if (call.program != program) return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProgUnavail);
+    return std::nullopt;
+}
+
 }  // namespace sim::server

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,10 @@ enum class RpcDecode {
 // Decodes the call header of one record. Credentials and verifier are checked for length and
 // skipped: any flavor is accepted.
 RpcDecode DecodeCall(std::string_view record, RpcCall& call);
+// Decodes a call meant for program. Gives the answer to send instead of dispatching it (an RPC
+// version mismatch or PROG_UNAVAIL; empty text when nothing is to be sent, with malformed set
+// when the record cannot be parsed), or nothing when the call is for program.
+std::optional<std::string> ScreenCall(std::string_view record, uint32_t program, RpcCall& call, bool& malformed);
 
 // Accepted reply with an AUTH_NONE verifier; `results` follow the accept status (for SUCCESS).
 std::string EncodeAcceptedReply(uint32_t xid, rpc::AcceptStat stat, std::string_view results = {});

@@ -97,20 +97,7 @@ std::string AnswerRpcbind(const RpcCall& call, const std::vector<PortMapping>& m
 std::string AnswerPortmapCall(std::string_view record, const std::vector<PortMapping>& mappings,
                               const std::string& hostAddress, bool& malformed) {
     RpcCall call;
-    switch (DecodeCall(record, call)) {
-        case RpcDecode::Malformed:
-            malformed = true;
-            return {};
-        case RpcDecode::NotCall:
-            return {};
-        case RpcDecode::WrongVersion:
-            return EncodeRpcMismatch(call.xid);
-        case RpcDecode::Call:
-            break;
-    }
-    if (call.program != kProgram) {
-        return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProgUnavail);
-    }
+    if (auto answer = ScreenCall(record, kProgram, call, malformed)) return *answer;
     if (call.version == 2) return AnswerVersion2(call, mappings);
     if (call.version == 3 || call.version == 4) return AnswerRpcbind(call, mappings, hostAddress);
     return EncodeProgMismatch(call.xid, 2, 4);

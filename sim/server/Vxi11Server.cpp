@@ -101,20 +101,7 @@ void Vxi11Server::ServeCore(TcpSocket& socket) {
 std::string Vxi11Server::HandleCoreRecord(std::string_view record, uint64_t connectionId,
                                           bool& drop) {
     RpcCall call;
-    switch (DecodeCall(record, call)) {
-        case RpcDecode::Malformed:
-            drop = true;
-            return {};
-        case RpcDecode::NotCall:
-            return {};
-        case RpcDecode::WrongVersion:
-            return EncodeRpcMismatch(call.xid);
-        case RpcDecode::Call:
-            break;
-    }
-    if (call.program != kCoreProgram) {
-        return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProgUnavail);
-    }
+    if (auto answer = ScreenCall(record, kCoreProgram, call, drop)) return *answer;
     if (call.version != kVersion) return EncodeProgMismatch(call.xid, kVersion, kVersion);
     bool garbage = false;
     std::string results = Dispatch(call.procedure, call.arguments, connectionId, drop, garbage);
@@ -373,20 +360,7 @@ void Vxi11Server::ServeAbort(TcpSocket& socket) {
 
 std::string Vxi11Server::HandleAbortRecord(std::string_view record, bool& close) {
     RpcCall call;
-    switch (DecodeCall(record, call)) {
-        case RpcDecode::Malformed:
-            close = true;
-            return {};
-        case RpcDecode::NotCall:
-            return {};
-        case RpcDecode::WrongVersion:
-            return EncodeRpcMismatch(call.xid);
-        case RpcDecode::Call:
-            break;
-    }
-    if (call.program != kAbortProgram) {
-        return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProgUnavail);
-    }
+    if (auto answer = ScreenCall(record, kAbortProgram, call, close)) return *answer;
     if (call.version != kVersion) return EncodeProgMismatch(call.xid, kVersion, kVersion);
     if (call.procedure != kDeviceAbort) {
         return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProcUnavail);
