@@ -1,26 +1,20 @@
 // Byte vectors written as hex text ("80000038 00000001 ..."), as the protocol notes print them.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
 inline std::vector<std::uint8_t> Hex(std::string_view text) {
-    std::vector<std::uint8_t> bytes;
-    int high = -1;
+    std::string digits;
     for (char c : text) {
-        int v = -1;
-        if (c >= '0' && c <= '9') v = c - '0';
-        if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        if (v < 0) continue;
-        if (high < 0) {
-            high = v;
-        } else {
-            bytes.push_back(static_cast<std::uint8_t>(high * 16 + v));
-            high = -1;
-        }
+        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+    }
+    std::vector<std::uint8_t> bytes;
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+        bytes.push_back(static_cast<std::uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     }
     return bytes;
 }
