@@ -7,5 +7,5 @@ if(TARGET korvel_plot)
     ${CMAKE_CURRENT_LIST_DIR}/plot/PlotViewTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/plot/SweepPlotTest.cpp
   )
-  target_link_libraries(korvel_plot_tests PRIVATE korvel_plot)
+  target_link_libraries(korvel_plot_tests PRIVATE korvel_plot Qt6::Test)
 endif()

@@ -1,5 +1,5 @@
 // Shared by the korvel-plot tests: one application object, a temporary directory per test,
-// files written byte for byte, and a wait that keeps the event loop running.
+// files written byte for byte, and lookups of series and axes by name.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,12 +8,9 @@
 #include <QAbstractSeries>
 #include <QApplication>
 #include <QChart>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QXYSeries>
 #include <fstream>
-#include <functional>
 #include <string>
 
 inline QApplication& PlotTestApplication() {
@@ -27,7 +24,7 @@ inline QApplication& PlotTestApplication() {
 }
 
 class PlotTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         PlotTestApplication();
         ASSERT_TRUE(m_dir.isValid());
@@ -36,36 +33,22 @@ class PlotTest : public ::testing::Test {
         return m_dir.filePath(QString::fromStdString(name)).toStdString();
     }
     QString QPath(const std::string& name) const { return QString::fromStdString(Path(name)); }
-    void Write(const std::string& name, const std::string& text) const {
-        std::ofstream(Path(name), std::ios::binary) << text;
+    void Write(const std::string& name, const std::string& text,
+               std::ios::openmode mode = std::ios::trunc) const {
+        std::ofstream(Path(name), std::ios::binary | std::ios::out | mode) << text;
     }
     void Append(const std::string& name, const std::string& text) const {
-        std::ofstream(Path(name), std::ios::binary | std::ios::app) << text;
-    }
-    // Runs the event loop until done() or the time is up; the answer of done() at the end.
-    static bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-        QElapsedTimer timer;
-        timer.start();
-        while (!done()) {
-            if (timer.elapsed() > timeoutMs)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(10);
-        }
-        return true;
+        Write(name, text, std::ios::app);
     }
 
-  private:
+private:
     QTemporaryDir m_dir;
 };
 
 inline QAbstractSeries* FindSeries(QChart* chart, const QString& name) {
-    if (!chart)
-        return nullptr;
-    for (QAbstractSeries* series : chart->series()) {
+    for (QAbstractSeries* series : chart ? chart->series() : QList<QAbstractSeries*>())
         if (series->name() == name)
             return series;
-    }
     return nullptr;
 }
 
@@ -75,21 +58,16 @@ inline QXYSeries* FindXY(QChart* chart, const QString& name) {
 
 inline QStringList SeriesNames(QChart* chart) {
     QStringList names;
-    if (chart) {
-        for (QAbstractSeries* series : chart->series())
-            names << series->name();
-    }
+    for (QAbstractSeries* series : chart ? chart->series() : QList<QAbstractSeries*>())
+        names << series->name();
     return names;
 }
 
-// The series' axis of the given orientation and, when asked, alignment.
+// The series' axis of the given orientation.
 template <typename Axis>
 Axis* AxisOf(QAbstractSeries* series, Qt::Orientation orientation) {
-    if (!series)
-        return nullptr;
-    for (QAbstractAxis* axis : series->attachedAxes()) {
+    for (QAbstractAxis* axis : series ? series->attachedAxes() : QList<QAbstractAxis*>())
         if (axis->orientation() == orientation)
             return qobject_cast<Axis*>(axis);
-    }
     return nullptr;
 }
