@@ -1,4 +1,3 @@
-#include <QChart>
 #include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
@@ -19,19 +18,17 @@ const std::string kHead = "DeltaPhase Measurement (Sweep)\r\n";
 const std::string kTemperatures =
     "Temperature Generator 1/Degree = 35.200;Temperature Generator 2/Degree = 36.100;\r\n";
 
-std::vector<QPointF> Points(QXYSeries* series) {
-    if (!series)
-        return {};
-    const QList<QPointF> points = series->points();
+std::vector<QPointF> Points(QAbstractSeries* series) {
+    auto* xy = qobject_cast<QXYSeries*>(series);
+    const QList<QPointF> points = xy ? xy->points() : QList<QPointF>();
     return {points.begin(), points.end()};
 }
 
 QStringList LegendNames(QChart* chart) {
     QStringList names;
-    for (QLegendMarker* marker : chart->legend()->markers()) {
+    for (QLegendMarker* marker : chart->legend()->markers())
         if (marker->isVisible())
             names << marker->label();
-    }
     return names;
 }
 
@@ -46,8 +43,6 @@ TEST_F(SweepPlot, AKnownFileGivesPerLevelTracesCellsAsWrittenDashedFitsAndAxes) 
     view.Open(QPath("PhaseLogSweep.csv"));
     QChart* chart = view.Chart();
     ASSERT_NE(chart, nullptr) << view.Message().toStdString();
-    EXPECT_EQ(view.ShownKind(), PlotView::Kind::Sweep);
-
     EXPECT_EQ(SeriesNames(chart),
               QStringList({"-40.00 dBm", "-40.00 dBm as written", "-35.00 dBm",
                            "-35.00 dBm as written", "-40.00 dBm fitted", "-35.00 dBm fitted",
@@ -56,12 +51,11 @@ TEST_F(SweepPlot, AKnownFileGivesPerLevelTracesCellsAsWrittenDashedFitsAndAxes) 
               QStringList({"-40.00 dBm", "-35.00 dBm", kSweepRawKeyName, kSweepFitKeyName}));
 
     // The trace is unwrapped, the points are the cells as written.
-    EXPECT_EQ(Points(FindXY(chart, "-40.00 dBm")),
+    EXPECT_EQ(Points(FindSeries(chart, "-40.00 dBm")),
               (std::vector<QPointF>{{10, 10}, {20, -10}, {30, -30}, {40, -50}}));
-    EXPECT_EQ(Points(FindXY(chart, "-40.00 dBm as written")),
+    EXPECT_EQ(Points(FindSeries(chart, "-40.00 dBm as written")),
               (std::vector<QPointF>{{10, 10}, {20, 350}, {30, 330}, {40, 310}}));
     EXPECT_NE(qobject_cast<QScatterSeries*>(FindSeries(chart, "-40.00 dBm as written")), nullptr);
-    EXPECT_EQ(Points(FindXY(chart, "-35.00 dBm")).size(), 4u);
 
     // Fits span the table, dashed, on the loader's line.
     for (const auto& [name, atFirst, atLast] : {std::tuple{"-40.00 dBm fitted", 10.0, -50.0},
@@ -72,31 +66,28 @@ TEST_F(SweepPlot, AKnownFileGivesPerLevelTracesCellsAsWrittenDashedFitsAndAxes) 
         EXPECT_EQ(fit->pen().style(), Qt::DashLine);
         const std::vector<QPointF> points = Points(fit);
         ASSERT_EQ(points.size(), 2u);
-        EXPECT_DOUBLE_EQ(points[0].x(), 10.0);
+        EXPECT_EQ(points[0].x(), 10.0);
         EXPECT_NEAR(points[0].y(), atFirst, 1e-9);
-        EXPECT_DOUBLE_EQ(points[1].x(), 40.0);
+        EXPECT_EQ(points[1].x(), 40.0);
         EXPECT_NEAR(points[1].y(), atLast, 1e-9);
     }
 
-    // Axes: the data and a little room, no more.
+    // One frequency axis for every series; the data and a little room, no more.
     auto* frequency = AxisOf<QValueAxis>(FindSeries(chart, "-40.00 dBm"), Qt::Horizontal);
     auto* phase = AxisOf<QValueAxis>(FindSeries(chart, "-40.00 dBm"), Qt::Vertical);
     ASSERT_TRUE(frequency && phase);
-    EXPECT_TRUE(frequency->titleText().contains("MHz"));
-    EXPECT_TRUE(phase->titleText().contains("°"));
-    EXPECT_LT(frequency->min(), 10.0);
-    EXPECT_GT(frequency->min(), 10.0 - 0.1 * 30);
-    EXPECT_GT(frequency->max(), 40.0);
-    EXPECT_LT(frequency->max(), 40.0 + 0.1 * 30);
-    EXPECT_LT(phase->min(), -50.0);
-    EXPECT_GT(phase->min(), -50.0 - 0.1 * 400);
-    EXPECT_GT(phase->max(), 350.0);
-    EXPECT_LT(phase->max(), 350.0 + 0.1 * 400);
-    for (QAbstractSeries* series : chart->series()) {
+    for (QAbstractSeries* series : chart->series())
         EXPECT_EQ(AxisOf<QValueAxis>(series, Qt::Horizontal), frequency)
             << series->name().toStdString();
-    }
-
+    auto expectRoom = [](QValueAxis* axis, double low, double high) {
+        const double room = 0.1 * (high - low);
+        EXPECT_LT(axis->min(), low);
+        EXPECT_GT(axis->min(), low - room);
+        EXPECT_GT(axis->max(), high);
+        EXPECT_LT(axis->max(), high + room);
+    };
+    expectRoom(frequency, 10.0, 40.0);
+    expectRoom(phase, -50.0, 350.0);
     EXPECT_TRUE(chart->title().contains("35.2 °C")) << chart->title().toStdString();
     EXPECT_TRUE(chart->title().contains("36.1 °C"));
 
@@ -105,15 +96,16 @@ TEST_F(SweepPlot, AKnownFileGivesPerLevelTracesCellsAsWrittenDashedFitsAndAxes) 
     ASSERT_NE(residual, nullptr);
     EXPECT_EQ(SeriesNames(residual), QStringList({"-40.00 dBm", "-35.00 dBm"}));
     for (QAbstractSeries* series : residual->series()) {
-        const std::vector<QPointF> points = Points(qobject_cast<QXYSeries*>(series));
+        const std::vector<QPointF> points = Points(series);
         ASSERT_EQ(points.size(), 4u);
         for (const QPointF& p : points)
             EXPECT_NEAR(p.y(), 0.0, 1e-9);
     }
 }
 
-TEST_F(SweepPlot, OneFrequencyManyLevelsAndOneGenerator) {
-    // One frequency: points instead of a line, nothing fitted, no residual plot.
+TEST_F(SweepPlot, OneFrequencyAndOneGenerator) {
+    // One frequency: points instead of a line, nothing fitted, no residual plot; one generator
+    // drives both paths, so only its temperature is in the file.
     Write("PhaseLogSweep.csv", kHead +
                                    "Temperature Generator 1/Degree = 31.000;\r\n"
                                    "Level ;100.00;\r\n-40.00;12.500;\r\n-30.00;13.500;\r\n");
@@ -128,46 +120,27 @@ TEST_F(SweepPlot, OneFrequencyManyLevelsAndOneGenerator) {
     auto* frequency = AxisOf<QValueAxis>(FindSeries(chart, "-40.00 dBm"), Qt::Horizontal);
     EXPECT_LT(frequency->min(), 100.0);
     EXPECT_GT(frequency->max(), 100.0);
-    // One generator drives both paths: only its temperature is in the file.
     EXPECT_TRUE(chart->title().contains("generator 1 at 31.0 °C"));
     EXPECT_FALSE(chart->title().contains("generator 2"));
-
-    // Twelve levels: colours run from the first to the last, which alone the legend names.
-    std::string text = kHead + kTemperatures + "Level ;10.00;20.00;\r\n";
-    for (int r = 0; r < 12; ++r)
-        text += std::to_string(-60 + 5 * r) + ".00;1.000;2.000;\r\n";
-    Write("PhaseLogSweep.csv", text);
-    PlotView many;
-    many.Open(QPath("PhaseLogSweep.csv"));
-    ASSERT_NE(many.Chart(), nullptr) << many.Message().toStdString();
-    EXPECT_EQ(LegendNames(many.Chart()),
-              QStringList({"-60.00 dBm", "-5.00 dBm", kSweepRawKeyName, kSweepFitKeyName}));
-    const QColor first = FindXY(many.Chart(), "-60.00 dBm")->pen().color();
-    const QColor last = FindXY(many.Chart(), "-5.00 dBm")->pen().color();
-    EXPECT_NE(first, last);
 }
 
 // Each refusal of the loader, as the user sees it: no chart, and the loader's own reason.
 TEST_F(SweepPlot, AFileTheLoaderRefusesShowsTheLoadersReason) {
     const std::string head = kHead + kTemperatures;
+    const std::string grid = head + "Level ;10.00;20.00;\r\n-40.00;1.000;2.000;\r\n";
     const std::pair<std::string, std::string> cases[] = {
         {"nothing\r\n", "line 1 is not the title"},
         {kHead, "line 2 (temperatures) is missing"},
         {head + "Level 10.00 20.00\r\n-40;1;2;\r\n", "line 3 (frequencies) has no semicolon"},
         {head + "Level ;\r\n-40.00;\r\n", "no frequency column"},
         {head + "Level ;10.00;20.00;\r\n\r\n", "no level line"},
-        {head + "Level ;10.00;20.00;\r\n-40.00;1.000;2.000;\r\n-35.00;1.000;\r\n",
-         "line 5: fewer values than frequencies"},
+        {grid + "-35.00;1.000;\r\n", "line 5: fewer values than frequencies"},
+        {grid + "-35.00;1.000\r\n", "line 5: fewer values than frequencies"},
         {head + "Level ;10.00;20.00;\r\n-40.00;1.000;abc;\r\n", "line 4: value 2 is not a number"},
-        {head + "Level ;10.00;20.00;\r\n-40.00;1.000;2.000;\r\n-35.00;-999.000;2.000;\r\n",
-         "line 5: point 1 was not measured (-999.000)"},
+        {grid + "-35.00;-999.000;2.000;\r\n", "line 5: point 1 was not measured (-999.000)"},
         {head + "Level ;10.00;10.00;\r\n-40.00;1.000;2.000;\r\n", "frequency step is 0"},
-        {head + "Level ;10.00;20.00;\r\n-40.00;1.000;2.000;\r\n-40.00;1.0;2.0;\r\n",
-         "level step is 0"},
-        {head + "Level ;10.00;20.00;\r\n-40.00;1.000;2.000;\r\n-35.00;1.000\r\n",
-         "line 5: fewer values than frequencies"},
-        {head + "Level ;10.00;20.00;\r\n-40.00;1.000;2.000;\r\n\r\n-30.00;1.0;2.0;\r\n",
-         "line 5 is empty"},
+        {grid + "-40.00;1.0;2.0;\r\n", "level step is 0"},
+        {grid + "\r\n-30.00;1.0;2.0;\r\n", "line 5 is empty"},
     };
     for (const auto& [text, reason] : cases) {
         SCOPED_TRACE(text);
@@ -179,14 +152,6 @@ TEST_F(SweepPlot, AFileTheLoaderRefusesShowsTheLoadersReason) {
             << view.Message().toStdString();
         EXPECT_EQ(view.Message().toStdString(), CSweepTable(Path("PhaseLogSweep.csv")).Error());
     }
-    PlotView missing;
-    missing.Open(QPath("no-such-file.csv"));
-    EXPECT_EQ(missing.Chart(), nullptr);
-    EXPECT_TRUE(missing.Message().contains("missing"));
-
-    // A loaded table has no reason to give.
-    Write("PhaseLogSweep.csv", head + "Level ;10.00;20.00;\r\n-40.00;1.000;2.000;\r\n");
-    EXPECT_EQ(CSweepTable(Path("PhaseLogSweep.csv")).Error(), "");
 }
 
 }  // namespace
