@@ -147,6 +147,8 @@ TEST_F(SweepFileTest, LookupShiftsBy180AndHoldsOrExtrapolatesOutsideTheGrid) {
     const std::vector<std::string> line{"-10.00;170.000;190.000;"};
     const std::vector<std::string> three{"-40.00;10.000;10.000;", "-30.00;30.000;30.000;", "-20.00;70.000;70.000;"};
     const std::vector<std::string> acrossWrap{"-40.00;170.000;170.000;", "-30.00;190.000;190.000;"};
+    const std::vector<std::string> wrapDown{"-40.00;190.000;190.000;", "-30.00;170.000;170.000;"};
+    const std::vector<std::string> negativeLines{"-40.00;-190.000;-190.000;", "-30.00;-190.000;-190.000;"};
     const std::vector<std::string> positive{"-10.00;10.000;"}, negative{"-10.00;-190.000;"};
     const char* two = "Level ;10.00;20.00;";
     const struct {
@@ -159,8 +161,9 @@ TEST_F(SweepFileTest, LookupShiftsBy180AndHoldsOrExtrapolatesOutsideTheGrid) {
         // Above the last level the last line; half a step below extrapolated, further the first.
         {three, two, 15, -35, 200}, {three, two, 15, -10, 250}, {three, two, 15, 1e300, 250},
         {three, two, 15, -45, 180}, {three, two, 15, -60, 190}, {three, two, 15, -1e300, 190},
-        // 350 and 10 meet at 0, not at the opposite phase.
-        {acrossWrap, two, 15, -35, 0}, {acrossWrap, two, 15, -37.5, 355},
+        // 350 and 10 meet at 0, not at the opposite phase, either way round.
+        {acrossWrap, two, 15, -35, 0}, {acrossWrap, two, 15, -37.5, 355}, {wrapDown, two, 15, -37.5, 5},
+        {negativeLines, two, 15, -35, -10},
         {positive, "Level ;100.00;", 5000, 99, 190},  // one cell: nothing else counts
         {negative, "Level ;100.00;", 100, -10, -10},
     };
