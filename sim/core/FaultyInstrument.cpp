@@ -30,11 +30,25 @@ void FaultyInstrument::Receive(std::string_view message) {
     m_inner->Receive(message);
 }
 
+bool FaultyInstrument::Hung() const { return m_hangAfter >= 0 && m_totalMessages.load() > m_hangAfter; }
+
 std::optional<std::string> FaultyInstrument::Respond() {
-    if (m_hangAfter >= 0 && m_totalMessages.load() > m_hangAfter) return std::nullopt;
+    if (Hung()) return std::nullopt;
     std::optional<std::string> reply = m_inner->Respond();
     if (!reply) return reply;
     if (m_slowMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(m_slowMs));
+    return Disguise(std::move(*reply));
+}
+
+std::optional<std::optional<std::string>> FaultyInstrument::TryRespond() {
+    if (m_slowMs > 0) return std::nullopt;  // the delay is a sleep
+    if (Hung()) return std::optional<std::string>();
+    std::optional<std::optional<std::string>> reply = m_inner->TryRespond();
+    if (reply && *reply) *reply = Disguise(std::move(**reply));
+    return reply;
+}
+
+std::string FaultyInstrument::Disguise(std::string reply) {
     if (m_garbage) {
         // Letters only: no reader can take a number from it.
         std::lock_guard lock(m_randomMutex);
@@ -43,8 +57,8 @@ std::optional<std::string> FaultyInstrument::Respond() {
         for (int i = 0; i < length; ++i) text += static_cast<char>('A' + m_random.Next() % 26);
         reply = text + '\n';
     }
-    if (m_huge && reply->size() < kHugeReplyBytes) {
-        std::string padded = reply->substr(0, reply->size() - 1);
+    if (m_huge && reply.size() < kHugeReplyBytes) {
+        std::string padded = reply.substr(0, reply.size() - 1);
         padded.append(kHugeReplyBytes - 1 - padded.size(), ' ');
         reply = padded + '\n';
     }

@@ -23,11 +23,16 @@ public:
 
     void Receive(std::string_view message) override;
     std::optional<std::string> Respond() override;
+    std::optional<std::optional<std::string>> TryRespond() override;
     void Clear() override;
     bool AcceptsLink() override;
     bool KeepsLink() override;
 
 private:
+    bool Hung() const;
+    // The garbage and huge-reply faults applied to one reply.
+    std::string Disguise(std::string reply);
+
     std::shared_ptr<visa::MessageInstrument> m_inner;
     bool m_refuse = false;
     int m_dropAfter = -1;  // messages; negative: never

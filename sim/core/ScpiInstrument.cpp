@@ -128,17 +128,36 @@ std::optional<std::string> ScpiInstrument::Respond() {
     Response response;
     {
         std::lock_guard lock(m_mutex);
-        if (m_output.empty()) {
-            // Logged once per read attempt, however often a transport polls.
-            if (!m_unterminatedLogged) m_errors.Push(-420);
-            m_unterminatedLogged = true;
-            return std::nullopt;
-        }
-        response = std::move(m_output.front());
-        m_output.pop_front();
+        if (!PopResponse(response)) return std::nullopt;
     }
     m_clock.WaitUntil(response.readyAt);
     return std::move(response.text);
+}
+
+std::optional<std::optional<std::string>> ScpiInstrument::TryRespond() {
+    Response response;
+    {
+        std::lock_guard lock(m_mutex);
+        // Fast mode never waits: bench time simply moves on to the response.
+        if (!m_clock.Fast() && !m_output.empty() && m_output.front().readyAt > m_clock.NowS()) {
+            return std::nullopt;
+        }
+        if (!PopResponse(response)) return std::optional<std::string>();
+    }
+    m_clock.AdvanceTo(response.readyAt);
+    return std::optional(std::move(response.text));
+}
+
+bool ScpiInstrument::PopResponse(Response& response) {
+    if (m_output.empty()) {
+        // Logged once per read attempt, however often a transport polls.
+        if (!m_unterminatedLogged) m_errors.Push(-420);
+        m_unterminatedLogged = true;
+        return false;
+    }
+    response = std::move(m_output.front());
+    m_output.pop_front();
+    return true;
 }
 
 void ScpiInstrument::Clear() {

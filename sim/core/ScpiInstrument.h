@@ -6,7 +6,8 @@
 // Time: each message executes at max(now, the end of the previous message) plus the message
 // overhead. A command may keep the instrument busy (Busy) or start an operation that runs in
 // the background (Overlapped); *OPC? and *WAI wait for the background operations. A response is
-// ready when its message has executed; Respond() waits for that without holding the bench lock.
+// ready when its message has executed; Respond() waits for that without holding the bench lock,
+// TryRespond() declines instead.
 #pragma once
 
 #include <deque>
@@ -31,6 +32,7 @@ public:
 
     void Receive(std::string_view message) override;
     std::optional<std::string> Respond() override;
+    std::optional<std::optional<std::string>> TryRespond() override;
     void Clear() override;
 
     // Fault hooks. Call under the bench lock.
@@ -61,6 +63,8 @@ private:
 
     void AddCommonCommands();
     void Execute(std::string_view message);
+    // Under the bench lock: the front response, or false (and -420) when none is queued.
+    bool PopResponse(Response& response);
 
     std::mutex& m_mutex;
     SimClock& m_clock;

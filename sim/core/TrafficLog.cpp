@@ -41,12 +41,21 @@ void LoggedInstrument::Receive(std::string_view message) {
 
 std::optional<std::string> LoggedInstrument::Respond() {
     std::optional<std::string> reply = m_inner->Respond();
-    if (reply) {
-        std::string_view text = *reply;
-        if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-        m_log->Write(m_id, '>', text);
-    }
+    LogReply(reply);
     return reply;
+}
+
+std::optional<std::optional<std::string>> LoggedInstrument::TryRespond() {
+    std::optional<std::optional<std::string>> reply = m_inner->TryRespond();
+    if (reply) LogReply(*reply);
+    return reply;
+}
+
+void LoggedInstrument::LogReply(const std::optional<std::string>& reply) {
+    if (!reply) return;
+    std::string_view text = *reply;
+    if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    m_log->Write(m_id, '>', text);
 }
 
 }  // namespace sim

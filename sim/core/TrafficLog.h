@@ -40,11 +40,14 @@ public:
 
     void Receive(std::string_view message) override;
     std::optional<std::string> Respond() override;
+    std::optional<std::optional<std::string>> TryRespond() override;
     void Clear() override { m_inner->Clear(); }
     bool AcceptsLink() override { return m_inner->AcceptsLink(); }
     bool KeepsLink() override { return m_inner->KeepsLink(); }
 
 private:
+    void LogReply(const std::optional<std::string>& reply);
+
     std::shared_ptr<visa::MessageInstrument> m_inner;
     std::shared_ptr<TrafficLog> m_log;
     InstrumentId m_id;

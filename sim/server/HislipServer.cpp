@@ -56,6 +56,7 @@ struct HislipServer::Session {
         uint64_t generation;
     };
     std::optional<Job> job;
+    bool responding = false;  // the responder is busy with a job
     std::atomic<bool> closing{false};
     std::thread responder;
     MessageAssembler input;
@@ -327,16 +328,52 @@ void HislipServer::HandleData(const std::shared_ptr<Session>& session, const His
     }
     for (const std::string& message : messages) {
         const uint64_t generation = session->device->Deliver(message);
-        if (MessageAssembler::HasQuery(message)) {
-            std::lock_guard lock(session->mutex);
-            session->job = Session::Job{header.parameter, generation};
-            session->changed.notify_all();
-        }
         if (!session->device->KeepsLink()) {
             Close(*session);
             return;
         }
+        if (MessageAssembler::HasQuery(message)) {
+            bool idle = false;
+            {
+                std::lock_guard lock(session->mutex);
+                idle = !session->job && !session->responding;
+            }
+            // A response that is ready goes out from this thread, saving the responder's wake-up
+            // on every query; one that takes time is left to the responder, so that this channel
+            // keeps reading. Only while the responder is idle, to keep responses in order.
+            std::optional<ServedDevice::ReadResult> now;
+            if (idle) now = session->device->ReadNow(generation);
+            if (!now) {
+                std::lock_guard lock(session->mutex);
+                session->job = Session::Job{header.parameter, generation};
+                session->changed.notify_all();
+            } else if (now->kind == ServedDevice::ReadResult::Kind::Data &&
+                       (!SendResponse(session, header.parameter, now->data) ||
+                        !session->device->KeepsLink())) {
+                Close(*session);
+                return;
+            }
+        }
     }
+}
+
+bool HislipServer::SendResponse(const std::shared_ptr<Session>& session, uint32_t messageId,
+                                std::string_view data) {
+    uint64_t chunk = 0;
+    {
+        std::lock_guard lock(session->mutex);
+        if (session->clearing) return true;
+        session->mav = true;
+        chunk = std::max<uint64_t>(session->clientMaxMessage, kHeaderBytes + 1) - kHeaderBytes;
+    }
+    bool sent = true;
+    while (sent && data.size() > chunk) {
+        sent = Send(*session->sync, session->syncSend,
+                    EncodeHislipMessage(kData, 0, messageId, data.substr(0, chunk)));
+        data.remove_prefix(chunk);
+    }
+    return sent && Send(*session->sync, session->syncSend,
+                        EncodeHislipMessage(kDataEnd, 0, messageId, data));
 }
 
 void HislipServer::Respond(const std::shared_ptr<Session>& session) {
@@ -344,35 +381,19 @@ void HislipServer::Respond(const std::shared_ptr<Session>& session) {
         Session::Job job{};
         {
             std::unique_lock lock(session->mutex);
+            session->responding = false;
             session->changed.wait(lock, [&] { return session->closing || session->job; });
             if (session->closing) return;
             job = *session->job;
             session->job.reset();
+            session->responding = true;
         }
         // A response superseded by a newer message or a device clear is dropped; the client
         // discards stale ones by MessageID in any case.
         auto result = session->device->Read(SIZE_MAX, DeadlineAfterMs(0xFFFFFFFFu),
                                             session->closing, {}, job.generation);
         if (result.kind != ServedDevice::ReadResult::Kind::Data) continue;
-        uint64_t chunk = 0;
-        {
-            std::lock_guard lock(session->mutex);
-            if (session->clearing) continue;
-            session->mav = true;
-            chunk = std::max<uint64_t>(session->clientMaxMessage, kHeaderBytes + 1) - kHeaderBytes;
-        }
-        std::string_view data = result.data;
-        bool sent = true;
-        while (sent && data.size() > chunk) {
-            sent = Send(*session->sync, session->syncSend,
-                        EncodeHislipMessage(kData, 0, job.messageId, data.substr(0, chunk)));
-            data.remove_prefix(chunk);
-        }
-        if (sent) {
-            sent = Send(*session->sync, session->syncSend,
-                        EncodeHislipMessage(kDataEnd, 0, job.messageId, data));
-        }
-        if (!sent || !session->device->KeepsLink()) {
+        if (!SendResponse(session, job.messageId, result.data) || !session->device->KeepsLink()) {
             Close(*session);
             return;
         }

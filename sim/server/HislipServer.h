@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ConnectionServer.h"
@@ -50,6 +51,10 @@ private:
     void ServeSync(const std::shared_ptr<Session>& session);
     void ServeAsync(const std::shared_ptr<Session>& session);
     void Respond(const std::shared_ptr<Session>& session);
+    // Sends a response as Data messages within the client's size and a DataEnd; false when the
+    // channel failed. Nothing is sent during a device clear.
+    bool SendResponse(const std::shared_ptr<Session>& session, uint32_t messageId,
+                      std::string_view data);
     void HandleData(const std::shared_ptr<Session>& session, const HislipHeader& header,
                     std::string_view payload);
     void HandleAsync(const std::shared_ptr<Session>& session, const HislipHeader& header,

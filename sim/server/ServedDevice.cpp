@@ -1,6 +1,7 @@
 #include "ServedDevice.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace sim::server {
 
@@ -13,17 +14,26 @@ ServedDevice::ServedDevice(std::string name, std::shared_ptr<visa::MessageInstru
     : m_name(std::move(name)), m_instrument(std::move(instrument)) {}
 
 ServedDevice::~ServedDevice() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_responderWake.notify_all();
+    }
     if (m_responder.joinable()) m_responder.join();
 }
 
 uint64_t ServedDevice::Deliver(std::string_view message) {
     uint64_t generation = 0;
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
         generation = ++m_generation;
         ++m_receiving;
         m_output.clear();
         m_outputOffset = 0;
+        m_changed.notify_all();
+        // The answer to an ask still in flight is stale now; wait for it all the same (see
+        // m_asking) before the instrument queues this message's response.
+        m_changed.wait(lock, [this] { return !m_asking; });
     }
     // Outside the lock: the instrument may take its time and other links keep working.
     m_instrument->Receive(message);
@@ -38,34 +48,68 @@ uint64_t ServedDevice::Generation() const {
     return m_generation;
 }
 
-void ServedDevice::StartResponder() {
-    if (m_responder.joinable()) m_responder.join();  // finished: its result was collected
-    m_responding = true;
-    m_responseDone = false;
-    m_responseGeneration = m_generation;
-    m_responder = std::thread([this] {
-        std::optional<std::string> response = m_instrument->Respond();
-        std::lock_guard lock(m_mutex);
-        m_response = std::move(response);
-        m_responseDone = true;
-        m_changed.notify_all();
-    });
+void ServedDevice::Ask(std::unique_lock<std::mutex>& lock) {
+    const uint64_t generation = m_generation;
+    m_askedFor = generation;
+    m_asking = true;
+    lock.unlock();
+    std::optional<std::optional<std::string>> ready = m_instrument->TryRespond();
+    lock.lock();
+    if (ready) {
+        FinishAsk(generation, std::move(*ready));
+        return;
+    }
+    // The answer takes time (bench time in real-time mode, or a fault): the responder waits
+    // for it while the reader keeps watching its deadline and cancel flag.
+    m_responderJob = generation;
+    if (!m_responder.joinable()) m_responder = std::thread([this] { RunResponder(); });
+    m_responderWake.notify_one();
 }
 
-void ServedDevice::CollectResponder(std::unique_lock<std::mutex>& lock) {
-    m_responding = false;
-    m_responseDone = false;
-    std::thread finished = std::move(m_responder);
-    std::optional<std::string> response = std::move(m_response);
-    m_response.reset();
-    lock.unlock();
-    finished.join();
-    lock.lock();
-    // A response to a message that has since been superseded or cleared is stale.
-    if (response && m_responseGeneration == m_generation) {
+void ServedDevice::FinishAsk(uint64_t generation, std::optional<std::string> response) {
+    m_asking = false;
+    // A response to a message since superseded or cleared is stale.
+    if (response && generation == m_generation) {
         m_output = std::move(*response);
         m_outputOffset = 0;
     }
+    m_changed.notify_all();
+}
+
+void ServedDevice::RunResponder() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_responderWake.wait(lock, [this] { return m_stopping || m_responderJob; });
+        if (!m_responderJob) return;  // stopping with nothing asked
+        const uint64_t generation = *m_responderJob;
+        m_responderJob.reset();
+        lock.unlock();
+        std::optional<std::string> response = m_instrument->Respond();
+        lock.lock();
+        FinishAsk(generation, std::move(response));
+    }
+}
+
+ServedDevice::ReadResult ServedDevice::TakeOutput(size_t maxBytes, std::optional<char> termChar) {
+    ReadResult result;
+    size_t n = std::min(maxBytes, m_output.size() - m_outputOffset);
+    if (termChar) {
+        const size_t at = m_output.find(*termChar, m_outputOffset);
+        if (at != std::string::npos && at < m_outputOffset + n) {
+            n = at - m_outputOffset + 1;
+            result.termChar = true;
+        }
+    }
+    result.kind = ReadResult::Kind::Data;
+    result.data = m_output.substr(m_outputOffset, n);
+    m_outputOffset += n;
+    result.end = m_outputOffset == m_output.size();
+    if (result.end) {
+        m_output.clear();
+        m_outputOffset = 0;
+        m_askedFor.reset();  // a message with several queries has more to say
+    }
+    return result;
 }
 
 ServedDevice::ReadResult ServedDevice::Read(size_t maxBytes, Clock::time_point deadline,
@@ -74,9 +118,6 @@ ServedDevice::ReadResult ServedDevice::Read(size_t maxBytes, Clock::time_point d
                                             std::optional<uint64_t> generation) {
     ReadResult result;
     std::unique_lock lock(m_mutex);
-    // The instrument is asked at most once per message; asking again while it has nothing to say
-    // would only repeat its complaint about a read without a query.
-    std::optional<uint64_t> askedFor;
     for (;;) {
         if (cancel) {
             result.kind = ReadResult::Kind::Cancelled;
@@ -86,32 +127,13 @@ ServedDevice::ReadResult ServedDevice::Read(size_t maxBytes, Clock::time_point d
             result.kind = ReadResult::Kind::Superseded;
             return result;
         }
-        if (m_responseDone) {
-            CollectResponder(lock);
-            continue;
-        }
         if (m_outputOffset < m_output.size() && m_receiving == 0) {
-            size_t n = std::min(maxBytes, m_output.size() - m_outputOffset);
-            if (termChar) {
-                const size_t at = m_output.find(*termChar, m_outputOffset);
-                if (at != std::string::npos && at < m_outputOffset + n) {
-                    n = at - m_outputOffset + 1;
-                    result.termChar = true;
-                }
-            }
-            result.kind = ReadResult::Kind::Data;
-            result.data = m_output.substr(m_outputOffset, n);
-            m_outputOffset += n;
-            result.end = m_outputOffset == m_output.size();
-            if (result.end) {
-                m_output.clear();
-                m_outputOffset = 0;
-            }
-            return result;
+            return TakeOutput(maxBytes, termChar);
         }
-        if (!m_responding && m_receiving == 0 && askedFor != m_generation) {
-            askedFor = m_generation;
-            StartResponder();
+        // Once it had nothing to say, the instrument is not asked again for the same message:
+        // that would only repeat its complaint about a read without a query.
+        if (CanAsk() && m_askedFor != m_generation) {
+            Ask(lock);
             continue;
         }
         if (m_changed.wait_until(lock, deadline) == std::cv_status::timeout &&
@@ -120,6 +142,21 @@ ServedDevice::ReadResult ServedDevice::Read(size_t maxBytes, Clock::time_point d
             return result;
         }
     }
+}
+
+std::optional<ServedDevice::ReadResult> ServedDevice::ReadNow(uint64_t generation) {
+    std::unique_lock lock(m_mutex);
+    if (generation == m_generation && m_outputOffset == m_output.size() && CanAsk() &&
+        m_askedFor != m_generation) {
+        Ask(lock);
+    }
+    if (generation != m_generation) {
+        ReadResult superseded;
+        superseded.kind = ReadResult::Kind::Superseded;
+        return superseded;
+    }
+    if (m_outputOffset < m_output.size() && m_receiving == 0) return TakeOutput(SIZE_MAX, {});
+    return std::nullopt;
 }
 
 bool ServedDevice::OutputPending() const {

@@ -35,8 +35,8 @@ public:
     bool KeepsLink() { return m_instrument->KeepsLink(); }
 
     // Hands one complete program message to the instrument. Output not yet read belongs to an
-    // earlier message and is discarded, as an instrument clears its output queue. Returns the
-    // generation the message started.
+    // earlier message and is discarded, as an instrument clears its output queue; a response
+    // being prepared is waited for and dropped. Returns the generation the message started.
     uint64_t Deliver(std::string_view message);
     // Increases with every delivered message and device clear.
     uint64_t Generation() const;
@@ -48,12 +48,16 @@ public:
         bool termChar = false;  // cut after the termination character
     };
     // Takes up to maxBytes of the response, asking the instrument for one when none is waiting
-    // (the instrument may take its time: the ask runs on its own thread) and waiting until the
-    // deadline. With termChar the data ends after its first occurrence. With a generation, a
-    // newer message or a device clear ends the wait as Superseded.
+    // and waiting until the deadline. An instrument that has its answer ready gives it on the
+    // caller's thread; one that would make us wait is asked on the device's responder thread.
+    // With termChar the data ends after its first occurrence. With a generation, a newer
+    // message or a device clear ends the wait as Superseded.
     ReadResult Read(size_t maxBytes, Clock::time_point deadline, const std::atomic<bool>& cancel,
                     std::optional<char> termChar = {},
                     std::optional<uint64_t> generation = {});
+    // The whole response to the given generation when it can be had without waiting; nothing
+    // when the caller would have to wait for it (or for anything) with Read.
+    std::optional<ReadResult> ReadNow(uint64_t generation);
     // Message available: part of a response waits to be read.
     bool OutputPending() const;
     // Device clear: input and output are discarded; a response in preparation is dropped.
@@ -72,8 +76,13 @@ public:
     static uint64_t NewOwnerToken();
 
 private:
-    void StartResponder();  // caller holds m_mutex
-    void CollectResponder(std::unique_lock<std::mutex>& lock);
+    // Asks the instrument for the response to the current generation: inline when it can answer
+    // without blocking, else on the responder thread. Caller holds m_mutex through `lock`.
+    void Ask(std::unique_lock<std::mutex>& lock);
+    void FinishAsk(uint64_t generation, std::optional<std::string> response);
+    void RunResponder();
+    bool CanAsk() const { return !m_asking && m_receiving == 0; }
+    ReadResult TakeOutput(size_t maxBytes, std::optional<char> termChar);
 
     const std::string m_name;
     const std::shared_ptr<visa::MessageInstrument> m_instrument;
@@ -85,11 +94,15 @@ private:
     size_t m_outputOffset = 0;
     uint64_t m_lockOwner = 0;
 
-    std::thread m_responder;
-    bool m_responding = false;
-    bool m_responseDone = false;
-    uint64_t m_responseGeneration = 0;
-    std::optional<std::string> m_response;
+    // At most one ask is in flight, and no message is handed over while it is: the instrument
+    // pops whatever response it has queued, so an ask overlapping the next message could take
+    // that message's response and have it dropped as stale.
+    bool m_asking = false;
+    std::optional<uint64_t> m_askedFor;  // asked for this generation since the last response
+    std::thread m_responder;             // started by the first ask that would block
+    std::condition_variable m_responderWake;
+    std::optional<uint64_t> m_responderJob;  // generation the responder is to ask for
+    bool m_stopping = false;
 };
 
 }  // namespace sim::server

@@ -21,6 +21,10 @@ public:
     virtual void Receive(std::string_view message) = 0;
     // The next response message, or nothing when no response is pending (the read times out).
     virtual std::optional<std::string> Respond() = 0;
+    // Respond() without blocking, for servers that answer on the reading thread when they can:
+    // nothing when answering would block (call Respond() instead, where waiting is fine),
+    // otherwise exactly what Respond() would have returned, with the same side effects.
+    virtual std::optional<std::optional<std::string>> TryRespond() { return std::nullopt; }
     // Device clear: pending input and output are discarded.
     virtual void Clear() {}
     // Whether a new link is accepted right now.
