@@ -136,6 +136,9 @@ void SimServer::Stop() {
         if (site->vxi11) site->vxi11->Stop();
     }
     m_sites.clear();
+    // A restart on this object serves on new ports; the old ones must not be reported.
+    m_endpoints.clear();
+    m_lines.clear();
 }
 
 std::vector<std::string> SimServer::ResourceLines() const { return m_lines; }

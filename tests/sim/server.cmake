@@ -2,6 +2,7 @@
 korvel_add_test(korvel_sim_server_tests sim
   ${CMAKE_CURRENT_LIST_DIR}/server/CodecTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/server/HislipServerTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/server/ServingTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/server/Vxi11ServerTest.cpp
 )
 target_link_libraries(korvel_sim_server_tests PRIVATE korvel_sim_server)
