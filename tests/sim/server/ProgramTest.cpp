@@ -2,10 +2,6 @@
 // resource strings on start, a query in gateway mode, and a clean end on SIGTERM.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,8 +11,9 @@
 #include <iterator>
 #include <regex>
 #include <string>
-#include <vector>
+#include <thread>
 
+#include "ChildProcess.h"
 #include "RawClients.h"
 #include "Waveform.h"
 
@@ -33,64 +30,6 @@ std::string RunSim(const std::string& arguments, int& status) {
     status = pclose(pipe);
     return output;
 }
-
-// korvel-sim in the background, its standard output read until "ready".
-class Simulator {
-public:
-    explicit Simulator(std::vector<std::string> arguments) {
-        int out[2];
-        EXPECT_EQ(pipe(out), 0);
-        m_pid = fork();
-        if (m_pid == 0) {
-            dup2(out[1], 1);
-            dup2(out[1], 2);
-            close(out[0]);
-            std::vector<char*> argv{const_cast<char*>(KORVEL_SIM_PATH)};
-            for (auto& a : arguments) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            execv(KORVEL_SIM_PATH, argv.data());
-            _exit(127);
-        }
-        close(out[1]);
-        m_fd = out[0];
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (m_output.find("ready") == std::string::npos &&
-               std::chrono::steady_clock::now() < deadline) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (poll(&p, 1, 200) <= 0) continue;
-            char buffer[1024];
-            const ssize_t n = read(m_fd, buffer, sizeof buffer);
-            if (n <= 0) break;
-            m_output.append(buffer, static_cast<size_t>(n));
-        }
-    }
-    ~Simulator() {
-        if (m_pid > 0) {
-            kill(m_pid, SIGKILL);
-            waitpid(m_pid, nullptr, 0);
-        }
-        close(m_fd);
-    }
-    const std::string& Output() const { return m_output; }
-    // Sends SIGTERM and waits up to 5 s; the exit status, or -1 when it did not end.
-    int Terminate() {
-        kill(m_pid, SIGTERM);
-        for (int i = 0; i < 500; ++i) {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            usleep(10000);
-        }
-        return -1;
-    }
-
-private:
-    pid_t m_pid = -1;
-    int m_fd = -1;
-    std::string m_output;
-};
 
 }  // namespace
 
@@ -110,7 +49,7 @@ TEST(KorvelSimProgram, HelpShowsTheRealBenchDefaults) {
     }
 }
 
-TEST(KorvelSimProgram, WritesAPlayableWaveformFile) {
+TEST(KorvelSimProgram, WritesTheWaveformFileAndFailsWhereItCannotServe) {
     const auto path = std::filesystem::temp_directory_path() /
                       ("korvel-sim-dc-" + std::to_string(getpid()) + ".wv");
     int status = 0;
@@ -123,20 +62,22 @@ TEST(KorvelSimProgram, WritesAPlayableWaveformFile) {
     std::filesystem::remove(path);
     RunSim("--write-waveform /nonexistent-dir/dc.wv", status);
     EXPECT_NE(status, 0);
-}
-
-TEST(KorvelSimProgram, RefusesAddressesOutsideLoopbackWithoutListen) {
-    int status = 0;
+    // Serving beyond loopback takes --listen.
     const std::string output = RunSim("--analyzer-address 192.0.2.1", status);
     EXPECT_NE(status, 0);
     EXPECT_NE(output.find("--listen"), std::string::npos);
 }
 
 TEST(KorvelSimProgram, GatewayModeServesAllThreeAndStopsOnSigterm) {
-    Simulator sim({"--speed", "fast", "--gateway", "127.0.63.1", "--portmap-port", "0",
-                   "--hislip-port", "0"});
-    const std::string& out = sim.Output();
-    ASSERT_NE(out.find("ready"), std::string::npos) << out;
+    ChildProcess sim;
+    ASSERT_TRUE(sim.Start({KORVEL_SIM_PATH, "--speed", "fast", "--gateway", "127.0.63.1",
+                           "--portmap-port", "0", "--hislip-port", "0"}));
+    std::string out;
+    while (out.find("ready") == std::string::npos) {
+        const auto line = sim.ReadLine(std::chrono::seconds(10));
+        ASSERT_TRUE(line) << out;
+        out += *line + "\n";
+    }
     for (const char* name : {"gpib0,28", "gpib0,27", "gpib0,20", "hislip28", "hislip27",
                              "hislip20"}) {
         EXPECT_NE(out.find("TCPIP0::127.0.63.1::" + std::string(name)), std::string::npos)
@@ -162,6 +103,6 @@ TEST(KorvelSimProgram, GatewayModeServesAllThreeAndStopsOnSigterm) {
     // Stopping while a client is still connected, with a read waiting.
     std::thread waiting([&] { DeviceRead(core, link->lid, 1000, 60000); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(sim.Terminate(), 0);
+    EXPECT_EQ(sim.Stop(), 0);
     waiting.join();
 }

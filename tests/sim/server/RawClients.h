@@ -3,10 +3,10 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
+#include <initializer_list>
 #include <optional>
 #include <string>
-#include <thread>
+#include <string_view>
 
 #include "HislipCodec.h"
 #include "OncRpc.h"
@@ -117,16 +117,24 @@ struct ReadReply {
     std::string data;
 };
 
+// A core call of these XDR words, with opaque bytes after them when given: the results of the
+// reply, or nothing when no accepted reply came.
+inline std::optional<std::string> CoreCall(RpcClient& c, uint32_t procedure,
+                                           std::initializer_list<uint32_t> words,
+                                           std::optional<std::string_view> bytes = {}) {
+    XdrWriter w;
+    for (uint32_t word : words) w.PutU32(word);
+    if (bytes) w.PutOpaque(*bytes);
+    const auto reply = c.Call(vxi11::kCoreProgram, 1, procedure, w.Bytes());
+    if (!reply || reply->acceptStat != 0) return std::nullopt;
+    return reply->results;
+}
+
 inline std::optional<LinkReply> CreateLink(RpcClient& c, const std::string& device,
                                            bool lock = false, uint32_t lockTimeoutMs = 0) {
-    XdrWriter w;
-    w.PutI32(7);
-    w.PutBool(lock);
-    w.PutU32(lockTimeoutMs);
-    w.PutString(device);
-    const auto reply = c.Call(vxi11::kCoreProgram, 1, vxi11::kCreateLink, w.Bytes());
-    if (!reply || reply->acceptStat != 0) return std::nullopt;
-    XdrReader r(reply->results);
+    const auto results = CoreCall(c, vxi11::kCreateLink, {7, lock, lockTimeoutMs}, device);
+    if (!results) return std::nullopt;
+    XdrReader r(*results);
     LinkReply link;
     r.GetI32(link.error);
     r.GetI32(link.lid);
@@ -139,15 +147,10 @@ inline std::optional<WriteReply> DeviceWrite(RpcClient& c, int32_t lid, std::str
                                              int32_t flags = vxi11::kFlagEnd,
                                              uint32_t ioTimeoutMs = 2000,
                                              uint32_t lockTimeoutMs = 0) {
-    XdrWriter w;
-    w.PutI32(lid);
-    w.PutU32(ioTimeoutMs);
-    w.PutU32(lockTimeoutMs);
-    w.PutI32(flags);
-    w.PutOpaque(data);
-    const auto reply = c.Call(vxi11::kCoreProgram, 1, vxi11::kDeviceWrite, w.Bytes());
-    if (!reply || reply->acceptStat != 0) return std::nullopt;
-    XdrReader r(reply->results);
+    const auto results = CoreCall(c, vxi11::kDeviceWrite,
+                                  {uint32_t(lid), ioTimeoutMs, lockTimeoutMs, uint32_t(flags)}, data);
+    if (!results) return std::nullopt;
+    XdrReader r(*results);
     WriteReply out;
     r.GetI32(out.error);
     r.GetU32(out.size);
@@ -157,16 +160,11 @@ inline std::optional<WriteReply> DeviceWrite(RpcClient& c, int32_t lid, std::str
 inline std::optional<ReadReply> DeviceRead(RpcClient& c, int32_t lid, uint32_t requestSize,
                                            uint32_t ioTimeoutMs = 2000, int32_t flags = 0,
                                            char termChar = 0) {
-    XdrWriter w;
-    w.PutI32(lid);
-    w.PutU32(requestSize);
-    w.PutU32(ioTimeoutMs);
-    w.PutU32(0);
-    w.PutI32(flags);
-    w.PutU32(static_cast<uint8_t>(termChar));
-    const auto reply = c.Call(vxi11::kCoreProgram, 1, vxi11::kDeviceRead, w.Bytes());
-    if (!reply || reply->acceptStat != 0) return std::nullopt;
-    XdrReader r(reply->results);
+    const auto results =
+        CoreCall(c, vxi11::kDeviceRead, {uint32_t(lid), requestSize, ioTimeoutMs, 0,
+                                         uint32_t(flags), static_cast<uint8_t>(termChar)});
+    if (!results) return std::nullopt;
+    XdrReader r(*results);
     ReadReply out;
     r.GetI32(out.error);
     r.GetI32(out.reason);
@@ -176,13 +174,9 @@ inline std::optional<ReadReply> DeviceRead(RpcClient& c, int32_t lid, uint32_t r
 
 // A core call whose results are a Device_Error; -1 when no accepted reply came.
 inline int32_t ErrorCall(RpcClient& c, uint32_t procedure, std::initializer_list<uint32_t> words) {
-    XdrWriter w;
-    for (uint32_t word : words) w.PutU32(word);
-    const auto reply = c.Call(vxi11::kCoreProgram, 1, procedure, w.Bytes());
-    if (!reply || reply->acceptStat != 0 || reply->results.size() < 4) return -1;
-    XdrReader r(reply->results);
+    const auto results = CoreCall(c, procedure, words);
     int32_t error = -1;
-    r.GetI32(error);
+    if (results) XdrReader(*results).GetI32(error);
     return error;
 }
 // Calls taking a Device_Link (destroy_link, device_unlock), the generic parameters, or a lock.
@@ -272,17 +266,12 @@ public:
     }
 };
 
-// A scripted instrument that answers late, counts device clears and can refuse links.
+// A scripted instrument that counts device clears and can refuse links.
 class FaultyInstrument : public ScriptedInstrument {
 public:
-    std::atomic<int> respondDelayMs{0};
     std::atomic<bool> acceptsLink{true};
     std::atomic<int> clears{0};
 
-    std::optional<std::string> Respond() override {
-        if (respondDelayMs) std::this_thread::sleep_for(std::chrono::milliseconds(respondDelayMs));
-        return ScriptedInstrument::Respond();
-    }
     void Clear() override { ++clears; }
     bool AcceptsLink() override { return acceptsLink; }
 };
