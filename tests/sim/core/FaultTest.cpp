@@ -1,4 +1,5 @@
-// Each injected fault as the program's session meets it.
+// Each injected fault as the program's session meets it in-process. What the user sees of every
+// fault during each procedure, over the network, is the end-to-end fault matrix.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,25 +16,7 @@ sim::BenchOptions WithFaults(std::initializer_list<const char*> texts, sim::Wiri
     return options;
 }
 
-TEST(Faults, TextsAreCheckedWhenParsed) {
-    const std::optional<sim::Fault> drop = sim::ParseFault("analyzer:drop-after=3");
-    ASSERT_TRUE(drop);
-    EXPECT_EQ(drop->instrument, InstrumentId::Analyzer);
-    EXPECT_EQ(drop->kind, sim::FaultKind::DropAfter);
-    EXPECT_EQ(drop->value, 3);
-    for (const char* good : {"gen1:refuse", "gen2:hang-after=0", "gen1:slow=250", "analyzer:garbage", "gen1:errors",
-                             "gen2:endless-errors", "analyzer:huge-reply"}) {
-        EXPECT_TRUE(sim::ParseFault(good)) << good;
-    }
-    for (const char* bad : {"gen3:refuse", "gen1", "gen1:", "gen1:melt", "gen1:refuse=2", "gen1:slow", "gen1:slow=",
-                            "gen1:slow=-5", "gen1:drop-after=2x", "Gen1:refuse"}) {
-        std::string why;
-        EXPECT_FALSE(sim::ParseFault(bad, &why)) << bad;
-        EXPECT_FALSE(why.empty()) << bad;
-    }
-}
-
-TEST(Faults, RefuseLeavesTheSessionUnconnected) {
+TEST(Faults, RefuseLeavesOnlyThatSessionUnconnected) {
     BenchRig rig(WithFaults({"gen1:refuse"}));
     EXPECT_FALSE(rig.Open(InstrumentId::Generator1)->IsConnected());
     EXPECT_EQ(rig.messages, std::vector<std::string>{"Cannot open device GPIB0::28::INSTR"});
@@ -63,33 +46,13 @@ TEST(Faults, HangAfterTimesTheSessionOut) {
     EXPECT_EQ(rig.messages, std::vector<std::string>{"Cannot read from device GPIB0::28::INSTR"});
 }
 
-TEST(Faults, SlowHoldsEveryReplyBackEvenInFastMode) {
-    BenchRig rig(WithFaults({"analyzer:slow=150"}));
-    std::unique_ptr<CVisaDevice> analyzer = rig.Open(InstrumentId::Analyzer);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(analyzer->Query("*OPC?"), "1");
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
-}
-
-TEST(Faults, GarbageRepliesCarryNoNumber) {
-    BenchRig rig(WithFaults({"gen1:garbage"}));
-    std::unique_ptr<CVisaDevice> gen = rig.Open(InstrumentId::Generator1);
-    for (const char* query : {"FREQ?", "*OPC?", "SYST:ERR?"}) {
-        const std::string reply = gen->Query(query);
-        EXPECT_FALSE(reply.empty());
-        EXPECT_EQ(reply.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), std::string::npos) << reply;
-        EXPECT_EQ(Number(reply), 0.0);
-    }
-}
-
 TEST(Faults, ErrorsAndEndlessErrorsShowInTheErrorListing) {
     BenchRig rig(WithFaults({"gen1:errors", "gen2:endless-errors"}, sim::Wiring::Two));
     std::unique_ptr<CVisaDevice> gen1 = rig.Open(InstrumentId::Generator1);
     std::unique_ptr<CVisaDevice> gen2 = rig.Open(InstrumentId::Generator2);
     gen1->Query("FREQ 10000000;*OPC?");
     gen1->ReadErrorQueue(true);
-    ASSERT_EQ(rig.messages.size(), 1u);
-    EXPECT_EQ(rig.messages[0], "Error Queue of GPIB0::28::INSTR:\n\n-200,\"Execution error\"");
+    EXPECT_EQ(rig.messages, std::vector<std::string>{"Error Queue of GPIB0::28::INSTR:\n\n-200,\"Execution error\""});
     // The setting was made all the same; queries queue nothing.
     EXPECT_EQ(gen1->Query("FREQ?"), "10000000");
     gen1->ReadErrorQueue(true);
@@ -101,8 +64,14 @@ TEST(Faults, ErrorsAndEndlessErrorsShowInTheErrorListing) {
     EXPECT_NE(rig.messages[1].find("-300,\"Device-specific error\""), std::string::npos);
 }
 
-TEST(Faults, HugeReplyFillsTheReadBuffer) {
-    BenchRig rig(WithFaults({"analyzer:huge-reply"}));
+TEST(Faults, SlowAndHugeRepliesStillCarryTheAnswer) {
+    BenchRig rig(WithFaults({"gen1:slow=150", "analyzer:huge-reply"}));
+    std::unique_ptr<CVisaDevice> gen = rig.Open(InstrumentId::Generator1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(gen->Query("*OPC?"), "1");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));  // even in fast mode
+
+    // The reply fills CVisaDevice's buffer; the rest is drained, so the next reply is its own.
     std::unique_ptr<CVisaDevice> analyzer = rig.Open(InstrumentId::Analyzer);
     const std::string reply = analyzer->Query("*IDN?");
     EXPECT_EQ(reply.size(), CVisaDevice::kBufferSize - 1);
