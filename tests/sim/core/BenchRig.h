@@ -2,8 +2,12 @@
 // generator 2 at 27, analyzer at 20), reached through the real VISA layer and CVisaDevice.
 #pragma once
 
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,19 +29,14 @@ public:
     explicit BenchRig(const sim::BenchOptions& options = FastBench()) : bench(options) {
         SetMessageSink([this](const std::string& text) { messages.push_back(text); });
         CVisaDevice::s_lastReply.clear();
-        attachments.push_back(visa::AttachInProcess("GPIB0::28::INSTR", bench.Instrument(sim::InstrumentId::Generator1)));
-        attachments.push_back(visa::AttachInProcess("GPIB0::27::INSTR", bench.Instrument(sim::InstrumentId::Generator2)));
-        attachments.push_back(visa::AttachInProcess("GPIB0::20::INSTR", bench.Instrument(sim::InstrumentId::Analyzer)));
+        for (sim::InstrumentId id : {sim::InstrumentId::Generator1, sim::InstrumentId::Generator2, sim::InstrumentId::Analyzer}) {
+            attachments.push_back(visa::AttachInProcess("GPIB0::" + Address(id) + "::INSTR", bench.Instrument(id)));
+        }
     }
     ~BenchRig() { SetMessageSink({}); }
 
-    static const char* Address(sim::InstrumentId id) {
-        switch (id) {
-            case sim::InstrumentId::Generator1: return "28";
-            case sim::InstrumentId::Generator2: return "27";
-            case sim::InstrumentId::Analyzer: break;
-        }
-        return "20";
+    static std::string Address(sim::InstrumentId id) {
+        return id == sim::InstrumentId::Generator1 ? "28" : id == sim::InstrumentId::Generator2 ? "27" : "20";
     }
     std::unique_ptr<CVisaDevice> Open(sim::InstrumentId id) { return std::make_unique<CVisaDevice>(Address(id)); }
 
@@ -62,10 +61,44 @@ public:
     std::vector<std::string> messages;  // what CVisaDevice would have shown the user
 };
 
-// Smallest distance between two angles, in degrees.
-inline double AngleDistanceDeg(double a, double b) {
-    const double d = std::fmod(std::fabs(a - b), 360.0);
-    return d > 180.0 ? 360.0 - d : d;
+// Runs in a fresh temporary directory holding a valid dc.wv, as the program's working directory.
+class WorkingDirectory {
+public:
+    WorkingDirectory() : m_previous(std::filesystem::current_path()) {
+        m_path = std::filesystem::temp_directory_path() /
+                 ("korvel-sim-core-" + std::to_string(::getpid()) + "-" + std::to_string(s_count++));
+        std::filesystem::create_directories(m_path);
+        std::filesystem::current_path(m_path);
+        std::string error;
+        if (!sim::WriteWaveformFile("dc.wv", &error)) throw std::runtime_error(error);
+    }
+    ~WorkingDirectory() {
+        std::filesystem::current_path(m_previous);
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    static inline int s_count = 0;
+    std::filesystem::path m_previous, m_path;
+};
+
+inline const char* const kVrqLists = "C:\\Program Files\\Maltoven\\VRQFirmware\\Lists";
+
+// Generator 1 of the RF B wiring as "Setup VRx" leaves it: both paths playing dc.wv on one
+// synthesizer, locked to the external reference, so the paths are coherent. Needs dc.wv in the
+// working directory.
+inline void PlayBothPaths(CVisaDevice& g, double frequencyHz, double levelDbm) {
+    g.Write("*RST");
+    g.CopyFile("dc.wv", kVrqLists);
+    std::vector<std::string> commands{"SOURCE1:FREQ:LOSC:MODE COUPLED", "SOUR:ROSC:SOUR EXT", "FREQ " + FormatFixed(frequencyHz, 0)};
+    for (const std::string source : {"SOURCE1", "SOURCE2"}) {
+        for (const char* c : {":BB:ARB:WAV:SEL 'dc.wv'", ":BB:ARB:STAT ON", ":IQ:STAT ON", ":POW "}) commands.push_back(source + c);
+        commands.back() += FormatFixed(levelDbm, 1);
+    }
+    for (const std::string& c : commands) g.Write(c);
+    g.Query("OUTP1 ON;OUTP2 ON;*OPC?");
 }
 
 inline double Number(const std::string& reply) { return ParseLeadingDouble(reply); }

@@ -1,11 +1,12 @@
 // The traffic log as tests and users read it.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <regex>
 #include <thread>
 
-#include "ProgramSequences.h"
+#include "BenchRig.h"
 
 using sim::InstrumentId;
 
@@ -32,39 +33,13 @@ std::vector<LogLine> ReadLog(const std::filesystem::path& path) {
     return lines;
 }
 
-// A session of the VISA layer without the program's conventions, one per thread.
-class RawSession {
-public:
-    explicit RawSession(const char* resource) {
-        visa::viOpenDefaultRM(&m_manager);
-        m_status = visa::viOpen(m_manager, resource, visa::VI_NO_LOCK, 0, &m_session);
-    }
-    ~RawSession() {
-        visa::viClose(m_session);
-        visa::viClose(m_manager);
-    }
-    std::string Query(const std::string& command) {
-        visa::ViUInt32 count = 0;
-        const std::string line = command + '\n';
-        visa::viWrite(m_session, reinterpret_cast<visa::ViConstBuf>(line.data()), static_cast<visa::ViUInt32>(line.size()), &count);
-        char buffer[256];
-        if (visa::viRead(m_session, reinterpret_cast<visa::ViPBuf>(buffer), sizeof buffer, &count) != visa::VI_SUCCESS) return "?";
-        return std::string(buffer, count > 0 ? count - 1 : 0);
-    }
-    visa::ViStatus Status() const { return m_status; }
-
-private:
-    visa::ViSession m_manager = visa::VI_NULL, m_session = visa::VI_NULL;
-    visa::ViStatus m_status;
-};
-
 TEST(TrafficLog, OneFlushedLinePerMessageWithBlocksShortened) {
     WorkingDirectory directory;
     sim::BenchOptions options = FastBench();
     options.logPath = (directory.Path() / "traffic.log").string();
     BenchRig rig(options);
     std::unique_ptr<CVisaDevice> gen = rig.Open(InstrumentId::Generator1);
-    gen->CopyFile("dc.wv", "C:\\Program Files\\Maltoven\\VRQFirmware\\Lists");
+    gen->CopyFile("dc.wv", kVrqLists);
     gen->Query("FREQ 1000000000;*OPC?");
     rig.Open(InstrumentId::Analyzer)->Query("FREQ:SPAN 50Hz;SPAN?");
 
@@ -112,14 +87,23 @@ TEST(TrafficLog, InstrumentsOnSeveralThreadsShareTheBenchAndTheLog) {
     std::vector<std::thread> threads;
     std::atomic<int> wrong{0};
     for (const Worker& worker : workers) {
+        // A bare VISA session per thread: CVisaDevice shares its last reply between sessions.
         threads.emplace_back([&worker, &wrong] {
-            RawSession session(worker.resource);
+            visa::ViSession manager = visa::VI_NULL, session = visa::VI_NULL;
+            visa::viOpenDefaultRM(&manager);
+            visa::viOpen(manager, worker.resource, visa::VI_NO_LOCK, 0, &session);
             for (int i = 0; i < kQueries; ++i) {
-                const std::string reply = session.Query(worker.command(i));
-                const std::string expected = worker.expected(i);
-                const bool ok = expected.empty() ? reply.size() > 2 && reply.substr(reply.size() - 2) == ";1" : reply == expected;
+                const std::string line = worker.command(i) + '\n', expected = worker.expected(i);
+                char reply[256];
+                visa::ViUInt32 count = 0;
+                visa::viWrite(session, reinterpret_cast<visa::ViConstBuf>(line.data()), static_cast<visa::ViUInt32>(line.size()), &count);
+                if (visa::viRead(session, reinterpret_cast<visa::ViPBuf>(reply), sizeof reply, &count) != visa::VI_SUCCESS) count = 0;
+                const std::string text(reply, count > 0 ? count - 1 : 0);
+                const bool ok = expected.empty() ? text.size() > 2 && text.substr(text.size() - 2) == ";1" : text == expected;
                 if (!ok) ++wrong;
             }
+            visa::viClose(session);
+            visa::viClose(manager);
         });
     }
     for (std::thread& thread : threads) thread.join();
