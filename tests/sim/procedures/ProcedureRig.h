@@ -1,9 +1,11 @@
 // The measurement procedures against the simulated bench attached in-process, with the
-// simulator's traffic log as the record of what each instrument received.
+// simulator's traffic log as the record of what each instrument received. The rig works in a
+// temporary directory holding a valid dc.wv, as the program's working directory.
 #pragma once
 
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -13,8 +15,11 @@
 #include "Bench.h"
 #include "ConnectInstruments.h"
 #include "MessageSink.h"
+#include "NumberText.h"
 #include "RecordingWindow.h"
 #include "visa/InProcess.h"
+
+using Texts = std::vector<std::string>;
 
 struct LoggedMessage {
     std::string instrument;  // gen1, gen2, analyzer
@@ -24,20 +29,23 @@ struct LoggedMessage {
 
 class ProcedureRig {
 public:
-    explicit ProcedureRig(sim::Wiring wiring, sim::BenchOptions options = {}) {
+    explicit ProcedureRig(sim::Wiring wiring, sim::BenchOptions options = {}) : m_previous(std::filesystem::current_path()) {
         static int count = 0;
         m_directory = std::filesystem::temp_directory_path() /
                       ("korvel-procedures-" + std::to_string(::getpid()) + "-" + std::to_string(count++));
         std::filesystem::create_directories(m_directory);
+        std::filesystem::current_path(m_directory);
+        sim::WriteWaveformFile("dc.wv", nullptr);
         options.wiring = wiring;
         options.speed = sim::Speed{true, 1.0};
         options.logPath = (m_directory / "traffic.log").string();
         bench = std::make_unique<sim::Bench>(options);
         SetMessageSink([this](const std::string& text) { window.ShowWarning(text); });
         CVisaDevice::s_lastReply.clear();
-        m_links.push_back(visa::AttachInProcess("GPIB0::28::INSTR", bench->Instrument(sim::InstrumentId::Generator1)));
-        m_links.push_back(visa::AttachInProcess("GPIB0::27::INSTR", bench->Instrument(sim::InstrumentId::Generator2)));
-        m_links.push_back(visa::AttachInProcess("GPIB0::20::INSTR", bench->Instrument(sim::InstrumentId::Analyzer)));
+        for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, "28"}, std::pair{sim::InstrumentId::Generator2, "27"},
+                                std::pair{sim::InstrumentId::Analyzer, "20"}}) {
+            m_links.push_back(visa::AttachInProcess(std::string("GPIB0::") + gpib + "::INSTR", bench->Instrument(id)));
+        }
         values.useRfB = wiring == sim::Wiring::RfB ? 1 : 0;
     }
     ~ProcedureRig() {
@@ -45,6 +53,7 @@ public:
         m_links.clear();
         bench.reset();
         SetMessageSink({});
+        std::filesystem::current_path(m_previous);
         std::error_code ignored;
         std::filesystem::remove_all(m_directory, ignored);
     }
@@ -52,6 +61,20 @@ public:
     bool UseRfB() const { return values.useRfB != 0; }
     void Connect() { ConnectInstruments(instruments, values, window); }
     const std::filesystem::path& Directory() const { return m_directory; }
+
+    // Tunes the generators as a sweep step does.
+    void Tune(double frequencyHz, double levelDbm) {
+        const std::string frequency = "FREQ " + FormatFixed(frequencyHz, 0) + ";*OPC?";
+        const std::string level = FormatFixed(levelDbm, 1) + ";*OPC?";
+        instruments.generator1->Query(frequency);
+        instruments.generator1->Query("SOURCE1:POW:POW " + level);
+        if (UseRfB()) {
+            instruments.generator1->Query("SOURCE2:POW:POW " + level);
+        } else {
+            instruments.generator2->Query(frequency);
+            instruments.generator2->Query("SOURCE1:POW:POW " + level);
+        }
+    }
 
     // Everything logged since the last call.
     std::vector<LoggedMessage> Traffic() {
@@ -72,18 +95,23 @@ public:
         m_consumed = index;
         return messages;
     }
-    // What one instrument received, in order.
-    static std::vector<std::string> Received(const std::vector<LoggedMessage>& traffic, const std::string& who) {
-        std::vector<std::string> texts;
+    // What one instrument received, in order; with who empty, every instrument's as "who text".
+    static Texts Received(const std::vector<LoggedMessage>& traffic, const std::string& who = {}) {
+        Texts texts;
         for (const auto& m : traffic) {
-            if (m.instrument == who && m.direction == '<') texts.push_back(m.text);
+            if (m.direction != '<') continue;
+            if (who.empty()) texts.push_back(m.instrument + " " + m.text);
+            else if (m.instrument == who) texts.push_back(m.text);
         }
         return texts;
     }
-    static size_t CountReceived(const std::vector<LoggedMessage>& traffic) {
-        size_t n = 0;
-        for (const auto& m : traffic) n += m.direction == '<';
-        return n;
+    // Those of texts that start with prefix.
+    static Texts Starting(const Texts& texts, const std::string& prefix) {
+        Texts out;
+        for (const auto& text : texts) {
+            if (text.rfind(prefix, 0) == 0) out.push_back(text);
+        }
+        return out;
     }
 
     std::unique_ptr<sim::Bench> bench;
@@ -92,7 +120,12 @@ public:
     ConnectValues values{"28", "27", "20", 1};
 
 private:
-    std::filesystem::path m_directory;
+    std::filesystem::path m_previous, m_directory;
     std::vector<std::unique_ptr<visa::InProcessAttachment>> m_links;
     size_t m_consumed = 0;
 };
+
+inline double CircleDistance(double a, double b) {
+    const double d = std::fmod(std::fabs(a - b), 360.0);
+    return d > 180.0 ? 360.0 - d : d;
+}
