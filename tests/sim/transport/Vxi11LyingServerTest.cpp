@@ -221,12 +221,11 @@ TEST_F(Vxi11LyingServer, OpensThatCannotSucceedFailFastWithResourceNotFound) {
     EXPECT_EQ(viClose(vi), VI_SUCCESS);
     EXPECT_EQ(core.Calls(23).size(), 1u);  // the link was destroyed, not leaked
 
-    // Nobody listening, and a name that does not resolve.
+    // Nobody listening.
     UsePorts(1, 0);
     start = Clock::now();
     EXPECT_EQ(viOpen(rm, "TCPIP::127.0.0.1::INSTR", VI_NO_LOCK, 0, &vi), VI_ERROR_RSRC_NFOUND);
-    EXPECT_EQ(viOpen(rm, "TCPIP::no-such-host.invalid::INSTR", VI_NO_LOCK, 0, &vi), VI_ERROR_RSRC_NFOUND);
-    EXPECT_LT(MsSince(start), 2000 + 200);
+    EXPECT_LT(MsSince(start), 1000);
 }
 
 }  // namespace
