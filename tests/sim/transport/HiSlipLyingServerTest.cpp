@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "FakeServer.h"
@@ -138,21 +139,16 @@ TEST_F(HiSlipLyingServer, WritesSplitAtTheServersMaximumAndMessageIdsAndRmtFollo
     EXPECT_EQ(Read(text, 4), VI_SUCCESS);
     EXPECT_EQ(text, "89AB");
 
-    // 64 bytes per message, header included: 48 + 48 + 4, MessageIDs stepping by two.
-    const auto data = fake.Seen(6);
-    const auto dataEnd = fake.Seen(7);
-    ASSERT_EQ(data.size(), 2u);
-    ASSERT_EQ(dataEnd.size(), 2u);
-    EXPECT_EQ(data[0].payload.size(), 48u);
-    EXPECT_EQ(data[1].payload.size(), 48u);
-    EXPECT_EQ(dataEnd[0].payload.size(), 4u);
-    EXPECT_EQ(data[0].parameter, 0xFFFFFF00u);
-    EXPECT_EQ(data[1].parameter, 0xFFFFFF02u);
-    EXPECT_EQ(dataEnd[0].parameter, 0xFFFFFF04u);
-    EXPECT_EQ(dataEnd[0].control, 0);
-    // The first message after a delivered response says so.
-    EXPECT_EQ(dataEnd[1].parameter, 0xFFFFFF06u);
-    EXPECT_EQ(dataEnd[1].control, 1);
+    // 64 bytes per message, header included: 48 + 48 + 4, MessageIDs stepping by two; the first
+    // message after a delivered response says so (RMT).
+    using Shape = std::vector<std::tuple<std::size_t, std::uint32_t, int>>;
+    auto shape = [](const std::vector<Message>& messages) {
+        Shape out;
+        for (const Message& m : messages) out.emplace_back(m.payload.size(), m.parameter, m.control);
+        return out;
+    };
+    EXPECT_EQ(shape(fake.Seen(6)), (Shape{{48, 0xFFFFFF00u, 0}, {48, 0xFFFFFF02u, 0}}));
+    EXPECT_EQ(shape(fake.Seen(7)), (Shape{{4, 0xFFFFFF04u, 0}, {3, 0xFFFFFF06u, 1}}));
 }
 
 TEST_F(HiSlipLyingServer, StaleAndInterruptedResponsesAreSkippedAndStrangeMessagesReported) {
@@ -213,21 +209,8 @@ TEST_F(HiSlipLyingServer, LiesAndHangUpsGiveErrorStatuses) {
     }
 }
 
-TEST_F(HiSlipLyingServer, TimeoutsAndRefusalsEndWithinTheirBudgets) {
-    FakeHiSlip hanging([](fake::Peer&, const Message&) {});
-    ASSERT_EQ(Open(hanging), VI_SUCCESS);
-    // 2 s, so that the 10 % margin is wider than a busy machine's scheduling delays.
-    ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 2000), VI_SUCCESS);
-    ASSERT_EQ(Write("Q?\n"), VI_SUCCESS);
-    std::string text;
-    auto start = Clock::now();
-    EXPECT_EQ(Read(text), VI_ERROR_TMO);
-    EXPECT_GE(MsSince(start), 2000);
-    EXPECT_LE(MsSince(start), 2200);  // the timeout plus 10 %
-
-    ASSERT_EQ(viClose(vi), VI_SUCCESS);
-
-    // A flood of stale responses does not hold the read past its deadline either.
+TEST_F(HiSlipLyingServer, AFloodOfStaleResponsesAndRefusedOpensEndWithinTheirBudgets) {
+    // A plain hang is timed against the simulator's server; a flood must not hold the read longer.
     FakeHiSlip flooding([](fake::Peer& peer, const Message& m) {
         std::string stale;
         for (int i = 0; i < 4096; ++i) stale += fake::HiSlip(7, 0, m.parameter - 2, "old\n");
@@ -236,7 +219,8 @@ TEST_F(HiSlipLyingServer, TimeoutsAndRefusalsEndWithinTheirBudgets) {
     ASSERT_EQ(Open(flooding), VI_SUCCESS);
     ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 2000), VI_SUCCESS);
     ASSERT_EQ(Write("Q?\n"), VI_SUCCESS);
-    start = Clock::now();
+    std::string text;
+    auto start = Clock::now();
     EXPECT_EQ(Read(text), VI_ERROR_TMO);
     EXPECT_LE(MsSince(start), 2200);
     ASSERT_EQ(viClose(vi), VI_SUCCESS);
@@ -245,8 +229,6 @@ TEST_F(HiSlipLyingServer, TimeoutsAndRefusalsEndWithinTheirBudgets) {
     start = Clock::now();
     EXPECT_EQ(Open(silent, 2000), VI_ERROR_RSRC_NFOUND);
     EXPECT_LT(MsSince(start), 2200);
-    FakeHiSlip full(nullptr, 1 << 20, 4);
-    EXPECT_EQ(Open(full), VI_ERROR_RSRC_BUSY);
     FakeHiSlip confused(nullptr, 1 << 20, 3);
     EXPECT_EQ(Open(confused), VI_ERROR_RSRC_NFOUND);
     FakeHiSlip tiny(nullptr, 16);  // no room for a single data byte
