@@ -75,7 +75,6 @@ TEST(RpcCodec, LyingLengthsAreCaughtBeforeTheDataArrives) {
         RecordScan scan;
     } records[] = {
         {"80100001 00000001", 1 << 20, RecordScan::TooLong},  // a fragment beyond the bound, from its mark
-        {"7fffffff", 1 << 20, RecordScan::TooLong},
         {"00000008 00000000 00000000 80000008", 12, RecordScan::TooLong},  // fragments adding up to more
         // A portmapper reply without the last-fragment bit waits for more unless accepted as is.
         {"0000001c 00000001 00000001 00000000 00000000 00000000 00000000 00000400", 1 << 20, RecordScan::NeedMore},
@@ -84,22 +83,20 @@ TEST(RpcCodec, LyingLengthsAreCaughtBeforeTheDataArrives) {
         const auto stream = Hex(r.bytes);
         EXPECT_EQ(FindRecord(stream.data(), stream.size(), r.bound).scan, r.scan) << r.bytes;
     }
-    const auto portmapper = Hex(records[3].bytes);
+    const auto portmapper = Hex(records[2].bytes);
     EXPECT_EQ(FindRecord(portmapper.data(), portmapper.size(), 1 << 20, 28).scan, RecordScan::Complete);
 
-    // Opaque lengths beyond the record do not decode (structures cut short are the fuzz target's).
+    // An opaque length that would wrap the offset does not decode (one merely beyond the record
+    // is the lying-server tests'; structures cut short are the fuzz target's).
     DeviceReadResult read;
-    for (const char* results : {"00000000 00000004 00000010 41424344", "00000000 00000004 ffffffff 41424344"}) {
-        const auto bytes = Hex(results);
-        EXPECT_FALSE(DecodeDeviceRead(bytes.data(), bytes.size(), read)) << results;
-    }
+    const auto results = Hex("00000000 00000004 ffffffff 41424344");
+    EXPECT_FALSE(DecodeDeviceRead(results.data(), results.size(), read));
 }
 
 TEST(RpcCodec, ReplyHeadersTellRejectsAndGarbageApart) {
     const std::pair<const char*, ReplyKind> cases[] = {
         {"00000009 00000001 00000001 00000000 00000002 00000002", ReplyKind::Denied},
         {"00000009 00000001 00000000 00000000 00000000 00000063", ReplyKind::Malformed},
-        {"00000009 00000000 00000002 00000000", ReplyKind::Malformed},           // a call, not a reply
         {"00000009 00000001 00000002", ReplyKind::Malformed},                    // no such reply_stat
         {"00000009 00000001 00000000 00000000 00000191", ReplyKind::Malformed},  // verifier over 400 bytes
         {"00000009 00000001", ReplyKind::Malformed},                             // cut short
