@@ -22,7 +22,8 @@ bool IsHexDigit(char c) {
 }
 }  // namespace
 
-double ParseLeadingDouble(std::string_view text) {
+double ParseLeadingDouble(std::string_view text, bool* found) {
+    if (found) *found = false;
     size_t i = 0;
     while (i < text.size() && IsSpace(text[i])) ++i;
     bool negative = false;
@@ -42,6 +43,7 @@ double ParseLeadingDouble(std::string_view text) {
     double value = 0.0;
     auto [ptr, ec] = std::from_chars(first, last, value, format);
     if (ec == std::errc::invalid_argument) return 0.0;
+    if (found) *found = true;
     if (ec == std::errc::result_out_of_range) {
         // Too large or too small in magnitude; a negative exponent means too small.
         std::string_view matched(first, static_cast<size_t>(ptr - first));

@@ -4,4 +4,6 @@
 
 #include "Instruments.h"
 
-void AdjustLevel(Instruments& instruments);
+// Returns false when no marker reading carried a number: the level is then back where it started.
+// Without a connection it does nothing and returns true (connecting has said why).
+bool AdjustLevel(Instruments& instruments);

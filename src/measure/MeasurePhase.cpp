@@ -53,6 +53,8 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
     analyzer.Write("INIT:CONT OFF");
     std::vector<double> differences;
     differences.reserve(passes);
+    // A reply without a number reads as 0 dBm: it would pass for a reading and steer the search.
+    bool readingsCarryNumbers = true;
     for (std::uint32_t pass = 0; pass < passes; ++pass) {
         const double base = pass * increment;
         double centre = base;
@@ -72,7 +74,9 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
                 generator1.Write(OffsetCommand(1, point, 2));
                 generator1.Query("*OPC?");
                 analyzer.Write("INIT;*WAI");
-                const double readingDbm = ParseLeadingDouble(analyzer.Query("CALC1:MARK1:Y?"));
+                bool number = false;
+                const double readingDbm = ParseLeadingDouble(analyzer.Query("CALC1:MARK1:Y?"), &number);
+                readingsCarryNumbers = readingsCarryNumbers && number;
                 if (readingDbm < lowestDbm) {
                     lowestDbm = readingDbm;
                     best = point;
@@ -89,8 +93,18 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
     const double average = MeanOfDifferences(differences);
     generator1.Write(OffsetCommand(1, average, 1));
     generator1.Query("*OPC?");
-    // A session that failed on the way answered with stale replies of other exchanges.
-    const bool measured = generator1.IsConnected() && analyzer.IsConnected() && secondPathDevice.IsConnected();
+    // A session that failed on the way answered with stale replies of other exchanges. A write
+    // that fails shows no box, so this is where the user learns of a link lost by a write.
+    std::string failure;
+    for (const CVisaDevice* device : {&generator1, &analyzer, &secondPathDevice}) {
+        if (!device->IsConnected()) {
+            failure = "the session to " + device->Resource() + " failed";
+            break;
+        }
+    }
+    if (failure.empty() && !readingsCarryNumbers) failure = "the analyzer's marker readings carry no number";
+    const bool measured = failure.empty();
+    if (report) report->failure = failure;
     if (measured) phaseResult = RoundPhase(average);
     window.Refresh();
     analyzer.Write("INIT:CONT ON");

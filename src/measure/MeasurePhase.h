@@ -29,12 +29,14 @@ double RoundPhase(double averageDeg);
 // What a measurement can tell besides its result.
 struct MeasureReport {
     std::string refusal;                     // why nothing was measured, when refused
+    std::string failure;                     // why the readings taken are no measurement
     std::vector<double> passDifferencesDeg;  // each pass's offset at the minimum, in [0, 360)
 };
 
 // Measures and returns the phase in [0, 360), sets it on generator 1 and into phaseResult, and
 // refreshes the window. Returns kNotMeasured, with phaseResult unchanged, when the instruments
 // are not connected, when the count is outside 1 to 100 (nothing sent; the report says why), or
-// when a session it uses failed during the measurement (its readings are stale).
+// when the readings are no measurement (the report's failure says why): a session it uses failed
+// on the way (its readings are stale), or a marker reading carried no number.
 double MeasurePhase(Instruments& instruments, const MeasureOptions& options, double& phaseResult,
                     Window& window, MeasureReport* report = nullptr);

@@ -80,8 +80,8 @@ void MeasurementCore::OnGetPhaseSingle() {
     MeasureReport report;
     if (options.average >= 1 && options.average <= kMaxAverage) SetupAnalyzer(m_instruments, options.useRfB);
     MeasurePhase(m_instruments, options, m_phaseResult, m_window, &report);
-    if (!report.refusal.empty()) {
-        m_statusText = report.refusal;
+    if (!report.refusal.empty() || !report.failure.empty()) {
+        m_statusText = report.refusal.empty() ? "No measurement: " + report.failure + "." : report.refusal;
         m_window.Refresh();
     }
 
@@ -210,9 +210,11 @@ void MeasurementCore::RunContinuousSample() {
     if (++m_tickCounter < m_periodTicks) return;
     m_tickCounter = 0;
     BusyScope busy(*this);
-    if (MeasurePhase(m_instruments, Options(), m_phaseResult, m_window) == kNotMeasured) {
+    MeasureReport report;
+    if (MeasurePhase(m_instruments, Options(), m_phaseResult, m_window, &report) == kNotMeasured) {
         // The phase display still holds an earlier reading: it is no new sample.
-        m_statusText = "Sample skipped: no measurement (instrument not connected)";
+        m_statusText = "Sample skipped: no measurement (" +
+                       (report.failure.empty() ? std::string("instrument not connected") : report.failure) + ")";
         m_window.Refresh();
         return;
     }
@@ -269,7 +271,10 @@ void MeasurementCore::OnAdjustLevels() {
     m_window.EnableButton(RunButton::AdjustLevels, false);
     m_window.Refresh();
     if (!m_instruments.connected) ConnectInstruments();
-    AdjustLevel(m_instruments);
+    if (!AdjustLevel(m_instruments)) {
+        m_statusText = "No level adjustment: the analyzer's marker readings carry no number.";
+        m_window.Refresh();
+    }
     m_window.EnableButton(RunButton::StartSweep, true);
     m_window.EnableButton(RunButton::GetPhaseCont, true);
     m_window.EnableButton(RunButton::GetPhaseSingle, true);
