@@ -211,9 +211,11 @@ TEST(ContinuousRunTest, SamplesEveryPeriodIntoTheLogWithItsTimeStamp) {
     EXPECT_EQ(lines[4].substr(lines[4].rfind(';') + 1), FormatFixed(r.core->PhaseResult(), 3) + "\r");
 }
 
-// The levels generator 1 is set to while adjusting from -10 dBm.
+// The levels generator 1 is set to while adjusting from -10 dBm, the marker reading the noise
+// floor (the outputs are off until the generators are set up).
 Texts AdjustFromMinusTen(RunRig& r) {
     r.Bench().generator1->Write("SOUR:POW:LEV -10");
+    r.Bench().analyzer->Write("CALC1:MARK1:X 1000000000");
     r.rig.Traffic();
     AdjustLevel(r.Bench());
     Texts levels;
@@ -232,12 +234,13 @@ TEST(LevelAdjustment, ScansCoarseThenFineAroundTheStartingLevelAndEqualReadingsK
     const double coarseBest = ParseLeadingDouble(levels[40]) + 0.025;
     EXPECT_NEAR(ParseLeadingDouble(levels[89]), coarseBest + 0.024, 1e-9);
 
-    // Without reading noise and with path A off, every reading is the same.
+    // Without reading noise every reading is the same number: the noise floor.
     sim::BenchOptions flat;
     flat.physics.readingNoiseDb = 0.0;
     RunRig f(sim::Wiring::RfB, flat);
-    f.Bench().generator1->Write("OUTP1 OFF");
     EXPECT_EQ(AdjustFromMinusTen(f).back(), "-11.025000");
+    const std::string reading = f.Bench().analyzer->Query("INIT;*WAI;CALC1:MARK1:Y?");
+    EXPECT_NEAR(ParseLeadingDouble(reading), -174.0 + 24.0 + 10.0 * std::log10(f.rig.bench->Analyzer().rbwHz), 0.01) << reading;
 }
 
 TEST(LevelAdjustment, DeepensTheCancellationOfAMismatchedBench) {
