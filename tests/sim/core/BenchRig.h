@@ -102,3 +102,14 @@ inline void PlayBothPaths(CVisaDevice& g, double frequencyHz, double levelDbm) {
 }
 
 inline double Number(const std::string& reply) { return ParseLeadingDouble(reply); }
+
+// Every queued error entry, oldest first, a line each, up to the empty-queue answer.
+inline std::string ErrorList(CVisaDevice& device) {
+    std::string list;
+    for (int i = 0; i < 20; ++i) {
+        const std::string reply = device.Query("SYST:ERR?");
+        if (reply == "0,\"No error\"") return list;
+        list += reply + "\n";
+    }
+    return list + "(the queue does not end)\n";
+}

@@ -8,16 +8,6 @@ using sim::InstrumentId;
 
 namespace {
 
-std::string ErrorList(CVisaDevice& device) {
-    std::string list;
-    for (int i = 0; i < 12; ++i) {
-        const std::string reply = device.Query("SYST:ERR?");
-        if (reply.rfind("0,", 0) == 0) break;
-        list += reply + "\n";
-    }
-    return list;
-}
-
 TEST(GeneratorModel, EachModelHasOnlyItsOwnListDirectory) {
     WorkingDirectory directory;
     sim::BenchOptions options = FastBench(sim::Wiring::Two);

@@ -26,23 +26,15 @@ TEST(BenchPhysics, TheSeedDecidesEveryReading) {
     EXPECT_NE(readings(7), readings(8));
 }
 
-TEST(BenchPhysics, FastModeNeverWaitsAndRealisticModeDoes) {
-    BenchRig rig;
-    std::unique_ptr<CVisaDevice> analyzer = rig.Open(InstrumentId::Analyzer);
-    analyzer->Write("FREQ:SPAN 50Hz;:BAND:RES 10;:CALC1:MARK1:X 1000000000;:INIT:CONT OFF");
-    const auto wallStart = std::chrono::steady_clock::now();
-    const double benchStartS = rig.bench.NowS();
-    for (int i = 0; i < 36; ++i) analyzer->Query("INIT;*WAI;CALC1:MARK1:Y?");
-    EXPECT_GT(rig.bench.NowS() - benchStartS, 36.0);  // seconds of sweeping on a real bench
-    EXPECT_LT(std::chrono::steady_clock::now() - wallStart, std::chrono::seconds(2));
-
+// Fast mode skips the waits (bench time still advances, as the analyzer model test shows).
+TEST(BenchPhysics, RealisticModeWaitsForTheSweep) {
     sim::BenchOptions realistic = FastBench();
     realistic.speed = sim::Speed{false, 1.0};
-    BenchRig realRig(realistic);
-    std::unique_ptr<CVisaDevice> real = realRig.Open(InstrumentId::Analyzer);
-    real->Write("INIT:CONT OFF;:SWE:TIME 0.3");
+    BenchRig rig(realistic);
+    std::unique_ptr<CVisaDevice> analyzer = rig.Open(InstrumentId::Analyzer);
+    analyzer->Write("INIT:CONT OFF;:SWE:TIME 0.3");
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(real->Query("INIT;*WAI;*OPC?"), "1");
+    EXPECT_EQ(analyzer->Query("INIT;*WAI;*OPC?"), "1");
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
 }
 
