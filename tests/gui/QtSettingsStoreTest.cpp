@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <clocale>
-#include <cstdio>
+#include <QTimer>
 
+#include "CMeasurementApp.h"
+#include "GuiTestSupport.h"
 #include "MeasurementSettings.h"
 #include "QtSettingsStore.h"
 
@@ -18,9 +18,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
-    }
-    QString FilePath() const {
-        return dir.path() + "/" + QtSettingsStore::kOrganisation + "/" + QtSettingsStore::kApplication + ".conf";
+        QDir().mkpath(dir.path() + "/" + QtSettingsStore::kOrganisation);
     }
     QString FileText() const {
         QFile file(FilePath());
@@ -28,10 +26,13 @@ protected:
         return QString::fromUtf8(file.readAll());
     }
     void WriteFileText(const QString& text) const {
-        QDir().mkpath(dir.path() + "/" + QtSettingsStore::kOrganisation);
         QFile file(FilePath());
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(text.toUtf8());
+    }
+    QString FilePath() const {
+        return dir.path() + "/" + QtSettingsStore::kOrganisation + "/" +
+               QtSettingsStore::kApplication + ".conf";
     }
     QTemporaryDir dir;
 };
@@ -59,6 +60,7 @@ TEST_F(QtSettingsStoreTest, RoundTripStoresDoublesAsPointTextsAndIntegersAsNumbe
     EXPECT_EQ(back.PhaseRotation, 0);
 }
 
+// A comma in an unquoted INI value makes a list of it; integers out of 32 bits give the default.
 TEST_F(QtSettingsStoreTest, HandEditedJunkLoadsAsZeroOrDefault) {
     WriteFileText(
         "[General]\nStartFreq=letters\nAverage=abc\nUseRF_B=99999999999\nPhaseRotation=-1\n"
@@ -74,22 +76,28 @@ TEST_F(QtSettingsStoreTest, HandEditedJunkLoadsAsZeroOrDefault) {
     EXPECT_EQ(s.StopFreq, 2000.0);
 }
 
-TEST_F(QtSettingsStoreTest, ACommaLocaleChangesNoStoredText) {
-    std::string saved = std::setlocale(LC_ALL, nullptr);
-    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "locale de_DE.UTF-8 is not generated";
-    char probe[16];
-    std::snprintf(probe, sizeof probe, "%.1f", 1.5);
-    ASSERT_STREQ(probe, "1,5");
-    MeasurementSettings s;
-    s.StepFreq = 0.5;
-    {
-        QtSettingsStore store;
-        SaveSettings(s, store);
-    }
-    EXPECT_TRUE(FileText().contains("StepFreq=0.500000"));
-    QtSettingsStore store;
-    EXPECT_EQ(LoadSettings(store).StepFreq, 0.5);
-    std::setlocale(LC_ALL, saved.c_str());
+TEST_F(QtSettingsStoreTest, TheApplicationRunsItsWindowModallyAndSavesEveryValueWhenItCloses) {
+    TestApplication();
+    WriteFileText("[General]\nStepLevel=2.5\n");
+    bool sawModal = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            sawModal = true;
+            modal->close();
+        }
+    });
+    closer.start(20);
+
+    CMeasurementApp app;
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_TRUE(sawModal);
+    QSettings stored(QSettings::NativeFormat, QSettings::UserScope, QtSettingsStore::kOrganisation,
+                     QtSettingsStore::kApplication);
+    EXPECT_EQ(stored.allKeys().size(), 13);
+    EXPECT_EQ(stored.value("StepLevel").toString(), "2.500000");
+    EXPECT_EQ(stored.value("StopFreq").toString(), "2000.000000");
+    EXPECT_EQ(stored.value("VisaGenerator1").toString(), "28");
 }
 
 }  // namespace
