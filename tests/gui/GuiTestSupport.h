@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -35,7 +34,7 @@ struct SeenModal {
     std::string focus;  // object name of the focused control
 };
 
-// Polls for the active modal window (and popup menu) and answers it. The answers only end the
+// Polls for the active modal window and answers it. The answers only end the
 // window (accept, reject, click): the code under test goes on after the nested loop returns,
 // never inside the driver.
 class ModalDriver {
@@ -49,12 +48,6 @@ public:
         else
             box.close();
     };
-    // Any other modal dialog (the about box): closed.
-    std::function<void(QDialog&)> onOther = [](QDialog& dialog) { dialog.close(); };
-    // Popup menus: closed.
-    std::function<void(QMenu&)> onMenu = [](QMenu& menu) { menu.close(); };
-    // Called on every poll, e.g. to watch a state while a box is open.
-    std::function<void()> onPoll;
 
     std::vector<SeenModal> seen;
 
@@ -63,12 +56,6 @@ public:
         m_timer.start(5);
     }
 
-    std::vector<std::string> Kinds() const {
-        std::vector<std::string> kinds;
-        for (const auto& s : seen)
-            kinds.push_back(s.kind);
-        return kinds;
-    }
     std::vector<std::string> MessageTexts() const {
         std::vector<std::string> texts;
         for (const auto& s : seen)
@@ -84,16 +71,6 @@ private:
     }
 
     void Poll() {
-        if (onPoll)
-            onPoll();
-        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            seen.push_back(
-                {"menu", "",
-                 menu->actions().isEmpty() ? "" : menu->actions().front()->text().toStdString(),
-                 ""});
-            onMenu(*menu);
-            return;
-        }
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible())
             return;
@@ -117,7 +94,7 @@ private:
         } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
             seen.push_back({modal->metaObject()->className(), modal->windowTitle().toStdString(),
                             "", FocusName(modal)});
-            onOther(*dialog);
+            dialog->close();
         }
     }
 
