@@ -5,7 +5,6 @@
 #include <chrono>
 #include <clocale>
 #include <cmath>
-#include <memory>
 #include <numeric>
 
 #include "ContinuousChart.h"
@@ -23,14 +22,23 @@ const std::string kHeader =
     "DATE;TIME;TEMP Gen1;TEMP Gen2;PHASE\r\n";
 
 // Readings straddling 0/360: the plot keeps them together, and the mean and deviation are the
-// wrap-safe ones the window shows, from the second sample on. Dates are month first.
+// wrap-safe ones the window shows, from the second sample on. Dates are month first. Damaged
+// lines are left out of the plot and the statistics, and counted.
 TEST_F(ContinuousPlot, AKnownLogGivesPhaseMeanBandAndTemperaturesOnTheirAxes) {
     using namespace std::chrono;
     Write("PhaseLogCont.csv", kHeader +
                                   "12/06/26;04:03:17;35.200;36.100;359.900\r\n"
+                                  "35.200;36.100;99.000\r\n"  // time stamp failed
                                   "12/06/26;04:03:27;35.300;36.200;0.100\r\n"
+                                  "12/06/26;04:03:30;35.200;36.100;abc\r\n"
+                                  "13/06/26;04:03:31;35.200;36.100;30.000\r\n"
+                                  "12/32/26;04:03:32;35.200;36.100;30.000\r\n"
+                                  "12/06/26;24:00:00;35.200;36.100;30.000\r\n"
+                                  "2026-12-06;04:03:33;35.200;36.100;30.000\r\n"
+                                  "12/06/26;4:03:34;35.200;36.100;30.000\r\n"
                                   "12/06/26;04:03:37;35.400;36.300;359.800\r\n"
                                   "12/06/26;04:03:47;35.500;36.500;0.300\r\n"
+                                  "\r\n"  // not damaged, just blank
                                   "12/06/26;04:03:57;35.600;36.800;0.000\r\n");
     PlotView view;
     view.Open(QPath("PhaseLogCont.csv"));
@@ -70,7 +78,8 @@ TEST_F(ContinuousPlot, AKnownLogGivesPhaseMeanBandAndTemperaturesOnTheirAxes) {
         EXPECT_NEAR(lower[n - 2].y(), average - deviation, 1e-9);
     }
     // The title gives the Average as the window does, wrapped into [0, 360).
-    for (const char* part : {"Average 0.020°", "1000 MHz, -10 dBm", "5 samples"})
+    for (const char* part : {"Average 0.020°", "1000 MHz, -10 dBm", "5 samples",
+                             "7 unreadable lines left out (first: line 5)"})
         EXPECT_TRUE(chart->title().contains(part)) << chart->title().toStdString();
 
     auto* time = AxisOf<QDateTimeAxis>(FindSeries(chart, kPhaseName), Qt::Horizontal);
@@ -102,8 +111,6 @@ TEST_F(ContinuousPlot, TheReaderFollowsAGrowingLogAndStartsOverOnANewRun) {
     Write("PhaseLogCont.csv", kHeader + "12/06/26;04:03:17;35.200;36.100;183.125\r\n");
     EXPECT_TRUE(reader.Update());
     EXPECT_TRUE(data.loaded);
-    EXPECT_EQ(data.frequencyText, "1000000000");
-    EXPECT_EQ(data.levelText, "-10");
     ASSERT_EQ(data.samples.size(), 1u);
     EXPECT_FALSE(data.samples[0].hasStatistics);
     EXPECT_FALSE(reader.Update());
@@ -134,29 +141,7 @@ TEST_F(ContinuousPlot, TheReaderFollowsAGrowingLogAndStartsOverOnANewRun) {
     EXPECT_TRUE(data.samples.empty());
 }
 
-TEST_F(ContinuousPlot, DamagedLinesAndHeadersAndACommaLocale) {
-    // Damaged sample lines are left out of the plot and the statistics, and counted.
-    Write("PhaseLogCont.csv", kHeader +
-                                  "12/06/26;04:03:17;35.200;36.100;10.000\r\n"
-                                  "35.200;36.100;99.000\r\n"  // time stamp failed
-                                  "12/06/26;04:03:37;35.200;36.100;abc\r\n"
-                                  "13/06/26;04:03:38;35.200;36.100;30.000\r\n"
-                                  "12/32/26;04:03:39;35.200;36.100;30.000\r\n"
-                                  "12/06/26;24:00:00;35.200;36.100;30.000\r\n"
-                                  "2026-12-06;04:03:40;35.200;36.100;30.000\r\n"
-                                  "12/06/26;4:03:41;35.200;36.100;30.000\r\n"
-                                  "12/06/26;04:03:47;35.200;36.100;20.000\r\n"
-                                  "\r\n");  // not damaged, just blank
-    ContinuousLogReader reader(Path("PhaseLogCont.csv"));
-    reader.Update();
-    ASSERT_TRUE(reader.Data().loaded);
-    ASSERT_EQ(reader.Data().samples.size(), 2u);
-    EXPECT_EQ(reader.Data().unreadableLines, 7);
-    EXPECT_EQ(reader.Data().firstUnreadableLine, 5);
-    EXPECT_NEAR(reader.Data().samples[1].meanDeg, 15.0, 1e-12);
-    std::unique_ptr<QChart> chart(BuildContinuousChart(reader.Data(), "PhaseLogCont.csv"));
-    EXPECT_TRUE(chart->title().contains("7 unreadable lines left out (first: line 5)"));
-
+TEST_F(ContinuousPlot, ForeignHeadersAndACommaLocale) {
     // Headers that are not this log's: the reason, no chart.
     const std::pair<std::string, std::string> headers[] = {
         {"DeltaPhase Measurement (Sweep)\r\nx\r\nx\r\n", "line 1 is not the title"},
