@@ -1,6 +1,5 @@
 // The sweep, the continuous measurement and the level adjustment through the owner of the
-// program's state, against the in-process bench, with a clock the test moves. Ticks inside a
-// step's message boxes are delivered through the real window by the window tests.
+// program's state, against the in-process bench, with a clock the test moves.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -148,6 +147,28 @@ TEST(SweepRun, TheTimerGateSkipsALateTickAndStopWritesEveryCellOfTheGrid) {
     EXPECT_NE(file.find("Level ;100.00;200.00;\r\n-20.00;"), std::string::npos) << file;
     EXPECT_NE(file.find("\r\n-10.00;0.000;0.000;\r\n"), std::string::npos) << file;
     EXPECT_EQ(r.core->StatusText(), "File PhaseLogSweep.csv written");
+}
+
+// A nested loop (a message box) keeps delivering ticks; none may start a step or a stop while
+// a step runs.
+TEST(SweepRun, TicksFromInsideAStepsMessageBoxNeitherStepNorStop) {
+    sim::BenchOptions options;
+    options.faults.push_back({sim::InstrumentId::Generator1, sim::FaultKind::Errors, 0});
+    RunRig r(sim::Wiring::RfB, options);
+    r.core->OnStartSweep();
+    int boxes = 0;
+    bool steppedOrStoppedInBox = false;
+    r.rig.window.onWarning = [&] {
+        ++boxes;
+        const int before = r.core->Sweep().CompletedSteps();
+        for (int i = 0; i < 5; ++i) r.Tick();
+        steppedOrStoppedInBox |= r.core->Sweep().CompletedSteps() != before || !r.core->RunActive();
+    };
+    r.Tick();
+    EXPECT_EQ(boxes, 3);  // one per generator command whose queue held an entry
+    EXPECT_FALSE(steppedOrStoppedInBox);
+    EXPECT_EQ(r.core->Sweep().CompletedSteps(), 1);
+    EXPECT_TRUE(r.core->RunActive());
 }
 
 TEST(SweepRun, AdjustLevelsKeepsTheStopButtonAndConnectWritesTheFileWhileTheSessionsExist) {
