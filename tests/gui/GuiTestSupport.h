@@ -27,7 +27,7 @@ inline QApplication& TestApplication() {
 
 // What a modal window showed when the driver met it.
 struct SeenModal {
-    std::string kind;  // "connect", "message", "about" or the class name
+    std::string kind;  // "connect" or "message"
     std::string title;
     std::string
         text;  // message boxes: the text; connect dialog: "gen1|analyzer|gen2|checked|gen2 enabled"
@@ -91,10 +91,6 @@ private:
             seen.push_back(
                 {"connect", connect->windowTitle().toStdString(), state, FocusName(connect)});
             onConnect(*connect);
-        } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-            seen.push_back({modal->metaObject()->className(), modal->windowTitle().toStdString(),
-                            "", FocusName(modal)});
-            dialog->close();
         }
     }
 
