@@ -141,22 +141,15 @@ TEST_F(ContinuousPlot, TheReaderFollowsAGrowingLogAndStartsOverOnANewRun) {
     EXPECT_TRUE(data.samples.empty());
 }
 
-TEST_F(ContinuousPlot, ForeignHeadersAndACommaLocale) {
-    // Headers that are not this log's: the reason, no chart.
-    const std::pair<std::string, std::string> headers[] = {
-        {"DeltaPhase Measurement (Sweep)\r\nx\r\nx\r\n", "line 1 is not the title"},
-        {"DeltaPhase Measurement Logfile versus Time\r\nFrequency/Hz =  Level/dBm = "
-         "\r\nTIME;PHASE\r\n",
-         "line 3 is not the column names"},
-    };
-    for (const auto& [text, reason] : headers) {
-        Write("PhaseLogCont.csv", text);
-        PlotView view;
-        view.Open(QPath("PhaseLogCont.csv"), PlotView::Kind::Continuous);
-        EXPECT_EQ(view.Chart(), nullptr);
-        EXPECT_TRUE(view.Message().startsWith(QString::fromStdString(reason)))
-            << view.Message().toStdString();
-    }
+TEST_F(ContinuousPlot, AForeignHeaderAndACommaLocale) {
+    // A header that is not this log's: the reason, no chart.
+    Write("PhaseLogCont.csv",
+          "DeltaPhase Measurement Logfile versus Time\r\nFrequency/Hz =  Level/dBm = \r\nTIME;PHASE\r\n");
+    PlotView view;
+    view.Open(QPath("PhaseLogCont.csv"), PlotView::Kind::Continuous);
+    EXPECT_EQ(view.Chart(), nullptr);
+    EXPECT_TRUE(view.Message().startsWith("line 3 is not the column names"))
+        << view.Message().toStdString();
 
     // The user's comma locale does not change how the log's numbers read.
     const std::string saved = std::setlocale(LC_ALL, nullptr);
