@@ -1,5 +1,6 @@
 #include "AdjustLevel.h"
 
+#include "MeasurePhase.h"
 #include "NumberText.h"
 
 namespace {
@@ -31,17 +32,22 @@ double Scan(Instruments& instruments, double centre, int first, int last, int in
 
 }  // namespace
 
-bool AdjustLevel(Instruments& instruments) {
-    if (!instruments.connected) return true;
+std::string AdjustLevel(Instruments& instruments) {
+    if (!instruments.connected) return {};
     CVisaDevice& generator1 = *instruments.generator1;
-    instruments.analyzer->Write("INIT:CONT OFF");
+    CVisaDevice& analyzer = *instruments.analyzer;
+    analyzer.Write("INIT:CONT OFF");
     const double startDbm = ParseLeadingDouble(generator1.Query("SOUR:POW:LEV?"));
     // Without any usable coarse reading the generator goes back to where it started.
     bool anyReading = false;
     const double coarse = Scan(instruments, startDbm, -100, 95, 5, 0.01, startDbm, anyReading);
-    const double best = Scan(instruments, coarse, -25, 24, 1, 0.001, coarse, anyReading);
+    double best = Scan(instruments, coarse, -25, 24, 1, 0.001, coarse, anyReading);
+    // A session that failed on the way answered with stale replies: the scan chose nothing.
+    std::string failure = LostSessionText({&generator1, &analyzer});
+    if (failure.empty() && !anyReading) failure = kReadingsWithoutNumber;
+    if (!failure.empty()) best = startDbm;
     generator1.Write("SOUR:POW:LEV " + FormatFixed(best, 6));
     generator1.Query("*OPC?");
-    instruments.analyzer->Write("INIT:CONT ON");
-    return anyReading;
+    analyzer.Write("INIT:CONT ON");
+    return failure;
 }

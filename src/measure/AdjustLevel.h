@@ -2,8 +2,11 @@
 // apart, then a fine scan of 50 settings 0.001 dB apart around the best coarse one.
 #pragma once
 
+#include <string>
+
 #include "Instruments.h"
 
-// Returns false when no marker reading carried a number: the level is then back where it started.
-// Without a connection it does nothing and returns true (connecting has said why).
-bool AdjustLevel(Instruments& instruments);
+// Returns why the scan chose nothing (a session failed on the way, or no marker reading carried a
+// number), with the level back where it started; empty when it adjusted, or when there is no
+// connection (nothing is done; connecting has said why).
+std::string AdjustLevel(Instruments& instruments);

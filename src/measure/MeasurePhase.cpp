@@ -12,6 +12,13 @@ std::string OffsetCommand(int source, double phaseDeg, int decimals) {
 
 }  // namespace
 
+std::string LostSessionText(std::initializer_list<const CVisaDevice*> devices) {
+    for (const CVisaDevice* device : devices) {
+        if (!device->IsConnected()) return "the session to " + device->Resource() + " failed";
+    }
+    return {};
+}
+
 double MeanOfDifferences(const std::vector<double>& differencesDeg) {
     if (differencesDeg.empty()) return 0.0;
     const double first = differencesDeg.front();
@@ -95,14 +102,8 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
     generator1.Query("*OPC?");
     // A session that failed on the way answered with stale replies of other exchanges. A write
     // that fails shows no box, so this is where the user learns of a link lost by a write.
-    std::string failure;
-    for (const CVisaDevice* device : {&generator1, &analyzer, &secondPathDevice}) {
-        if (!device->IsConnected()) {
-            failure = "the session to " + device->Resource() + " failed";
-            break;
-        }
-    }
-    if (failure.empty() && !readingsCarryNumbers) failure = "the analyzer's marker readings carry no number";
+    std::string failure = LostSessionText({&generator1, &analyzer, &secondPathDevice});
+    if (failure.empty() && !readingsCarryNumbers) failure = kReadingsWithoutNumber;
     const bool measured = failure.empty();
     if (report) report->failure = failure;
     if (measured) phaseResult = RoundPhase(average);

@@ -293,10 +293,14 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
             if (!readingsGood && c.procedure == Procedure::Single) {
                 EXPECT_EQ(dialog->StatusText(), "No measurement: the analyzer's marker readings carry no number.");
             }
-            if (!readingsGood && c.procedure == Procedure::AdjustLevels) {
-                // Without a reading the level goes back to where it was, and the user is told.
+            if (connected && (analyzerFailed || !readingsGood) && c.procedure == Procedure::AdjustLevels) {
+                // Without readings the level goes back to where it was, and the user is told why.
                 EXPECT_EQ(dialog->GetInstruments().generator1->Query("SOUR:POW:LEV?"), levelBefore);
-                EXPECT_EQ(dialog->StatusText(), "No level adjustment: the analyzer's marker readings carry no number.");
+                EXPECT_EQ(dialog->StatusText(),
+                          "No level adjustment: " +
+                              (readingsGood ? "the session to " + dialog->GetInstruments().analyzer->Resource() + " failed"
+                                            : std::string("the analyzer's marker readings carry no number")) +
+                              ".");
             }
             break;
         case Procedure::Sweep: {

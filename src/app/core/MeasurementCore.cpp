@@ -271,8 +271,8 @@ void MeasurementCore::OnAdjustLevels() {
     m_window.EnableButton(RunButton::AdjustLevels, false);
     m_window.Refresh();
     if (!m_instruments.connected) ConnectInstruments();
-    if (!AdjustLevel(m_instruments)) {
-        m_statusText = "No level adjustment: the analyzer's marker readings carry no number.";
+    if (const std::string failure = AdjustLevel(m_instruments); !failure.empty()) {
+        m_statusText = "No level adjustment: " + failure + ".";
         m_window.Refresh();
     }
     m_window.EnableButton(RunButton::StartSweep, true);
