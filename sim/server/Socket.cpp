@@ -69,8 +69,15 @@ bool StopSignal::Raised() const {
 
 TcpSocket::~TcpSocket() { Close(); }
 
-TcpSocket::TcpSocket(TcpSocket&& other) noexcept : m_fd(other.m_fd), m_stop(other.m_stop) {
+TcpSocket::TcpSocket(TcpSocket&& other) noexcept
+    : m_fd(other.m_fd),
+      m_stop(other.m_stop),
+      m_readTimeoutMs(other.m_readTimeoutMs),
+      m_readAhead(std::move(other.m_readAhead)),
+      m_readAheadOffset(other.m_readAheadOffset) {
     other.m_fd = -1;
+    other.m_readAhead.clear();
+    other.m_readAheadOffset = 0;
 }
 
 TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
@@ -78,7 +85,12 @@ TcpSocket& TcpSocket::operator=(TcpSocket&& other) noexcept {
         Close();
         m_fd = other.m_fd;
         m_stop = other.m_stop;
+        m_readTimeoutMs = other.m_readTimeoutMs;
+        m_readAhead = std::move(other.m_readAhead);
+        m_readAheadOffset = other.m_readAheadOffset;
         other.m_fd = -1;
+        other.m_readAhead.clear();
+        other.m_readAheadOffset = 0;
     }
     return *this;
 }
@@ -88,12 +100,31 @@ bool TcpSocket::WaitReadable() {
 }
 
 size_t TcpSocket::ReadSome(char* buffer, size_t size) {
-    for (;;) {
-        if (!WaitReadable()) return 0;
-        const ssize_t n = recv(m_fd, buffer, size, 0);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        return n > 0 ? static_cast<size_t>(n) : 0;
+    if (size == 0) return 0;
+    if (m_readAheadOffset == m_readAhead.size()) {
+        // Large reads go straight to the caller; small ones through the read-ahead.
+        const bool direct = size >= kReadAheadBytes;
+        if (!direct) m_readAhead.resize(kReadAheadBytes);
+        for (;;) {
+            if (!WaitReadable()) return 0;
+            const ssize_t n = recv(m_fd, direct ? buffer : m_readAhead.data(),
+                                   direct ? size : kReadAheadBytes, 0);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) {
+                m_readAhead.clear();
+                m_readAheadOffset = 0;
+                return 0;
+            }
+            if (direct) return static_cast<size_t>(n);
+            m_readAhead.resize(static_cast<size_t>(n));
+            m_readAheadOffset = 0;
+            break;
+        }
     }
+    const size_t n = std::min(size, m_readAhead.size() - m_readAheadOffset);
+    std::memcpy(buffer, m_readAhead.data() + m_readAheadOffset, n);
+    m_readAheadOffset += n;
+    return n;
 }
 
 bool TcpSocket::ReadExact(char* buffer, size_t size) {
