@@ -144,7 +144,8 @@ TEST_F(ContinuousPlot, TheReaderFollowsAGrowingLogAndStartsOverOnANewRun) {
 TEST_F(ContinuousPlot, AForeignHeaderAndACommaLocale) {
     // A header that is not this log's: the reason, no chart.
     Write("PhaseLogCont.csv",
-          "DeltaPhase Measurement Logfile versus Time\r\nFrequency/Hz =  Level/dBm = \r\nTIME;PHASE\r\n");
+          "DeltaPhase Measurement Logfile versus Time\r\nFrequency/Hz =  Level/dBm = "
+          "\r\nTIME;PHASE\r\n");
     PlotView view;
     view.Open(QPath("PhaseLogCont.csv"), PlotView::Kind::Continuous);
     EXPECT_EQ(view.Chart(), nullptr);
