@@ -38,21 +38,20 @@ public:
         return socket.Valid();
     }
     bool SendRecord(std::string_view body) { return socket.WriteAll(EncodeRecord(body)); }
+    // One record, its fragments joined; nothing when the stream ends or announces too much.
     std::optional<std::string> ReadRecord() {
-        RecordAssembler assembler(1 << 24);
-        char buffer[4096];
+        std::string record;
         for (;;) {
-            if (!m_pending.empty()) {
-                std::string_view input = m_pending;
-                std::string record;
-                const auto result = assembler.Push(input, record);
-                m_pending = std::string(input);
-                if (result == RecordAssembler::Result::Record) return record;
-                if (result == RecordAssembler::Result::TooLarge) return std::nullopt;
+            char mark[4];
+            uint32_t word = 0;
+            if (!socket.ReadExact(mark, 4) || !XdrReader({mark, 4}).GetU32(word)) return {};
+            std::string fragment(word & 0x7FFFFFFFu, '\0');
+            if (record.size() + fragment.size() > (1u << 24) ||
+                !socket.ReadExact(fragment.data(), fragment.size())) {
+                return {};
             }
-            const size_t n = socket.ReadSome(buffer, sizeof buffer);
-            if (n == 0) return std::nullopt;
-            m_pending.append(buffer, n);
+            record += fragment;
+            if (word & 0x80000000u) return record;
         }
     }
     static std::string CallBody(uint32_t xid, uint32_t program, uint32_t version,
@@ -98,7 +97,6 @@ public:
 
 private:
     uint32_t m_xid = 100;
-    std::string m_pending;
 };
 
 struct LinkReply {
