@@ -1,5 +1,6 @@
 // The sweep and "Adjust to 0°" through the real window, its buttons and its 100 ms timer, against
-// the simulated bench attached in-process: the phases found match the bench's truth.
+// the simulated bench served over HiSLIP on loopback (127.6.0.1): the phases found match the
+// bench's truth.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <sstream>
 
 #include "Bench.h"
 #include "CMeasurementDialog.h"
@@ -18,7 +20,8 @@
 #include "GuiTestSupport.h"
 #include "MemorySettingsStore.h"
 #include "NumberText.h"
-#include "visa/InProcess.h"
+#include "SimServer.h"
+#include "visa/NetworkTesting.h"
 
 namespace fs = std::filesystem;
 
@@ -40,9 +43,23 @@ protected:
         ASSERT_TRUE(sim::WriteWaveformFile("dc.wv", nullptr));
         options.speed.fast = true;
         bench = std::make_unique<sim::Bench>(options);
-        for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, "28"}, {sim::InstrumentId::Generator2, "27"},
-                                {sim::InstrumentId::Analyzer, "20"}})
-            links.push_back(visa::AttachInProcess(std::string("GPIB0::") + gpib + "::INSTR", bench->Instrument(id)));
+        const std::string address = "127.6.0.1";
+        std::vector<sim::server::ServedInstrument> served;
+        for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, 28}, {sim::InstrumentId::Generator2, 27},
+                                {sim::InstrumentId::Analyzer, 20}}) {
+            const std::string number = std::to_string(gpib);
+            served.push_back({sim::InstrumentName(id), bench->Instrument(id), address, "gpib0," + number, "hislip" + number});
+            store.values[id == sim::InstrumentId::Generator1   ? "VisaGenerator1"
+                         : id == sim::InstrumentId::Generator2 ? "VisaGenerator2"
+                                                               : "VisaAnalyzer"] =
+                "TCPIP::" + address + "::hislip" + number + "::INSTR";
+        }
+        sim::server::ServingOptions serving;
+        serving.vxi11 = false;
+        serving.hislipPort = 0;
+        std::ostringstream diagnostics;
+        ASSERT_TRUE(server.Start(served, serving, diagnostics)) << diagnostics.str();
+        ports = std::make_unique<visa::ScopedTestPorts>(visa::TestPorts{111, 0, server.Endpoints().at(0).hislipPort});
         driver.onConnect = [](CConnectDialog& d) { d.findChild<QPushButton*>("IDOK")->click(); };
         dialog = std::make_unique<CMeasurementDialog>(store);
         dialog->show();
@@ -51,7 +68,7 @@ protected:
     }
     void TearDown() override {
         dialog.reset();
-        links.clear();
+        server.Stop();
         if (!previous.empty()) fs::current_path(previous);
         fs::remove_all(directory);
     }
@@ -83,7 +100,8 @@ protected:
     MemorySettingsStore store;
     ModalDriver driver;
     std::unique_ptr<sim::Bench> bench;
-    std::vector<std::unique_ptr<visa::InProcessAttachment>> links;
+    sim::server::SimServer server;
+    std::unique_ptr<visa::ScopedTestPorts> ports;
     std::unique_ptr<CMeasurementDialog> dialog;
     fs::path directory, previous;
 };

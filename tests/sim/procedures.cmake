@@ -1,8 +1,9 @@
-# The measurement procedures against the simulated bench in-process (over the network they run in
-# the end-to-end tests).
+# The measurement procedures against the simulated bench: in-process, and over the simulator's
+# network servers.
 korvel_add_test(korvel_sim_procedure_tests sim
   ${CMAKE_CURRENT_LIST_DIR}/procedures/ProcedureTrafficTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/procedures/PhaseAccuracyTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/procedures/OverNetworkTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/procedures/RunsTest.cpp
 )
-target_link_libraries(korvel_sim_procedure_tests PRIVATE korvel_sim korvel_core)
+target_link_libraries(korvel_sim_procedure_tests PRIVATE korvel_sim korvel_sim_server korvel_core)

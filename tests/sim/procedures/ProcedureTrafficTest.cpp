@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "MeasurePhase.h"
 #include "MeasurementCore.h"
@@ -140,6 +141,44 @@ TEST(ProcedureTraffic, GeneratorSetupChoosesTheListDirectoryByModel) {
               (Texts{"SOURCE1:BB:ARB:WAV:SEL 'dc.wv'", "SOURCE1:BB:ARB:STAT ON", "SOURCE2:BB:ARB:WAV:SEL 'dc.wv'",
                      "SOURCE2:BB:ARB:STAT ON", "SOURCE1:IQ:STAT ON", "SOURCE2:IQ:STAT ON", "SOURCE1:POW 0",
                      "SOURCE2:POW 0", "OUTP1 ON", "OUTP2 ON"}));
+}
+
+TEST(ProcedureTraffic, AMissingWaveformEndsTheSetupAtTheTransferWithAnErrorBox) {
+    ProcedureRig rig(sim::Wiring::RfB);
+    std::filesystem::remove("dc.wv");
+    MemorySettingsStore store;
+    MeasurementCore core(store, rig.window);
+    core.ConnectInstruments();
+    ASSERT_TRUE(core.IsConnected());
+    rig.Traffic();
+    core.SetupGenerators();
+    EXPECT_EQ(ProcedureRig::Received(rig.Traffic(), "gen1"),
+              (Texts{"*RST", "*OPC?", "SOURCE1:FREQ:LOSC:MODE COUPLED",
+                     "MMEM:CDIR 'C:\\Program Files\\Maltoven\\VRQFirmware\\Lists'"}));
+    ASSERT_EQ(rig.window.errors.size(), 1u);
+    EXPECT_NE(rig.window.errors[0].find("dc.wv"), std::string::npos);
+    EXPECT_NE(rig.window.errors[0].find("No such file"), std::string::npos);
+    EXPECT_TRUE(core.IsConnected());  // the program goes on
+}
+
+TEST(ProcedureTraffic, ASessionFailingMidMeasurementShowsOneBoxGoesOnAndGivesNoResult) {
+    sim::BenchOptions options;
+    // The analyzer drops its link after its first marker query of the measurement (message 15:
+    // three at connecting, nine in the set-up, INIT:CONT OFF, INIT;*WAI, CALC1:MARK1:Y?).
+    options.faults.push_back({sim::InstrumentId::Analyzer, sim::FaultKind::DropAfter, 15});
+    ProcedureRig rig(sim::Wiring::RfB, options);
+    rig.Connect();
+    SetupAnalyzer(rig.instruments, true);
+    rig.Traffic();
+    double phase = 123.0;
+    MeasureReport report;
+    EXPECT_EQ(MeasurePhase(rig.instruments, {true, 1, false}, phase, rig.window, &report), kNotMeasured);
+    EXPECT_EQ(phase, 123.0);
+    EXPECT_EQ(report.failure, "the session to GPIB0::20::INSTR failed");
+    EXPECT_EQ(rig.window.warnings, Texts{"Cannot read from device GPIB0::20::INSTR"});
+    const auto traffic = rig.Traffic();
+    EXPECT_EQ(ProcedureRig::Received(traffic, "analyzer").size(), 3u);
+    EXPECT_EQ(ProcedureRig::Received(traffic, "gen1").size(), 2u + 72u + 2u);  // the rest goes on
 }
 
 TEST(GetPhaseSingle, RefusesACountOutsideOneToHundredAndSendsNothing) {
