@@ -55,6 +55,20 @@ TEST_F(CVisaDeviceTest, TypedResourcesAreNormalisedAsTheUserTypesThem) {
     EXPECT_EQ(messages, Texts{"VISA Init Error"});
 }
 
+TEST_F(CVisaDeviceTest, TheProbeRunsAtTheLibrarysDefaultTimeoutAndOnlyThenTheSessionsOwnIsSet) {
+    CVisaDevice device("28");
+    ASSERT_TRUE(device.IsConnected());
+    EXPECT_EQ(gen->Received(), Texts{"*IDN?\n"});
+    gen->QueueReply("1\n");
+    EXPECT_EQ(device.Query("*OPC?"), "1");
+    const std::vector<IoEvent> events = genLink->Events();
+    ASSERT_EQ(events.size(), 5u);  // open, probe write and read, write, read
+    EXPECT_EQ(events[1].timeoutMs, kDefaultTimeoutMs);
+    EXPECT_EQ(events[2].timeoutMs, kDefaultTimeoutMs);
+    EXPECT_EQ(events[3].timeoutMs, CVisaDevice::kTimeoutMs);
+    EXPECT_EQ(events[4].timeoutMs, CVisaDevice::kTimeoutMs);
+}
+
 // Every session shares one last reply: the identification probe leaves it alone, a failed send
 // reads nothing, and a session that failed hands out whatever any session read last.
 TEST_F(CVisaDeviceTest, AfterAFailedReadOrSendTheSessionOnlyRepeatsTheSharedLastReply) {
