@@ -233,6 +233,21 @@ TEST_F(MainWindowTest, TheKeyboardWorksTheButtonsWhichFollowTheConnectionAndAMea
     EXPECT_EQ(EnabledButtons(), "1006 1012 1014 1015 1022 1027 1028");
     ASSERT_EQ(FocusName(), "IDC_1000");
 
+    // The whole tab order: Stop is disabled and skipped; the statics, bars and display-only
+    // fields never take focus.
+    const std::vector<std::string> order{"IDC_1001", "IDC_1002", "IDC_1003", "IDC_1004", "IDC_1005", "IDC_1006",
+                                         "IDC_1011", "IDC_1012", "IDC_1014", "IDC_1019", "IDC_1020", "IDC_1021",
+                                         "IDC_1022", "IDC_1015", "IDC_1027", "IDC_1028", "IDC_1000"};
+    std::vector<std::string> walked;
+    for (size_t i = 0; i < order.size(); ++i) {
+        Key(Qt::Key_Tab);
+        walked.push_back(FocusName());
+    }
+    EXPECT_EQ(walked, order);
+    Key(Qt::Key_Backtab);
+    EXPECT_EQ(FocusName(), "IDC_1028");
+    Key(Qt::Key_Tab);
+
     // Type a value, tab to GetPhaseSingle (the disabled Stop, the bars and the display-only
     // fields take no focus) and press Space: the read takes the value, the measurement runs with
     // the run buttons off and clears the statistics.
