@@ -7,10 +7,12 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QMessageBox>
 #include <QTest>
 #include <array>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "Bench.h"
@@ -34,14 +36,14 @@ double Distance(double a, double b) {
 
 class RunsThroughWindow : public ::testing::Test {
 protected:
-    void SetUp() override {
-        sim::BenchOptions options;
+    void Start(sim::BenchOptions options = {}) {
         directory = fs::temp_directory_path() / ("korvel-window-runs-" + std::to_string(::getpid()));
         fs::create_directories(directory);
         previous = fs::current_path();
         fs::current_path(directory);
         ASSERT_TRUE(sim::WriteWaveformFile("dc.wv", nullptr));
         options.speed.fast = true;
+        options.logPath = (directory / "traffic.log").string();
         bench = std::make_unique<sim::Bench>(options);
         const std::string address = "127.6.0.1";
         std::vector<sim::server::ServedInstrument> served;
@@ -95,6 +97,12 @@ protected:
         Generator("SOURCE1:POW:POW " + FormatFixed(levelDbm, 1) + ";*OPC?");
         Generator("SOURCE2:POW:POW " + FormatFixed(levelDbm, 1) + ";*OPC?");
     }
+    size_t Logged(const std::string& needle) const {
+        std::ifstream in(directory / "traffic.log");
+        size_t n = 0;
+        for (std::string line; std::getline(in, line);) n += line.find(needle) != std::string::npos;
+        return n;
+    }
 
     QApplication& application = TestApplication();
     MemorySettingsStore store;
@@ -107,6 +115,7 @@ protected:
 };
 
 TEST_F(RunsThroughWindow, ASweepThenAdjustToZeroBetweenGridPoints) {
+    Start();
     Sweep({"100", "300", "100", "-25", "-10", "5"});  // 3 frequencies by 4 levels
     CSweepTable table("PhaseLogSweep.csv");
     ASSERT_TRUE(table.IsLoaded()) << table.Error();
@@ -126,6 +135,36 @@ TEST_F(RunsThroughWindow, ASweepThenAdjustToZeroBetweenGridPoints) {
     const double firstPath = ParseLeadingDouble(Generator("SOURCE1:BB:POFF?"));
     EXPECT_NEAR(firstPath, dialog->PhaseResult(), 0.005);
     EXPECT_LE(Distance(firstPath - secondPath, bench->TruthPhaseDeg() + 180.0), 0.5);
+}
+
+TEST_F(RunsThroughWindow, TicksInsideAnErrorBoxDuringAStepStartNoStepAndStopNothing) {
+    sim::BenchOptions options;
+    options.faults.push_back({sim::InstrumentId::Generator1, sim::FaultKind::Errors, 0});
+    Start(options);
+    // Qt does not hand a timer's own tick to it again while its handler waits in a box, so the
+    // ticks a nested loop could bring (as window timers do elsewhere) are delivered by hand,
+    // inside each real error box, before OK is pressed.
+    int boxes = 0;
+    int stepsDuringBoxes = 0;
+    bool stoppedInBox = false;
+    driver.onMessage = [&](QMessageBox& box) {
+        ++boxes;
+        const int before = dialog->Sweep().CompletedSteps();
+        for (int i = 0; i < 5; ++i) {
+            dialog->OnTimer();
+            QTest::qWait(20);
+        }
+        stepsDuringBoxes += dialog->Sweep().CompletedSteps() - before;
+        stoppedInBox = stoppedInBox || !dialog->RunActive();
+        box.button(QMessageBox::Ok)->click();
+    };
+    Sweep({"100", "200", "100", "-20", "-20", "5"});  // two points
+    EXPECT_EQ(boxes, 2 * 3);  // a box per generator command, per step
+    EXPECT_EQ(stepsDuringBoxes, 0);
+    EXPECT_FALSE(stoppedInBox);
+    EXPECT_EQ(Logged("gen1 < FREQ 100000000;*OPC?"), 1u);
+    EXPECT_EQ(Logged("gen1 < FREQ 200000000;*OPC?"), 1u);
+    EXPECT_EQ(dialog->Sweep().CompletedSteps(), 2);
 }
 
 }  // namespace

@@ -149,28 +149,6 @@ TEST(SweepRun, TheTimerGateSkipsALateTickAndStopWritesEveryCellOfTheGrid) {
     EXPECT_EQ(r.core->StatusText(), "File PhaseLogSweep.csv written");
 }
 
-// A nested loop (a message box) keeps delivering ticks; none may start a step or a stop while
-// a step runs.
-TEST(SweepRun, TicksFromInsideAStepsMessageBoxNeitherStepNorStop) {
-    sim::BenchOptions options;
-    options.faults.push_back({sim::InstrumentId::Generator1, sim::FaultKind::Errors, 0});
-    RunRig r(sim::Wiring::RfB, options);
-    r.core->OnStartSweep();
-    int boxes = 0;
-    bool steppedOrStoppedInBox = false;
-    r.rig.window.onWarning = [&] {
-        ++boxes;
-        const int before = r.core->Sweep().CompletedSteps();
-        for (int i = 0; i < 5; ++i) r.Tick();
-        steppedOrStoppedInBox |= r.core->Sweep().CompletedSteps() != before || !r.core->RunActive();
-    };
-    r.Tick();
-    EXPECT_EQ(boxes, 3);  // one per generator command whose queue held an entry
-    EXPECT_FALSE(steppedOrStoppedInBox);
-    EXPECT_EQ(r.core->Sweep().CompletedSteps(), 1);
-    EXPECT_TRUE(r.core->RunActive());
-}
-
 TEST(SweepRun, AdjustLevelsKeepsTheStopButtonAndConnectWritesTheFileWhileTheSessionsExist) {
     RunRig r(sim::Wiring::RfB);
     r.core->OnStartSweep();
