@@ -1,7 +1,7 @@
-// Both transports against the simulator's own VXI-11 and HiSLIP servers on loopback: long replies,
-// chunk-boundary sweeps, timeouts, device clear and refused links. The bench behind the servers,
-// in a gateway layout and with every fault, is the end-to-end tests'. This process takes the
-// 127.4.0.0/16 block; every port is ephemeral.
+// Both transports against the simulator's own VXI-11 and HiSLIP servers on loopback: the bench in
+// every wiring and behind a gateway, long replies, chunk-boundary sweeps, timeouts, dropped links,
+// device clear and refused links. The bench with every fault is the end-to-end tests'. This
+// process takes the 127.4.0.0/16 block; every port is ephemeral.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,9 +11,13 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "Bench.h"
 #include "CVisaDevice.h"
+#include "MessageSink.h"
+#include "NumberText.h"
 #include "SimServer.h"
 #include "visa/NetworkTesting.h"
 #include "visa/ResourceName.h"
@@ -40,7 +44,7 @@ std::string Pattern(std::size_t n) {
 }
 
 // Replies as transport tests need them: "*IDN?" is answered, "LEN? n" gets Pattern(n), "ECHO?<bytes>" its bytes as
-// sent, "HANG?" nothing. Refuses links while told to.
+// sent, "HANG?" nothing; "DROP?" closes the link. Refuses links while told to.
 class PatternInstrument : public MessageInstrument {
 public:
     void Receive(std::string_view message) override {
@@ -51,6 +55,8 @@ public:
             m_pending = Pattern(std::strtoul(std::string(message.substr(5)).c_str(), nullptr, 10));
         } else if (message.rfind("ECHO?", 0) == 0) {
             m_pending = std::string(message.substr(5));
+        } else if (message == "DROP?\n") {
+            m_drop = true;
         }
     }
     std::optional<std::string> Respond() override {
@@ -60,14 +66,92 @@ public:
         return reply;
     }
     bool AcceptsLink() override { return !refuse; }
+    bool KeepsLink() override {
+        std::lock_guard lock(m_mutex);
+        return !m_drop;
+    }
     std::atomic<bool> refuse{false};
 
 private:
     std::mutex m_mutex;
     std::optional<std::string> m_pending;
+    bool m_drop = false;
 };
 
 enum class Protocol { Vxi11, HiSlip };
+
+class MessageRecorder {
+public:
+    MessageRecorder() {
+        SetMessageSink([this](const std::string& text) { messages.push_back(text); });
+    }
+    ~MessageRecorder() { SetMessageSink({}); }
+    std::vector<std::string> messages;
+};
+
+// The bench in both wirings (an address per instrument) and behind a gateway (one address,
+// instruments by GPIB address), over either protocol: each instrument answers through CVisaDevice.
+enum class Layout { RfB, Two, Gateway };
+class BenchOverTransport : public ::testing::TestWithParam<std::tuple<Protocol, Layout>> {};
+
+std::string BenchCaseName(const ::testing::TestParamInfo<std::tuple<Protocol, Layout>>& info) {
+    static const char* const layouts[] = {"RfB", "Two", "Gateway"};
+    return std::string(std::get<0>(info.param) == Protocol::Vxi11 ? "Vxi11" : "HiSlip") +
+           layouts[static_cast<int>(std::get<1>(info.param))];
+}
+
+TEST_P(BenchOverTransport, EveryInstrumentAnswersThroughCVisaDevice) {
+    const auto [protocol, layout] = GetParam();
+    sim::BenchOptions options;
+    options.speed.fast = true;
+    options.wiring = layout == Layout::Two ? sim::Wiring::Two : sim::Wiring::RfB;
+    sim::Bench bench(options);
+    const bool gateway = layout == Layout::Gateway;
+    const std::string block =
+        "127.4." + std::to_string(1 + static_cast<int>(layout) + 3 * static_cast<int>(protocol)) + ".";
+    std::vector<sim::server::ServedInstrument> instruments;
+    for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, 28}, {sim::InstrumentId::Generator2, 27},
+                            {sim::InstrumentId::Analyzer, 20}}) {
+        const std::string n = std::to_string(gpib);
+        instruments.push_back({sim::InstrumentName(id), bench.Instrument(id), block + (gateway ? "1" : n),
+                               gateway ? "gpib0," + n : "inst0", gateway ? "hislip" + n : "hislip0"});
+    }
+    sim::server::ServingOptions serving;
+    serving.portmapPort = serving.vxi11Port = serving.hislipPort = 0;
+    sim::server::SimServer server;
+    std::ostringstream diagnostics;
+    ASSERT_TRUE(server.Start(instruments, serving, diagnostics)) << diagnostics.str();
+
+    MessageRecorder recorder;
+    const std::string idn[] = {options.idnGenerator1, options.idnGenerator2, options.idnAnalyzer};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto& instrument = instruments[i];
+        std::unique_ptr<ScopedTestPorts> ports;
+        for (const auto& e : server.Endpoints()) {
+            if (e.address == instrument.address)
+                ports = std::make_unique<ScopedTestPorts>(TestPorts{e.portmapPort, 0, e.hislipPort});
+        }
+        ASSERT_TRUE(ports) << instrument.address;
+        CVisaDevice device("TCPIP::" + instrument.address + "::" +
+                           (protocol == Protocol::Vxi11 ? instrument.vxi11Name : instrument.hislipName) + "::INSTR");
+        ASSERT_TRUE(device.IsConnected()) << device.Resource();
+        EXPECT_EQ(device.Query("*IDN?"), idn[i]);
+        EXPECT_EQ(device.Query("SYST:ERR?"), "0,\"No error\"");
+        if (i == 2) {
+            device.Write("FREQ:CENT 1000000000;SPAN 50Hz");
+            device.Write("CALC1:MARK1:X 1000000000");
+            bool number = false;
+            ParseLeadingDouble(device.Query("CALC1:MARK1:Y?"), &number);
+            EXPECT_TRUE(number);
+        }
+    }
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Sim, BenchOverTransport,
+                         ::testing::Combine(::testing::Values(Protocol::Vxi11, Protocol::HiSlip),
+                                            ::testing::Values(Layout::RfB, Layout::Two, Layout::Gateway)),
+                         BenchCaseName);
 
 class TransportOnSim : public ::testing::TestWithParam<Protocol> {
 protected:
@@ -179,6 +263,21 @@ TEST_P(TransportOnSim, AHangingInstrumentTimesOutWithinItsMarginAndAnImmediateTi
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the reply is there by now
     EXPECT_EQ(ReadAll(100, text), std::vector<ViStatus>{VI_SUCCESS});
     EXPECT_EQ(text, "0123\n");
+}
+
+TEST_P(TransportOnSim, ADroppedLinkIsLostForGoodAndCVisaDeviceSaysSo) {
+    {
+        MessageRecorder recorder;
+        CVisaDevice device(resource);
+        ASSERT_TRUE(device.IsConnected());
+        EXPECT_EQ(device.Query("DROP?"), "");
+        EXPECT_EQ(recorder.messages, std::vector<std::string>{"Cannot read from device " + device.Resource()});
+    }
+    ASSERT_EQ(Send("DROP?\n"), VI_SUCCESS);
+    std::string text;
+    EXPECT_EQ(ReadAll(100, text), std::vector<ViStatus>{VI_ERROR_CONN_LOST});
+    EXPECT_EQ(ReadAll(100, text), std::vector<ViStatus>{VI_ERROR_CONN_LOST});
+    EXPECT_EQ(Send("LEN? 5\n"), VI_ERROR_CONN_LOST);
 }
 
 TEST_P(TransportOnSim, DeviceClearDropsTheResponseThatWasNotRead) {
