@@ -55,10 +55,17 @@ struct Connection {
     int fd = -1;
     bool vxi11 = false;
     std::string input;
+    bool markerAsked = false;  // the last message asked for a marker level
 };
 
+// A marker level is a number; a measurement takes no other reply for a reading.
+constexpr std::string_view kMarkerReply = "-63.25\n";
+bool AsksForMarker(std::string_view message) {
+    return message.find("MARK1:Y?") != std::string_view::npos;
+}
+
 // Answers every complete message in c.input; the rest waits for more bytes.
-std::string Answer(Connection& c, const std::string& reply) {
+std::string Answer(Connection& c, const std::string& queryReply) {
     std::string out;
     for (;;) {
         if (c.vxi11) {
@@ -82,7 +89,9 @@ std::string Answer(Connection& c, const std::string& reply) {
                     Put(body, 65536, 4);
                 } else if (procedure == 11 && call.size() >= 60) {
                     Put(body, Get(call, 56, 4), 4);  // all of it taken
+                    c.markerAsked = AsksForMarker(call.substr(60));
                 } else if (procedure == 12) {
+                    const std::string_view reply = c.markerAsked ? kMarkerReply : queryReply;
                     Put(body, 4, 4);  // END
                     Put(body, reply.size(), 4);
                     body += reply;
@@ -108,7 +117,7 @@ std::string Answer(Connection& c, const std::string& reply) {
             if (type == 15)
                 out += HiSlip(16, 0, std::string("\0\0\0\0\0\x10\0\0", 8));  // 1 MiB
             if (type == 7 && payload.find('?') != std::string_view::npos)
-                out += HiSlip(7, parameter, reply);
+                out += HiSlip(7, parameter, AsksForMarker(payload) ? kMarkerReply : queryReply);
             c.input.erase(0, 16 + length);
         }
     }
