@@ -3,10 +3,12 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <sstream>
 #include <vector>
 
@@ -122,10 +124,15 @@ TEST_F(SweepFileTest, LoadingUnwrapsAndFitsEachLevelLineAndTakesOneColumnOneRowA
 }
 
 // Each refusal and its reason is shown by the plot tests; here, what a refused table answers.
+// Steps whose reciprocal overflows would turn the cell index into NaN.
 TEST_F(SweepFileTest, ARefusedOrMissingTableLooksNothingUp) {
     for (const CSweepTable& sweep : {Load("Level ;10.00;20.00;", {"-40.00;1.000;-999.000;"}),
-                                     CSweepTable((dir / "no-such-file.csv").string())}) {
+                                     CSweepTable((dir / "no-such-file.csv").string()),
+                                     Load("Level ;0;1e-310;", {"-40.00;1.000;2.000;"}),
+                                     Load("Level ;-1e308;1e308;", {"-40.00;1.000;2.000;"}),
+                                     Load("Level ;10.00;20.00;", {"0;1.000;2.000;", "1e-310;1.000;2.000;"})}) {
         EXPECT_FALSE(sweep.IsLoaded());
+        EXPECT_FALSE(sweep.Error().empty());
         double result = 77.0;
         EXPECT_EQ(sweep.Interpolate(10, -40, result, CSweepTable::Automatic), CSweepTable::NotLoaded);
         EXPECT_EQ(result, 77.0);
@@ -168,6 +175,28 @@ TEST_F(SweepFileTest, LookupShiftsBy180AndHoldsOrExtrapolatesOutsideTheGrid) {
     double result = 0.0;
     EXPECT_EQ(table.Interpolate(30.0, -10.0, result, CSweepTable::Table), CSweepTable::Outside);
     EXPECT_EQ(table.Interpolate(30.0, -10.0, result, CSweepTable::Automatic), CSweepTable::Inside);
+}
+
+// A point that is no number, or a fitted line that overflows far away, gives no offset at all.
+TEST_F(SweepFileTest, ALookupWithoutAFiniteAnswerLeavesTheResultAlone) {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const CSweepTable three = Load("Level ;10.00;20.00;", {"-40.00;10.000;20.000;", "-30.00;30.000;40.000;"});
+    const CSweepTable steep = Load("Level ;10.00;20.00;", {"-40.00;0.000;100000000000.000;"});
+    const struct {
+        const CSweepTable& table;
+        double frequencyMHz, levelDbm;
+    } cases[] = {{three, std::nan(""), -35}, {three, kInf, -35}, {three, 15, -kInf}, {three, 15, std::nan("")},
+                 {steep, 1e302, -40}, {steep, -1e302, -40}};
+    for (const auto& c : cases) {
+        for (int mode : {CSweepTable::Table, CSweepTable::FittedLine, CSweepTable::Automatic}) {
+            double result = 77.0;
+            EXPECT_EQ(c.table.Interpolate(c.frequencyMHz, c.levelDbm, result, mode), CSweepTable::Unanswered)
+                << c.frequencyMHz << ", " << c.levelDbm << " mode " << mode;
+            EXPECT_EQ(result, 77.0);
+        }
+    }
+    double result = 0.0;
+    EXPECT_NE(steep.Interpolate(1e3, -40, result, CSweepTable::Automatic), CSweepTable::Unanswered);
 }
 
 }  // namespace
