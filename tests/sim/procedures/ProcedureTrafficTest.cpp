@@ -204,8 +204,10 @@ TEST(GetPhaseSingle, RefusesACountOutsideOneToHundredSendsNothingAndTheRefusalGo
     core.OnGetPhaseSingle();
     core.OnAdjustLevels();
     EXPECT_EQ(core.StatusText(), "");
+    core.Settings().Average = 0;
+    core.OnGetPhaseSingle();
+    core.OnStop();  // a text of its own over the refusal
     core.Settings().Average = 1;
-    core.OnStop();
     core.OnGetPhaseSingle();
     EXPECT_EQ(core.StatusText(), kContinuousFileWritten);
 }
