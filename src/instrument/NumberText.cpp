@@ -31,6 +31,8 @@ double ParseLeadingDouble(std::string_view text, bool* found) {
         negative = text[i] == '-';
         ++i;
     }
+    // from_chars takes a minus sign of its own; after ours a second sign is no number ("--5").
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) return 0.0;
     const char* first = text.data() + i;
     const char* last = text.data() + text.size();
     std::chars_format format = std::chars_format::general;

@@ -1,5 +1,7 @@
 #include "AdjustLevel.h"
 
+#include <cmath>
+
 #include "MeasurePhase.h"
 #include "NumberText.h"
 
@@ -38,6 +40,11 @@ std::string AdjustLevel(Instruments& instruments) {
     CVisaDevice& analyzer = *instruments.analyzer;
     analyzer.Write("INIT:CONT OFF");
     const double startDbm = ParseLeadingDouble(generator1.Query("SOUR:POW:LEV?"));
+    // No scan around a level that is no number: every setting would go out as "inf" or "nan".
+    if (!std::isfinite(startDbm)) {
+        analyzer.Write("INIT:CONT ON");
+        return "generator 1's level is not a finite number";
+    }
     // Without any usable coarse reading the generator goes back to where it started.
     bool anyReading = false;
     const double coarse = Scan(instruments, startDbm, -100, 95, 5, 0.01, startDbm, anyReading);

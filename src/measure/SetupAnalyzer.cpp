@@ -1,5 +1,7 @@
 #include "SetupAnalyzer.h"
 
+#include <cmath>
+
 #include "NumberText.h"
 
 const char* ResolutionBandwidthCommand(double levelDbm) {
@@ -25,7 +27,8 @@ void SetupAnalyzer(Instruments& instruments, bool useRfB) {
     analyzer.Write("SWE:TIME:AUTO ON");
     analyzer.Write("DISP:WIND:TRAC:Y 80DB");
     const double levelDbm = ParseLeadingDouble(level);
-    analyzer.Write("DISP:WIND:TRAC:Y:RLEV " + FormatFixed(levelDbm, 6) + "dBm");
+    // A level that is no number leaves the reference level where the reset put it.
+    if (std::isfinite(levelDbm)) analyzer.Write("DISP:WIND:TRAC:Y:RLEV " + FormatFixed(levelDbm, 6) + "dBm");
     analyzer.Write(ResolutionBandwidthCommand(levelDbm));
     analyzer.Write("CALC:MARK1:TRAC 1");
     analyzer.Write("CALC1:MARK1:X " + frequency);

@@ -26,6 +26,10 @@ std::optional<double> ScanNumber(std::string_view text) {
     return value;
 }
 
+// A step the lookup divides by: it and its reciprocal must both be finite, else the cell index
+// becomes NaN or infinite.
+bool Usable(double step) { return std::isfinite(step) && std::isfinite(1.0 / step); }
+
 bool ReadLine(std::istream& in, std::string& line) {
     if (!std::getline(in, line)) return false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -89,6 +93,9 @@ bool CSweepTable::Load() {
         if (m_frequencyStep == 0.0) {
             return Refuse("line 3: the frequency step is 0");  // the fit would divide by zero
         }
+        if (!Usable(m_frequencyStep) || !std::isfinite(LastFrequency())) {
+            return Refuse("line 3: the frequency step is too small or too large to compute with");
+        }
     }
 
     std::vector<std::string> rows;
@@ -137,6 +144,9 @@ bool CSweepTable::Load() {
         }
     }
     if (m_rowCount > 1 && m_levelStep == 0.0) return Refuse("line 5: the level step is 0");
+    if (m_rowCount > 1 && (!Usable(m_levelStep) || !std::isfinite(LastLevel()))) {
+        return Refuse("line 5: the level step is too small or too large to compute with");
+    }
     return true;
 }
 
@@ -169,6 +179,7 @@ void CSweepTable::PrepareRows() {
 }
 
 double CSweepTable::EvaluateRow(double x, int row, int mode) const {
+    if (!std::isfinite(x)) return std::nan("");  // no cell lies at a non-finite frequency
     if (mode == Automatic) mode = (x < m_firstFrequency || x > LastFrequency()) ? FittedLine : Table;
     if (m_columnCount == 1) mode = SingleValue;
     if (row < 0) row = 0;
@@ -181,7 +192,9 @@ double CSweepTable::EvaluateRow(double x, int row, int mode) const {
         y = x * m_lines[row].slope + m_lines[row].offset;
     } else {
         const double r = 1.0 / m_frequencyStep;
-        const int k = static_cast<int>((x - m_firstFrequency) * r);
+        // Inside the range the index is at most the last column; rounding may overshoot it.
+        const double kd = std::trunc((x - m_firstFrequency) * r);
+        const int k = kd >= m_columnCount - 1 ? m_columnCount - 1 : (kd > 0.0 ? static_cast<int>(kd) : 0);
         if (k >= m_columnCount - 1) {
             y = Cell(row, m_columnCount - 1);
         } else {
@@ -194,11 +207,13 @@ double CSweepTable::EvaluateRow(double x, int row, int mode) const {
 
 int CSweepTable::Interpolate(double x, double level, double& result, int mode) const {
     if (!m_loaded) return NotLoaded;
+    if (!std::isfinite(x) || !std::isfinite(level)) return Unanswered;
+    double value = 0.0;
     bool outside = false;
     if (mode == Table && (x < m_firstFrequency || x > LastFrequency())) outside = true;
     if (level < m_firstLevel || level > LastLevel()) outside = true;
     if (m_rowCount == 1) {
-        result = EvaluateRow(x, 0, mode);
+        value = EvaluateRow(x, 0, mode);
     } else {
         const double d = level - m_firstLevel;
         const double kd = std::trunc(d / m_levelStep);
@@ -212,10 +227,13 @@ int CSweepTable::Interpolate(double x, double level, double& result, int mode) c
         } else if (b - a < -180.0) {
             b += 360.0;
         }
-        double value = a + (b - a) / m_levelStep * (d - m_levelStep * kd);
+        // Clamped to one line, the line's value: far away the weight below would be inf * 0.
+        value = k < 0 || k >= m_rowCount - 1 ? a : a + (b - a) / m_levelStep * (d - m_levelStep * kd);
         // Wrapped as EvaluateRow wraps, keeping the sign; inside (-360, 360) nothing changes.
         value -= 360.0 * std::trunc(value / 360.0);
-        result = value;
     }
+    // A fitted line far beyond the table can overflow; such an answer is no offset to set.
+    if (!std::isfinite(value)) return Unanswered;
+    result = value;
     return outside ? Outside : Inside;
 }

@@ -8,7 +8,9 @@
 class CSweepTable {
 public:
     enum EvaluationMode { Table = 0, SingleValue = 1, FittedLine = 2, Automatic = 3 };
-    enum InterpolateResult { Inside = 0, Outside = 1, NotLoaded = 2 };
+    // Unanswered: a frequency or level that is not finite, or a lookup that overflows; the
+    // result is then untouched, as when not loaded.
+    enum InterpolateResult { Inside = 0, Outside = 1, NotLoaded = 2, Unanswered = 3 };
 
     explicit CSweepTable(const std::string& fileName);
 
@@ -29,9 +31,10 @@ public:
     double Slope(int row) const { return m_lines[row].slope; }
     double Offset(int row) const { return m_lines[row].offset; }
 
-    // The row's cancellation offset at frequencyMHz, plus 180 degrees, wrapped.
+    // The row's cancellation offset at frequencyMHz, plus 180 degrees, wrapped; NaN for a
+    // frequency that is not finite.
     double EvaluateRow(double frequencyMHz, int row, int mode) const;
-    // The in-phase offset at frequency and level; result untouched when not loaded.
+    // The in-phase offset at frequency and level; result untouched when not loaded or unanswered.
     int Interpolate(double frequencyMHz, double levelDbm, double& result, int mode) const;
 
 private:

@@ -24,17 +24,17 @@ std::string TimeStamp(const std::tm& local) {
 void PhaseStatistics::Reset() {
     m_count = 0;
     m_oldest = 0;
-    m_first = 0.0;
+    m_previous = 0.0;
 }
 
 void PhaseStatistics::Add(double phaseDeg) {
-    if (m_count == 0 && m_oldest == 0) m_first = phaseDeg;
+    // Against the previous sample, not the first: a jump or a slow drift past 180 degrees from
+    // the start must not split the readings into two clusters a turn apart.
     double unwrapped = phaseDeg;
-    if (unwrapped - m_first > 180.0) {
-        unwrapped -= 360.0;
-    } else if (unwrapped - m_first < -180.0) {
-        unwrapped += 360.0;
+    if (m_count > 0 && std::isfinite(m_previous)) {
+        unwrapped = m_previous + std::remainder(phaseDeg - m_previous, 360.0);
     }
+    m_previous = unwrapped;
     if (m_count < kMaxSamples) {
         m_samples[m_count++] = unwrapped;
     } else {

@@ -24,7 +24,8 @@ std::int32_t PeriodTicks(double periodSeconds, std::string* refusal);
 std::string TimeStamp(const std::tm& local);
 
 // Running statistics over the last 999 samples, each unwrapped to within 180 degrees of the
-// run's first sample so that readings around 0/360 stay together.
+// sample before it, so that the sequence stays continuous across 0/360, jumps and long drifts.
+// Only the displayed average is wrapped.
 class PhaseStatistics {
 public:
     void Reset();
@@ -38,7 +39,7 @@ private:
     std::array<double, kMaxSamples> m_samples{};  // unwrapped, oldest at m_oldest once full
     std::int32_t m_count = 0;
     int m_oldest = 0;
-    double m_first = 0.0;
+    double m_previous = 0.0;  // the last sample, unwrapped
     double Mean() const;
 };
 

@@ -1,12 +1,17 @@
-// The sweep file loader and its lookup over arbitrary file contents.
+// The sweep file loader and its lookup over arbitrary file contents: whatever loads must answer
+// every lookup, in and around the table and at non-finite points, with a finite offset or not
+// at all.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "CSweepTable.h"
+#include "FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = "/tmp/korvel-fuzz-sweep-" + std::to_string(::getpid()) + ".csv";
@@ -15,13 +20,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fclose(file);
     }
     CSweepTable table(path);
-    if (table.IsLoaded()) {
-        double result = 0.0;
-        const double frequencies[] = {-1e300, table.FirstFrequency(), table.FirstFrequency() + 0.5, 1e300};
-        const double levels[] = {-1e300, table.FirstLevel(), table.FirstLevel() + 0.5, 1e300};
-        for (double f : frequencies) {
-            for (double l : levels) {
-                for (int mode = 0; mode < 4; ++mode) table.Interpolate(f, l, result, mode);
+    if (!table.IsLoaded()) return 0;
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    const double nan = std::nan("");
+    const double f0 = table.FirstFrequency(), fs = table.FrequencyStep();
+    const double l0 = table.FirstLevel(), ls = table.LevelStep();
+    const double fn = f0 + (table.ColumnCount() - 1) * fs, ln = l0 + (table.RowCount() - 1) * ls;
+    // Each grid point's neighbourhood: on it, between it and the next, just past the ends.
+    const double frequencies[] = {-1e300, f0 - fs, f0, f0 + fs * 0.5, f0 + fs * 1.5, (f0 + fn) * 0.5,
+                                  fn - fs * 0.5, fn, fn + fs * 0.5, std::nextafter(fn, kInf), 1e300,
+                                  kInf, -kInf, nan};
+    const double levels[] = {-1e300, l0 - ls * 1.5, l0 - ls * 0.5, l0, l0 + ls * 0.5, (l0 + ln) * 0.5,
+                             ln, ln + ls * 0.5, std::nextafter(ln, kInf), 1e300, kInf, -kInf, nan};
+    for (double f : frequencies) {
+        for (int row : {-1, 0, table.RowCount() - 1, table.RowCount()}) {
+            const double y = table.EvaluateRow(f, row, CSweepTable::Automatic);
+            FUZZ_CHECK(!std::isfinite(f) || std::isnan(y) || std::fabs(y) < 360.0);
+        }
+        for (double l : levels) {
+            for (int mode = 0; mode < 4; ++mode) {
+                double result = 12345.0;
+                const int found = table.Interpolate(f, l, result, mode);
+                // An answer is a finite offset; without one the result stays as it was.
+                if (found == CSweepTable::Inside || found == CSweepTable::Outside) {
+                    FUZZ_CHECK(std::isfinite(result) && std::fabs(result) < 360.0);
+                } else {
+                    FUZZ_CHECK(found == CSweepTable::Unanswered && result == 12345.0);
+                }
+                if (!std::isfinite(f) || !std::isfinite(l)) FUZZ_CHECK(found == CSweepTable::Unanswered);
             }
         }
     }

@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <vector>
 
 #include "ContinuousRun.h"
 #include "SweepEngine.h"
@@ -54,6 +56,36 @@ TEST(ContinuousRun, StatisticsStayTogetherAcrossTheWrapAndKeepTheLast999Samples)
     EXPECT_EQ(s.BarPosition(), 0);
     s.Add(21.0);
     EXPECT_NEAR(s.Average(), 20.0 + 1.0 / 999, 1e-9);
+}
+
+// Each sample is unwrapped against the one before it, so neither a jump nor a long drift away
+// from the first sample splits the run into two clusters a turn apart.
+TEST(ContinuousRun, StatisticsFollowAJumpAndADriftOfTwoTurns) {
+    PhaseStatistics s;
+    s.Add(10.0);
+    for (int i = 0; i < 200; ++i) s.Add(190.0 + (i % 2 ? 0.2 : -0.2));
+    EXPECT_NEAR(s.Average(), (10.0 + 200 * 190.0) / 201, 1e-9);
+    EXPECT_NEAR(s.Deviation(), std::sqrt(180.0 * 180.0 * 200 / 201 + 0.04 * 200) / std::sqrt(200.0), 1e-9);
+    for (int i = 0; i < 999; ++i) s.Add(190.0);
+    EXPECT_NEAR(s.Average(), 190.0, 1e-9);
+    EXPECT_EQ(s.Deviation(), 0.0);
+
+    // 720 degrees in steps of 0.5, with a small ripple, fed wrapped as the analyzer reports them.
+    s.Reset();
+    std::vector<double> unwrapped;
+    for (int i = 0; i <= 1440; ++i) {
+        const double phase = 350.0 + 0.5 * i + 0.03 * std::sin(i);
+        unwrapped.push_back(phase);
+        s.Add(std::fmod(phase, 360.0));
+        const size_t n = std::min<size_t>(unwrapped.size(), 999);
+        if (n < 2 || i % 97 != 0) continue;
+        double mean = 0.0, squares = 0.0;
+        for (size_t k = unwrapped.size() - n; k < unwrapped.size(); ++k) mean += unwrapped[k] / n;
+        for (size_t k = unwrapped.size() - n; k < unwrapped.size(); ++k) squares += std::pow(unwrapped[k] - mean, 2);
+        EXPECT_NEAR(s.Average(), std::fmod(mean, 360.0), 1e-6) << i;
+        EXPECT_NEAR(s.Deviation(), std::sqrt(squares / (n - 1)), 1e-6) << i;
+    }
+    EXPECT_EQ(s.Count(), 999);
 }
 
 TEST(ContinuousRun, TheLogIsWrittenThroughLineByLineAndAFullDiskIsReported) {

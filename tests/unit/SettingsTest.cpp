@@ -21,7 +21,8 @@ TEST(NumberText, FormatsLikePrintfAndParsesLikeAtofInTheCLocale) {
     const std::pair<std::string, double> parsed[] = {
         {"  -40.5dBm", -40.5}, {"+3e2,1", 300.0}, {"abc", 0.0},   {"", 0.0},           {"-", 0.0},
         {".5", 0.5},           {"1,5", 1.0},      {"0x1A", 26.0}, {"0xg", 0.0},        {"1e999", HUGE_VAL},
-        {"-1e999", -HUGE_VAL}, {"1e-999", 0.0},   {"inf", kInf},  {std::string(100000, '9'), HUGE_VAL}};
+        {"-1e999", -HUGE_VAL}, {"1e-999", 0.0},   {"inf", kInf},  {std::string(100000, '9'), HUGE_VAL},
+        {"--5", 0.0},          {"+-5", 0.0},      {"-+5", 0.0},   {"- 5", 0.0},        {"-0x-1", 0.0}};
     for (const auto& [text, value] : parsed) EXPECT_EQ(ParseLeadingDouble(text), value) << text.substr(0, 20);
     EXPECT_TRUE(std::isnan(ParseLeadingDouble("nan")));
 }

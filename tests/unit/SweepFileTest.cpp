@@ -122,10 +122,15 @@ TEST_F(SweepFileTest, LoadingUnwrapsAndFitsEachLevelLineAndTakesOneColumnOneRowA
 }
 
 // Each refusal and its reason is shown by the plot tests; here, what a refused table answers.
+// Steps whose reciprocal overflows would turn the cell index into NaN.
 TEST_F(SweepFileTest, ARefusedOrMissingTableLooksNothingUp) {
     for (const CSweepTable& sweep : {Load("Level ;10.00;20.00;", {"-40.00;1.000;-999.000;"}),
-                                     CSweepTable((dir / "no-such-file.csv").string())}) {
+                                     CSweepTable((dir / "no-such-file.csv").string()),
+                                     Load("Level ;0;1e-310;", {"-40.00;1.000;2.000;"}),
+                                     Load("Level ;-1e308;1e308;", {"-40.00;1.000;2.000;"}),
+                                     Load("Level ;10.00;20.00;", {"0;1.000;2.000;", "1e-310;1.000;2.000;"})}) {
         EXPECT_FALSE(sweep.IsLoaded());
+        EXPECT_FALSE(sweep.Error().empty());
         double result = 77.0;
         EXPECT_EQ(sweep.Interpolate(10, -40, result, CSweepTable::Automatic), CSweepTable::NotLoaded);
         EXPECT_EQ(result, 77.0);

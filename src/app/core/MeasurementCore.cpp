@@ -1,5 +1,7 @@
 #include "MeasurementCore.h"
 
+#include <cmath>
+
 #include "AdjustLevel.h"
 #include "CFileError.h"
 #include "CSweepTable.h"
@@ -79,9 +81,10 @@ void MeasurementCore::OnGetPhaseSingle() {
     const MeasureOptions options = Options();
     MeasureReport report;
     if (options.average >= 1 && options.average <= kMaxAverage) SetupAnalyzer(m_instruments, options.useRfB);
-    MeasurePhase(m_instruments, options, m_phaseResult, m_window, &report);
-    if (!report.refusal.empty() || !report.failure.empty()) {
-        m_statusText = report.refusal.empty() ? "No measurement: " + report.failure + "." : report.refusal;
+    if (MeasurePhase(m_instruments, options, m_phaseResult, m_window, &report) != kNotMeasured) {
+        if (ClearProcedureFailure()) m_window.Refresh();
+    } else if (!report.refusal.empty() || !report.failure.empty()) {
+        ShowProcedureFailure(report.refusal.empty() ? "No measurement: " + report.failure + "." : report.refusal);
         m_window.Refresh();
     }
 
@@ -272,7 +275,9 @@ void MeasurementCore::OnAdjustLevels() {
     m_window.Refresh();
     if (!m_instruments.connected) ConnectInstruments();
     if (const std::string failure = AdjustLevel(m_instruments); !failure.empty()) {
-        m_statusText = "No level adjustment: " + failure + ".";
+        ShowProcedureFailure("No level adjustment: " + failure + ".");
+        m_window.Refresh();
+    } else if (m_instruments.connected && ClearProcedureFailure()) {
         m_window.Refresh();
     }
     m_window.EnableButton(RunButton::StartSweep, true);
@@ -283,6 +288,19 @@ void MeasurementCore::OnAdjustLevels() {
     KeepRunButtons();
 }
 
+void MeasurementCore::ShowProcedureFailure(std::string text) {
+    m_statusText = std::move(text);
+    m_procedureFailure = m_statusText;
+}
+
+bool MeasurementCore::ClearProcedureFailure() {
+    // Only a failure text still showing goes; a run's or a file's text stays.
+    const bool showing = !m_procedureFailure.empty() && m_statusText == m_procedureFailure;
+    if (showing) m_statusText.clear();
+    m_procedureFailure.clear();
+    return showing;
+}
+
 void MeasurementCore::OnAdjustToZero() {
     BusyScope busy(*this);
     if (!m_instruments.connected) {
@@ -291,14 +309,26 @@ void MeasurementCore::OnAdjustToZero() {
     }
     CSweepTable table(ResultPath(kSweepFileName).string());
     if (!table.IsLoaded()) {
-        m_statusText = "Error reading PhaseLogSweep.csv - no adjustment possible!";
+        ShowProcedureFailure("Error reading PhaseLogSweep.csv - no adjustment possible!");
     } else {
         CVisaDevice& generator1 = *m_instruments.generator1;
         const double frequencyHz = ParseLeadingDouble(generator1.Query("FREQ?"));
         const double levelDbm = ParseLeadingDouble(generator1.Query("SOUR:POW:LEV?"));
-        table.Interpolate(frequencyHz * 0.000001, levelDbm, m_phaseResult, CSweepTable::Automatic);
-        generator1.Write("SOURCE1:BB:POFF " + FormatFixed(m_phaseResult, 2) + "DEG");
-        generator1.Query("*OPC?");
+        double offset = 0.0;
+        const int found = table.Interpolate(frequencyHz * 0.000001, levelDbm, offset, CSweepTable::Automatic);
+        // Without an offset of its own nothing is sent: the previous result would go out again.
+        if (!std::isfinite(frequencyHz) || !std::isfinite(levelDbm)) {
+            ShowProcedureFailure(std::string("No adjustment to 0°: generator 1's ") +
+                                 (std::isfinite(frequencyHz) ? "level" : "frequency") + " is not a finite number.");
+        } else if (found != CSweepTable::Inside && found != CSweepTable::Outside) {
+            ShowProcedureFailure(
+                "No adjustment to 0°: PhaseLogSweep.csv gives no offset at generator 1's frequency and level.");
+        } else {
+            m_phaseResult = offset;
+            generator1.Write("SOURCE1:BB:POFF " + FormatFixed(m_phaseResult, 2) + "DEG");
+            generator1.Query("*OPC?");
+            ClearProcedureFailure();
+        }
     }
     m_window.Refresh();
 }

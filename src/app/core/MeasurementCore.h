@@ -82,6 +82,10 @@ protected:
     MeasureOptions Options() const;
     std::filesystem::path ResultPath(const char* fileName) const { return m_workingDirectory / fileName; }
     void EndContinuousLogWithError();
+    // Failure texts of the single measurement and the adjustments stand until one of these
+    // procedures next succeeds, which removes the text if it is still showing (true then).
+    void ShowProcedureFailure(std::string text);
+    bool ClearProcedureFailure();
 
     SettingsStore& m_store;
     Window& m_window;
@@ -90,6 +94,7 @@ protected:
     MeasurementSettings m_settings;
     double m_phaseResult = 0.0;
     std::string m_statusText;
+    std::string m_procedureFailure;  // the failure text last shown by a procedure above
     // Continuous statistics as the window shows them.
     std::int32_t m_sampleCount = 0;
     double m_averagePhase = 0.0;

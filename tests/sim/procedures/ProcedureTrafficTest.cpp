@@ -181,7 +181,7 @@ TEST(ProcedureTraffic, ASessionFailingMidMeasurementShowsOneBoxGoesOnAndGivesNoR
     EXPECT_EQ(ProcedureRig::Received(traffic, "gen1").size(), 2u + 72u + 2u);  // the rest goes on
 }
 
-TEST(GetPhaseSingle, RefusesACountOutsideOneToHundredAndSendsNothing) {
+TEST(GetPhaseSingle, RefusesACountOutsideOneToHundredSendsNothingAndTheRefusalGoesWithASuccess) {
     ProcedureRig rig(sim::Wiring::RfB);
     MemorySettingsStore store;
     MeasurementCore core(store, rig.window);
@@ -196,6 +196,20 @@ TEST(GetPhaseSingle, RefusesACountOutsideOneToHundredAndSendsNothing) {
         EXPECT_EQ(core.PhaseResult(), previous);
         EXPECT_EQ(core.StatusText(), "No measurement: Avg. must be a whole number from 1 to 100.");
     }
+    // A later measurement or level adjustment that succeeds removes the failure text, and only it.
+    core.Settings().Average = 1;
+    core.OnGetPhaseSingle();
+    EXPECT_EQ(core.StatusText(), "");
+    core.Settings().Average = 0;
+    core.OnGetPhaseSingle();
+    core.OnAdjustLevels();
+    EXPECT_EQ(core.StatusText(), "");
+    core.Settings().Average = 0;
+    core.OnGetPhaseSingle();
+    core.OnStop();  // a text of its own over the refusal
+    core.Settings().Average = 1;
+    core.OnGetPhaseSingle();
+    EXPECT_EQ(core.StatusText(), kContinuousFileWritten);
 }
 
 }  // namespace
