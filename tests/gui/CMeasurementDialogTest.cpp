@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -8,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 #include <clocale>
+#include <map>
 #include <memory>
 #include <sstream>
 #include <utility>
@@ -123,7 +125,8 @@ protected:
 };
 
 // The connect dialog comes before the window; closing it without OK drops what was typed, OK
-// returns every text exactly as typed, a disabled field's too, and they are saved.
+// returns every text exactly as typed, a disabled field's too, and they are saved. Unticking
+// "Use RF B" enables the generator 2 field; Enter right after the dialog opens is its OK.
 TEST_F(MainWindowTest, FirstStartShowsTheConnectDialogBeforeTheWindowAndOnlyOkTakesItsValues) {
     bool windowVisibleDuringConnect = true;
     driver.onConnect = [&](CConnectDialog& d) {
@@ -149,22 +152,97 @@ TEST_F(MainWindowTest, FirstStartShowsTheConnectDialogBeforeTheWindowAndOnlyOkTa
     EXPECT_TRUE(dialog->findChild<QTimer*>("IDT_TIMER1")->isActive());
 
     driver.seen.clear();
-    driver.onConnect = [](CConnectDialog& d) {
+    std::string generator2Enabled;  // after unticking, after ticking again
+    driver.onConnect = [&](CConnectDialog& d) {
         auto* rfB = d.findChild<QCheckBox*>("IDC_1026");
+        auto* generator2 = d.findChild<QLineEdit*>("IDC_1025");
         QTest::mouseClick(rfB, Qt::LeftButton);
-        d.findChild<QLineEdit*>("IDC_1025")->setText(" TCPIP::gen2.lab::INSTR ");
+        generator2Enabled = generator2->isEnabled() ? "1" : "0";
+        generator2->setText(" TCPIP::gen2.lab::INSTR ");
         QTest::mouseClick(rfB, Qt::LeftButton);
+        generator2Enabled += generator2->isEnabled() ? " 1" : " 0";
         d.findChild<QLineEdit*>("IDC_1023")->setText("29");
         d.findChild<QPushButton*>("IDOK")->click();
     };
     QTest::mouseClick(Control(1022), Qt::LeftButton);
+    EXPECT_EQ(generator2Enabled, "1 0");
     EXPECT_EQ(driver.MessageTexts(),
               (std::vector<std::string>{"Cannot open device GPIB0::29::INSTR",
                                         "Cannot open device GPIB0::20::INSTR"}));
+
+    driver.seen.clear();
+    driver.onConnect = [](CConnectDialog& d) {
+        d.findChild<QLineEdit*>("IDC_1024")->setText("22");  // the focus stays where it opened
+        QTest::keyClick(d.focusWidget(), Qt::Key_Return);
+        if (d.isVisible())
+            d.close();
+    };
+    QTest::mouseClick(Control(1022), Qt::LeftButton);
+    EXPECT_EQ(driver.MessageTexts(),
+              (std::vector<std::string>{"Cannot open device GPIB0::29::INSTR",
+                                        "Cannot open device GPIB0::22::INSTR"}));
     Destroy();
     EXPECT_EQ(store.Text("VisaGenerator1"), "29");
     EXPECT_EQ(store.Text("VisaGenerator2"), " TCPIP::gen2.lab::INSTR ");
     EXPECT_EQ(std::get<std::uint32_t>(store.values.at("UseRF_B")), 1u);
+}
+
+// The context menu's one entry opens the about box without reading the window (a read would
+// refuse "Avg."); the box opens on OK, and OK closes it.
+TEST_F(MainWindowTest, TheAboutEntryOfTheContextMenuOpensTheAboutBoxAndOkClosesIt) {
+    Open();
+    Type(1020, "0");
+    driver.seen.clear();
+    driver.onMenu = [](QMenu& menu) {
+        // Clicked from the menu's own loop: the driver's poll must go on to meet the about box.
+        QTimer::singleShot(0, &menu, [&menu] {
+            QTest::mouseClick(&menu, Qt::LeftButton, {},
+                              menu.actionGeometry(menu.actions().front()).center());
+            menu.close();  // still open only when the click chose nothing
+        });
+    };
+    bool closedByOk = false;
+    driver.onOther = [&](QDialog& box) {
+        QTest::mouseClick(box.findChild<QPushButton*>("IDOK"), Qt::LeftButton);
+        closedByOk = !box.isVisible();
+        box.close();
+    };
+    QContextMenuEvent event(QContextMenuEvent::Mouse, {5, 5}, dialog->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(dialog.get(), &event);
+    ASSERT_EQ(driver.seen.size(), 2u);
+    EXPECT_EQ(driver.seen[0].kind + " " + driver.seen[0].text,
+              "menu &Info \xC3\xBC"
+              "ber Korvel...");
+    EXPECT_EQ(driver.seen[1].kind + " " + driver.seen[1].title + " " + driver.seen[1].focus,
+              "CAboutDialog Info \xC3\xBC"
+              "ber Korvel IDOK");
+    EXPECT_TRUE(closedByOk);
+    EXPECT_TRUE(dialog->isVisible());
+}
+
+// One tip per control, each its whole text; no other control has one.
+TEST_F(MainWindowTest, TheTwelveToolTips) {
+    const std::map<int, std::string> expected{
+        {1022, "Select the instruments to be used and establish connections to them."},
+        {1028, "Do one-time initializations like ARB activation with dc.wv."},
+        {1012, "Perform one single phase measurement.Press \"Setup VRx\" before."},
+        {1014, "Perform continuous phase measurement at the current frequency and level."},
+        {1006, "Start sweep measurement of phase."},
+        {1007, "Stop sweep measurement of phase."},
+        {1011, "During measurement: Phase needed for interference(180\xC2\xB0), during "
+               "adjustment : needed for 0\xC2\xB0."},
+        {1013, "Graphical display of standard deviation (Cont. Measurement only)."},
+        {1008, "Graphical display of sweep progress (Sweep Measurement only)."},
+        {1010, "List of all connected instruments (VISA connections)."},
+        {1015, "Adjust level of signal generator 1 in order to enhance phase measurement."},
+        {1027, "Adjust the phase to 0\xC2\xB0 using an interpolation value based on last sweep."},
+    };
+    TestDialog window(store);
+    std::map<int, std::string> tips;
+    for (QWidget* control : window.findChildren<QWidget*>())
+        if (!control->toolTip().isEmpty())
+            tips[control->objectName().mid(4).toInt()] = control->toolTip().toStdString();
+    EXPECT_EQ(tips, expected);
 }
 
 // What is saved depends on how the window ends: Enter reads and closes only when the read

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -27,14 +28,14 @@ inline QApplication& TestApplication() {
 
 // What a modal window showed when the driver met it.
 struct SeenModal {
-    std::string kind;  // "connect" or "message"
+    std::string kind;  // "connect", "message", "menu" (text: its entries) or the dialog's class
     std::string title;
     std::string
         text;  // message boxes: the text; connect dialog: "gen1|analyzer|gen2|checked|gen2 enabled"
     std::string focus;  // object name of the focused control
 };
 
-// Polls for the active modal window and answers it. The answers only end the
+// Polls for the active modal window (and popup menu) and answers it. The answers only end the
 // window (accept, reject, click): the code under test goes on after the nested loop returns,
 // never inside the driver.
 class ModalDriver {
@@ -48,6 +49,10 @@ public:
         else
             box.close();
     };
+
+    // Popup menus and any other modal dialog (the about box): closed.
+    std::function<void(QMenu&)> onMenu = [](QMenu& menu) { menu.close(); };
+    std::function<void(QDialog&)> onOther = [](QDialog& dialog) { dialog.close(); };
 
     std::vector<SeenModal> seen;
 
@@ -71,6 +76,14 @@ private:
     }
 
     void Poll() {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            QStringList entries;
+            for (QAction* action : menu->actions())
+                entries << action->text();
+            seen.push_back({"menu", "", entries.join('|').toStdString(), ""});
+            onMenu(*menu);
+            return;
+        }
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible())
             return;
@@ -91,6 +104,10 @@ private:
             seen.push_back(
                 {"connect", connect->windowTitle().toStdString(), state, FocusName(connect)});
             onConnect(*connect);
+        } else if (auto* other = qobject_cast<QDialog*>(modal)) {
+            seen.push_back({other->metaObject()->className(), other->windowTitle().toStdString(),
+                            "", FocusName(other)});
+            onOther(*other);
         }
     }
 

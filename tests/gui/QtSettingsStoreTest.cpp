@@ -5,6 +5,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <map>
 
 #include "CMeasurementApp.h"
 #include "GuiTestSupport.h"
@@ -58,6 +59,30 @@ TEST_F(QtSettingsStoreTest, RoundTripStoresDoublesAsPointTextsAndIntegersAsNumbe
     EXPECT_EQ(back.StopFreq, 2000.0);
     EXPECT_EQ(back.Average, 4294967295u);
     EXPECT_EQ(back.PhaseRotation, 0);
+}
+
+// The registry keeps what QSettings is handed: a 32-bit integer as DWORD, a 64-bit one as QWORD.
+// The INI file reads both back alike, so a format of our own records the types handed over; the
+// registry's own types cannot be looked at on these machines.
+TEST_F(QtSettingsStoreTest, IntegersAreHandedOverAs32BitValuesAndDoublesAsTexts) {
+    static std::map<QString, int> handed;
+    const QSettings::Format recording = QSettings::registerFormat(
+        "types", [](QIODevice&, QSettings::SettingsMap&) { return true; },
+        [](QIODevice&, const QSettings::SettingsMap& map) {
+            for (auto it = map.begin(); it != map.end(); ++it)
+                handed[it.key()] = it.value().typeId();
+            return true;
+        });
+    QSettings::setPath(recording, QSettings::UserScope, dir.path());
+    MeasurementSettings s;
+    s.PhaseRotation = -1;
+    {
+        QtSettingsStore store(recording);
+        SaveSettings(s, store);
+    }
+    for (const char* key : {"UseRF_B", "Average", "PhaseRotation"})
+        EXPECT_EQ(handed[key], QMetaType::UInt) << key;
+    EXPECT_EQ(handed["StartFreq"], QMetaType::QString);
 }
 
 // A comma in an unquoted INI value makes a list of it; integers out of 32 bits give the default.

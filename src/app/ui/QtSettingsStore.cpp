@@ -3,8 +3,8 @@
 #include <QStringList>
 #include <cstdint>
 
-QtSettingsStore::QtSettingsStore()
-    : m_settings(QSettings::NativeFormat, QSettings::UserScope, kOrganisation, kApplication) {}
+QtSettingsStore::QtSettingsStore(QSettings::Format format)
+    : m_settings(format, QSettings::UserScope, kOrganisation, kApplication) {}
 
 std::string QtSettingsStore::ReadString(const std::string& key, const std::string& defaultValue) {
     const QVariant value = m_settings.value(QString::fromStdString(key));
@@ -29,5 +29,9 @@ void QtSettingsStore::WriteString(const std::string& key, const std::string& val
 }
 
 void QtSettingsStore::WriteInteger(const std::string& key, std::uint32_t value) {
-    m_settings.setValue(QString::fromStdString(key), static_cast<qulonglong>(value));
+    // The registry keeps a 32-bit variant as DWORD, the type that stored profiles hold and their
+    // readers expect; a 64-bit one would become QWORD. An INI file shows both alike.
+    const QVariant dword(static_cast<uint>(value));
+    Q_ASSERT(dword.typeId() == QMetaType::UInt);
+    m_settings.setValue(QString::fromStdString(key), dword);
 }

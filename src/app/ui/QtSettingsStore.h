@@ -11,7 +11,8 @@ public:
     static constexpr const char* kOrganisation = "Vom lokalen Anwendungs-Assistenten generierte Anwendungen";
     static constexpr const char* kApplication = "Korvel";
 
-    QtSettingsStore();
+    // Another format than the native one only for tests.
+    explicit QtSettingsStore(QSettings::Format format = QSettings::NativeFormat);
     std::string ReadString(const std::string& key, const std::string& defaultValue) override;
     std::uint32_t ReadInteger(const std::string& key, std::uint32_t defaultValue) override;
     void WriteString(const std::string& key, const std::string& value) override;
