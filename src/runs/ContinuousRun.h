@@ -32,6 +32,7 @@ public:
     void Add(double phaseDeg);
     std::int32_t Count() const { return m_count; }
     double Average() const;      // wrapped into [0, 360)
+    double Mean() const;         // the same, unwrapped: beside the latest samples
     double Deviation() const;    // sample standard deviation; below 0.00001 it is 0
     int BarPosition() const;     // deviation in hundredths of a degree, 0 to 100
 
@@ -40,7 +41,6 @@ private:
     std::int32_t m_count = 0;
     int m_oldest = 0;
     double m_previous = 0.0;  // the last sample, unwrapped
-    double Mean() const;
 };
 
 // The log file, written through after every line so that a crash loses nothing logged.

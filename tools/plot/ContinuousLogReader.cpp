@@ -62,12 +62,9 @@ std::int64_t DaysFromCivil(int year, int month, int day) {
     return static_cast<std::int64_t>(era) * 146097 + dayOfEra - 719468;
 }
 
-double OnBranchOf(double phaseDeg, double firstDeg) {
-    if (phaseDeg - firstDeg > 180.0)
-        return phaseDeg - 360.0;
-    if (phaseDeg - firstDeg < -180.0)
-        return phaseDeg + 360.0;
-    return phaseDeg;
+// The value of phaseDeg (modulo 360) nearest to nearDeg.
+double OnBranchOf(double phaseDeg, double nearDeg) {
+    return nearDeg + std::remainder(phaseDeg - nearDeg, 360.0);
 }
 
 }  // namespace
@@ -90,7 +87,6 @@ bool ParseLogTime(std::string_view date, std::string_view time, std::int64_t& ci
 void ContinuousLogReader::Restart() {
     m_data = ContinuousPlotData{};
     m_statistics.Reset();
-    m_firstPhaseDeg = 0.0;
     m_offset = 0;
     m_lineNumber = 0;
     m_stopped = false;
@@ -225,14 +221,15 @@ void ContinuousLogReader::AddSample(std::string_view line) {
     sample.temperature1C = *t1;
     sample.temperature2C = *t2;
     sample.phaseDeg = *phase;
-    if (m_data.samples.empty())
-        m_firstPhaseDeg = *phase;
-    sample.plottedPhaseDeg = OnBranchOf(*phase, m_firstPhaseDeg);
+    // Each reading goes beside the one before it, so a jump or a drift of several turns stays
+    // one continuous line.
+    sample.plottedPhaseDeg =
+        m_data.samples.empty() ? *phase : OnBranchOf(*phase, m_data.samples.back().plottedPhaseDeg);
     m_statistics.Add(*phase);
     if (m_statistics.Count() > 1) {
         sample.hasStatistics = true;
-        // The average comes wrapped into [0, 360); put it back beside the readings.
-        sample.meanDeg = OnBranchOf(m_statistics.Average(), m_firstPhaseDeg);
+        // The statistics unwrap as the plot does, from the same first reading.
+        sample.meanDeg = m_statistics.Mean();
         sample.deviationDeg = m_statistics.Deviation();
     }
     m_data.samples.push_back(sample);

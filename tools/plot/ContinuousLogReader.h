@@ -51,7 +51,6 @@ class ContinuousLogReader {
     std::string m_path;
     ContinuousPlotData m_data;
     PhaseStatistics m_statistics;
-    double m_firstPhaseDeg = 0.0;
     std::uint64_t m_offset = 0;  // just after the last whole line taken
     int m_lineNumber = 0;        // lines taken
     bool m_stopped = false;      // a bad header: nothing more is read from this file

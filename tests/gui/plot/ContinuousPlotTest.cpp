@@ -165,4 +165,23 @@ TEST_F(ContinuousPlot, AForeignHeaderAndACommaLocale) {
     EXPECT_EQ(comma.Data().samples[0].phaseDeg, 183.125);
 }
 
+// A drift of two turns in quarter steps, and a jump of half a turn, stay one line: each reading
+// is plotted beside the one before it, and the mean beside the latest reading.
+TEST_F(ContinuousPlot, ADriftOfTwoTurnsStaysOneLine) {
+    std::string log = kHeader;
+    for (int i = 0; i < 9; ++i)
+        log += "12/06/26;04:03:" + std::to_string(10 + i) + ";35.200;36.100;" +
+               std::to_string((i * 90) % 360) + ".000\r\n";
+    Write("PhaseLogCont.csv", log);
+    PlotView view;
+    view.Open(QPath("PhaseLogCont.csv"));
+    ASSERT_NE(view.Chart(), nullptr) << view.Message().toStdString();
+    const QList<QPointF> phase = FindXY(view.Chart(), kPhaseName)->points();
+    const QList<QPointF> mean = FindXY(view.Chart(), kMeanName)->points();
+    ASSERT_EQ(phase.size(), 9);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_NEAR(phase[i].y(), i * 90.0, 1e-9) << i;
+    EXPECT_NEAR(mean.back().y(), 360.0, 1e-9);  // the mean of 0, 90, ..., 720
+}
+
 }  // namespace
