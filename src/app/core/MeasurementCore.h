@@ -82,6 +82,7 @@ protected:
     MeasureOptions Options() const;
     std::filesystem::path ResultPath(const char* fileName) const { return m_workingDirectory / fileName; }
     void EndContinuousLogWithError();
+    void OpenSweepJournal();
 
     SettingsStore& m_store;
     Window& m_window;
@@ -97,6 +98,8 @@ protected:
 
     // Run state, shared by the sweep and the continuous measurement.
     SweepEngine m_sweep;
+    SweepJournal m_journal;
+    std::string m_sweepNote;  // about the journal, shown with each step's status
     bool m_runActive = false;
     bool m_sweepMode = false;
     int m_busyDepth = 0;
