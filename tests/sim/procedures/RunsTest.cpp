@@ -188,8 +188,11 @@ TEST(SweepRun, AKilledSweepLeavesItsJournalWithEveryMeasuredPoint) {
     const std::filesystem::path killedIn = reported[0];
 
     RunRig r(sim::Wiring::Two);
-    std::filesystem::copy_file(killedIn / "PhaseLogSweep.partial.csv", r.rig.Directory() / "PhaseLogSweep.partial.csv");
+    std::error_code noJournal;
+    std::filesystem::copy_file(killedIn / "PhaseLogSweep.partial.csv", r.rig.Directory() / "PhaseLogSweep.partial.csv",
+                               noJournal);
     std::filesystem::remove_all(killedIn);
+    ASSERT_FALSE(noJournal) << noJournal.message();
     const std::string journal = r.File("PhaseLogSweep.partial.csv");
     const std::string expected = "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = 0.000;"
                                  "Temperature Generator 2/Degree = 0.000;\r\nLevel ;100.00;200.00;300.00;\r\n"
