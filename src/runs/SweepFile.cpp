@@ -80,6 +80,9 @@ bool SweepJournal::Open(const std::filesystem::path& path, const SweepGrid& grid
     m_failed = false;
     // The generators are not asked for temperatures during the sweep: the journal adds no traffic.
     const std::string head = Head(grid, useRfB, 0.0, 0.0);
+    m_unreached.clear();
+    for (int c = 0; c < grid.frequencyCount; ++c) m_unreached += "0.000;";
+    m_unreached += "\r\n";
     m_failed = !Put(m_file, head);
     m_level = 0;
     m_levelOffset = static_cast<long>(head.size());
@@ -98,7 +101,11 @@ bool SweepJournal::WriteFrom(const double* table, int level) {
     long offset = m_levelOffset;
     for (int r = m_level; r < m_grid.levelCount; ++r) {
         if (r == level) offset = m_levelOffset + static_cast<long>(text.size());
-        text += LevelLine(m_grid, table, r);
+        if (r <= level) {
+            text += LevelLine(m_grid, table, r);
+        } else {  // not reached yet: only the level is formatted, the cells are the same every time
+            text += FormatFixed(m_grid.startLevelDbm + r * m_grid.levelStepDbm, 2) + ";" + m_unreached;
+        }
     }
     const long end = m_levelOffset + static_cast<long>(text.size());
     bool ok = !m_failed && std::fseek(m_file, m_levelOffset, SEEK_SET) == 0 && Put(m_file, text) &&

@@ -50,7 +50,8 @@ public:
     // Creates the journal for the grid from the table (laid out as for WriteSweepFile) just
     // cleared. False when it cannot be written.
     bool Open(const std::filesystem::path& path, const SweepGrid& grid, const double* table, bool useRfB);
-    // Writes the table from level line `level` (that of the newest point) on. False once a write failed.
+    // Writes the table from level line `level` (that of the newest point) on; the lines after it
+    // are not reached yet and read 0.000. False once a write failed.
     bool Update(const double* table, int level);
     // Closes the file; with remove, deletes it too.
     void Close(bool remove);
@@ -62,6 +63,7 @@ private:
     std::FILE* m_file = nullptr;
     std::filesystem::path m_path;
     SweepGrid m_grid;
+    std::string m_unreached;  // the cells of a line not reached yet
     int m_level = 0;         // the first line that may still change
     long m_levelOffset = 0;  // where it starts
     long m_size = 0;

@@ -213,7 +213,8 @@ TEST(SweepRun, AKilledSweepLeavesItsJournalWithEveryMeasuredPoint) {
     std::filesystem::create_directory(r.rig.Directory() / "PhaseLogSweep.csv.tmp");
     r.core->OnStop();
     EXPECT_EQ(r.core->StatusText(), kSweepFileError);
-    EXPECT_NE(r.File("PhaseLogSweep.partial.csv").find("-20.00;" + FormatFixed(r.core->Sweep().Cell(0, 0), 3) + ";0.000;"),
+    EXPECT_NE(r.File("PhaseLogSweep.partial.csv").find("-20.00;" + FormatFixed(r.core->Sweep().Cell(0, 0), 3) +
+                                                        ";0.000;0.000;\r\n-10.00;0.000;0.000;0.000;\r\n"),
               std::string::npos);
     std::filesystem::remove(r.rig.Directory() / "PhaseLogSweep.csv.tmp");
     r.core->OnStartSweep();
