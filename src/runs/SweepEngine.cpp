@@ -81,10 +81,13 @@ void SweepEngine::Step(Instruments& instruments, const MeasureOptions& options, 
     window.SetProgress(ProgressBarId::Sweep, 0, m_totalSteps, m_completedSteps);
 }
 
+SweepGrid SweepEngine::Grid() const {
+    return SweepGrid{m_limits.startFrequencyMHz, m_limits.frequencyStepMHz, m_frequencyCount,
+                     m_limits.startLevelDbm,     m_limits.levelStepDbm,     m_levelCount};
+}
+
 std::string SweepEngine::WriteFile(const std::filesystem::path& path, Instruments& instruments, bool useRfB) const {
-    const SweepGrid grid{m_limits.startFrequencyMHz, m_limits.frequencyStepMHz, m_frequencyCount,
-                         m_limits.startLevelDbm,     m_limits.levelStepDbm,     m_levelCount};
-    return WriteSweepFile(path, grid, m_table.data(), useRfB, [&](int generator) {
+    return WriteSweepFile(path, Grid(), m_table.data(), useRfB, [&](int generator) {
         CVisaDevice* session = generator == 1 ? instruments.generator1.get() : instruments.generator2.get();
         if (!session) return 0.0;
         return ReadGeneratorTemperature(*session, generator == 1 ? instruments.generator1IsVrt

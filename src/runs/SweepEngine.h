@@ -45,6 +45,8 @@ public:
     int TotalSteps() const { return m_totalSteps; }
     int CompletedSteps() const { return m_completedSteps; }
     double Cell(int level, int frequency) const { return m_table[level * kMaxFrequencyPoints + frequency]; }
+    SweepGrid Grid() const;
+    const double* Table() const { return m_table.data(); }
 
 private:
     std::vector<double> m_table;  // 200 x 500, allocated once

@@ -114,14 +114,32 @@ void MeasurementCore::OnStartSweep() {
     m_settings.StartLevel = limits.startLevelDbm;
     m_settings.StopLevel = limits.stopLevelDbm;
     m_window.Refresh();
+    OpenSweepJournal();
     m_runActive = true;
     m_sweepMode = true;
-    m_statusText = "Sweep is Running";
+    m_statusText = m_sweepNote.empty() ? "Sweep is Running" : "Sweep is Running (" + m_sweepNote + ")";
     m_window.Refresh();
     m_window.EnableButton(RunButton::StartSweep, false);
     m_window.EnableButton(RunButton::GetPhaseCont, false);
     m_window.EnableButton(RunButton::Stop, true);
     m_window.EnableButton(RunButton::GetPhaseSingle, false);
+}
+
+void MeasurementCore::OpenSweepJournal() {
+    // A journal still there is all that is left of a sweep that never ended: it is kept.
+    const std::filesystem::path path = ResultPath(kSweepJournalName);
+    std::string kept;
+    m_sweepNote.clear();
+    if (!KeepOldJournal(path, kept)) {
+        m_sweepNote = std::string("an old journal was found; it stays as ") + kSweepJournalName +
+                      ", and this sweep runs without one";
+        return;
+    }
+    if (!kept.empty()) m_sweepNote = "an old journal was found and kept as " + kept;
+    if (!m_journal.Open(path, m_sweep.Grid(), m_sweep.Table(), m_settings.UseRF_B != 0)) {
+        m_sweepNote += std::string(m_sweepNote.empty() ? "" : "; ") + "no journal: " + kSweepJournalName +
+                       " cannot be written";
+    }
 }
 
 void MeasurementCore::OnTimer() {
@@ -144,9 +162,15 @@ void MeasurementCore::OnTimer() {
 
 void MeasurementCore::RunSweepStep() {
     BusyScope busy(*this);
-    m_statusText = m_sweep.StepStatus();
+    m_statusText = m_sweep.StepStatus() + (m_sweepNote.empty() ? "" : " (" + m_sweepNote + ")");
     m_window.Refresh();
+    const int before = m_sweep.CompletedSteps();
     m_sweep.Step(m_instruments, Options(), m_phaseResult, m_window);
+    if (m_sweep.CompletedSteps() > before && m_journal.IsOpen() &&
+        !m_journal.Update(m_sweep.Table(), before / m_sweep.FrequencyCount())) {
+        m_journal.Close(false);
+        m_sweepNote = std::string("no journal: writing ") + kSweepJournalName + " failed";
+    }
     if (m_sweep.Finished()) {
         m_statusText = "Completed";
         m_window.Refresh();
@@ -255,6 +279,8 @@ void MeasurementCore::OnStop() {
     m_runActive = false;
     if (sweep) {
         m_statusText = m_sweep.WriteFile(ResultPath(kSweepFileName), m_instruments, m_settings.UseRF_B != 0);
+        // Without the final file the journal holds the points: it goes only once that is in place.
+        m_journal.Close(m_statusText == kSweepFileWritten);
     } else {
         m_statusText = m_log.Close() ? kContinuousFileWritten : kContinuousFileError;
     }

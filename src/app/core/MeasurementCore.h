@@ -86,6 +86,7 @@ protected:
     // procedures next succeeds, which removes the text if it is still showing (true then).
     void ShowProcedureFailure(std::string text);
     bool ClearProcedureFailure();
+    void OpenSweepJournal();
 
     SettingsStore& m_store;
     Window& m_window;
@@ -102,6 +103,8 @@ protected:
 
     // Run state, shared by the sweep and the continuous measurement.
     SweepEngine m_sweep;
+    SweepJournal m_journal;
+    std::string m_sweepNote;  // about the journal, shown with each step's status
     bool m_runActive = false;
     bool m_sweepMode = false;
     int m_busyDepth = 0;

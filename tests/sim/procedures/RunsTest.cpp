@@ -2,12 +2,16 @@
 // program's state, against the in-process bench, with a clock the test moves.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <limits>
 
 #include "AdjustLevel.h"
+#include "CSweepTable.h"
 #include "MeasurePhase.h"
 #include "MeasurementCore.h"
 #include "MemorySettingsStore.h"
@@ -147,6 +151,77 @@ TEST(SweepRun, TheTimerGateSkipsALateTickAndStopWritesEveryCellOfTheGrid) {
     EXPECT_NE(file.find("Level ;100.00;200.00;\r\n-20.00;"), std::string::npos) << file;
     EXPECT_NE(file.find("\r\n-10.00;0.000;0.000;\r\n"), std::string::npos) << file;
     EXPECT_EQ(r.core->StatusText(), "File PhaseLogSweep.csv written");
+}
+
+// Killed in the middle of a sweep, the program leaves the journal with every point measured so
+// far; the next sweep keeps it under another name, and only a final file in place removes one.
+TEST(SweepRun, AKilledSweepLeavesItsJournalWithEveryMeasuredPoint) {
+    int channel[2];
+    ASSERT_EQ(::pipe(channel), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {  // 3 frequencies by 2 levels, killed after the fourth point
+        ::close(channel[0]);
+        RunRig r(sim::Wiring::Two);
+        r.core->Settings().StopFreq = 300;
+        r.core->OnStartSweep();
+        std::string report = r.rig.Directory().string();
+        for (int point = 0; point < 4; ++point) {
+            r.Tick();
+            report += "\n" + FormatFixed(r.core->Sweep().Cell(point / 3, point % 3), 3);
+        }
+        (void)!::write(channel[1], report.data(), report.size());
+        ::raise(SIGKILL);
+    }
+    ::close(channel[1]);
+    std::string report;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+    ::close(channel[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << report;
+    Texts reported;
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) reported.push_back(line);
+    ASSERT_EQ(reported.size(), 5u) << report;
+    const std::filesystem::path killedIn = reported[0];
+
+    RunRig r(sim::Wiring::Two);
+    std::error_code noJournal;
+    std::filesystem::copy_file(killedIn / "PhaseLogSweep.partial.csv", r.rig.Directory() / "PhaseLogSweep.partial.csv",
+                               noJournal);
+    std::filesystem::remove_all(killedIn);
+    ASSERT_FALSE(noJournal) << noJournal.message();
+    const std::string journal = r.File("PhaseLogSweep.partial.csv");
+    const std::string expected = "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = 0.000;"
+                                 "Temperature Generator 2/Degree = 0.000;\r\nLevel ;100.00;200.00;300.00;\r\n"
+                                 "-20.00;" + reported[1] + ";" + reported[2] + ";" + reported[3] + ";\r\n"
+                                 "-10.00;" + reported[4] + ";0.000;0.000;\r\n";
+    EXPECT_EQ(journal, expected);
+    for (int point = 1; point <= 4; ++point) EXPECT_NE(reported[point], "0.000");
+    EXPECT_TRUE(CSweepTable((r.rig.Directory() / "PhaseLogSweep.partial.csv").string()).IsLoaded());
+
+    r.core->Settings().StopFreq = 300;
+    r.core->OnStartSweep();
+    const std::string kept = "an old journal was found and kept as PhaseLogSweep.interrupted-1.csv";
+    EXPECT_EQ(r.core->StatusText(), "Sweep is Running (" + kept + ")");
+    EXPECT_EQ(r.File("PhaseLogSweep.interrupted-1.csv"), journal);
+    r.Tick();
+    EXPECT_EQ(r.core->StatusText(), "Sweep measurement running step 0 / 6 (" + kept + ")");
+    // A final file that cannot be written leaves the journal; the next one in place removes it.
+    std::filesystem::create_directory(r.rig.Directory() / "PhaseLogSweep.csv.tmp");
+    r.core->OnStop();
+    EXPECT_EQ(r.core->StatusText(), kSweepFileError);
+    EXPECT_NE(r.File("PhaseLogSweep.partial.csv").find("-20.00;" + FormatFixed(r.core->Sweep().Cell(0, 0), 3) +
+                                                        ";0.000;0.000;\r\n-10.00;0.000;0.000;0.000;\r\n"),
+              std::string::npos);
+    std::filesystem::remove(r.rig.Directory() / "PhaseLogSweep.csv.tmp");
+    r.core->OnStartSweep();
+    for (int point = 0; point < 6; ++point) r.Tick();
+    EXPECT_EQ(r.core->StatusText(), "File PhaseLogSweep.csv written");
+    EXPECT_FALSE(std::filesystem::exists(r.rig.Directory() / "PhaseLogSweep.partial.csv"));
+    EXPECT_TRUE(std::filesystem::exists(r.rig.Directory() / "PhaseLogSweep.interrupted-2.csv"));
 }
 
 TEST(SweepRun, AdjustLevelsKeepsTheStopButtonAndConnectWritesTheFileWhileTheSessionsExist) {
