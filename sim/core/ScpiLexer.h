@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "visa/MessageText.h"
+
 namespace sim {
 
 struct ScpiParameter {
@@ -20,16 +22,12 @@ struct ScpiUnit {
     int error = 0;  // a lexing error (SCPI code): the unit is not executed
 };
 
-// Splits bytes into program messages at each NL outside block data; the NL, and a CR before it,
-// are dropped. Bytes after the last NL form a message of their own (ended by END). Empty
-// messages are left out.
-std::vector<std::string_view> SplitProgramMessages(std::string_view bytes);
+// Shared with the VISA layer's trace, so that both logs split and show messages alike.
+using visa::SplitProgramMessages;
 
 // Splits one program message (without its terminator) into units.
 std::vector<ScpiUnit> LexProgramMessage(std::string_view message);
 
-// One program message or reply as the traffic log shows it: block data replaced by
-// "[<n> bytes]" after the block header, control and non-ASCII bytes as \xNN.
-std::string DescribeForLog(std::string_view message);
+using visa::DescribeForLog;
 
 }  // namespace sim

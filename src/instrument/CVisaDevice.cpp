@@ -94,6 +94,25 @@ std::string CVisaDevice::Read() {
     return s_lastReply;
 }
 
+std::string CVisaDevice::ReadWhole() {
+    if (!m_connected) return s_lastReply;
+    std::string reply;
+    std::array<ViByte, kBufferSize> buffer;
+    do {
+        ViUInt32 count = 0;
+        m_status = viRead(m_session, buffer.data(), kBufferSize, &count);
+        reply.append(reinterpret_cast<const char*>(buffer.data()), count);
+    } while (m_status == VI_SUCCESS_MAX_CNT);
+    if (m_status < VI_SUCCESS) {
+        ShowMessage("Cannot read from device " + m_resource);
+        m_connected = false;
+        return {};
+    }
+    if (!reply.empty() && reply.back() == '\n') reply.pop_back();
+    s_lastReply = reply;
+    return s_lastReply;
+}
+
 ViStatus CVisaDevice::SetTimeout(ViUInt32 timeoutMs) {
     if (m_session == VI_NULL) return VI_ERROR_INV_OBJECT;
     return viSetAttribute(m_session, VI_ATTR_TMO_VALUE, timeoutMs);

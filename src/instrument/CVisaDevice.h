@@ -22,6 +22,9 @@ public:
     // The next reply without its last byte (the line feed), cut at a zero byte.
     std::string Read();
     std::string Query(const std::string& command);
+    // The next reply whole, however long and zero bytes and all, without a final line feed: for
+    // the console, where traces and long lists are read. The procedures keep Read's cut.
+    std::string ReadWhole();
 
     // Empties the instrument's error queue; with show, lists its entries in one message.
     void ReadErrorQueue(bool show);

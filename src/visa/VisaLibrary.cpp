@@ -3,7 +3,9 @@
 // every later read or write of that session fails the same way without touching the transport.
 // Where a vendor VISA library is in use, each of our resource managers owns one of its resource
 // managers, and every session that is not attached in-process is one of its sessions behind our
-// handle; the vendor's statuses pass through unchanged.
+// handle; the vendor's statuses pass through unchanged. With KORVEL_TRACE set when a resource
+// manager opens, the sessions opened through it write what passes to the trace (Trace.h); without
+// it the only cost is a null check per read and write.
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -14,6 +16,7 @@
 
 #include "InProcessTransport.h"
 #include "ResourceName.h"
+#include "Trace.h"
 #include "Transport.h"
 #include "VendorLibrary.h"
 #include "VendorTesting.h"
@@ -35,6 +38,9 @@ struct Session {
     std::shared_ptr<VendorLibrary> vendor;
     ViSession vendorSession = VI_NULL;
     bool closed = false;
+    std::shared_ptr<Trace> trace;
+    std::string resource;      // as given to viOpen, for the trace
+    std::string partialReply;  // traced once the reply ends
 };
 
 struct ResourceManager {
@@ -53,6 +59,18 @@ struct Library {
                                                 std::make_shared<hislip::HiSlipConnector>()};
     bool vendorChosen = false;
     std::shared_ptr<VendorLibrary> vendor;
+    std::string tracePath;
+    std::shared_ptr<Trace> trace;
+
+    // Follows the setting at each resource manager, so a trace file is opened (and emptied) once
+    // per program, and tests can turn tracing on and off.
+    void FollowTraceSetting() {
+        const char* path = std::getenv(kTraceSetting);
+        const std::string wanted = path ? path : "";
+        if (wanted == tracePath) return;
+        tracePath = wanted;
+        trace = Trace::Open(wanted);
+    }
 
     // Chosen once per process, at the first resource manager, from the setting and the usual
     // install locations. The layer shows no boxes: what the user must know goes to stderr.
@@ -105,6 +123,18 @@ ViUInt32 ConnectBudget(ViUInt32 timeout) {
     return timeout == 0 ? kDefaultTimeoutMs : timeout;
 }
 
+// A reply read in pieces is traced whole, once a read ends it or fails.
+void TraceRead(Session& session, const ViByte* buf, ViUInt32 count, ViStatus status) {
+    if (count > 0) session.partialReply.append(reinterpret_cast<const char*>(buf), count);
+    if (status == VI_SUCCESS_MAX_CNT) return;
+    if (status < VI_SUCCESS) session.trace->Failed(session.resource, "read", status, session.partialReply);
+    else session.trace->Received(session.resource, session.partialReply);
+    session.partialReply.clear();
+}
+
+ViStatus OpenSession(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi,
+                     std::shared_ptr<Trace>& trace);
+
 }  // namespace
 
 std::shared_ptr<Connector> SetConnector(TcpipProtocol protocol, std::shared_ptr<Connector> connector) {
@@ -124,6 +154,7 @@ ViStatus viOpenDefaultRM(ViPSession vi) {
     {
         std::lock_guard lock(lib.mutex);
         manager.vendor = lib.Vendor();
+        lib.FollowTraceSetting();
     }
     ViStatus status = VI_SUCCESS;
     if (manager.vendor) {
@@ -146,6 +177,16 @@ std::shared_ptr<VendorLibrary> SetVendorLibrary(std::shared_ptr<VendorLibrary> l
 }
 
 ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi) {
+    std::shared_ptr<Trace> trace;
+    const ViStatus status = OpenSession(sesn, name, mode, timeout, vi, trace);
+    if (trace && status < VI_SUCCESS) trace->Failed(name ? name : "", "open", status);
+    return status;
+}
+
+namespace {
+
+ViStatus OpenSession(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi,
+                     std::shared_ptr<Trace>& trace) {
     if (!vi) return VI_ERROR_INV_PARAMETER;
     *vi = VI_NULL;
     Library& lib = Lib();
@@ -162,6 +203,7 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
         connectors[1] = lib.connectors[1];
         vendor = manager->second.vendor;
         vendorManager = manager->second.vendorManager;
+        trace = lib.trace;
     }
     if (mode & ~(VI_EXCLUSIVE_LOCK | VI_SHARED_LOCK | VI_LOAD_CONFIG)) return VI_ERROR_INV_ACC_MODE;
     if (!name) return VI_ERROR_INV_RSRC_NAME;
@@ -193,6 +235,8 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
 
     session->resourceManager = sesn;
     session->transport = std::move(transport);
+    session->trace = trace;
+    session->resource = name;
     std::unique_lock lock(lib.mutex);
     auto manager = lib.managers.find(sesn);
     if (manager == lib.managers.end()) {  // the manager was closed while we connected
@@ -209,6 +253,30 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
     *vi = handle;
     return status;
 }
+
+ViStatus ReadLocked(Session& session, ViPBuf buf, ViUInt32 cnt, ViUInt32& received) {
+    if (session.vendor) {
+        if (session.closed) return VI_ERROR_INV_OBJECT;
+        return session.vendor->Read(session.vendorSession, buf, cnt, received);
+    }
+    if (session.lost || !session.transport) return VI_ERROR_CONN_LOST;
+    const ViStatus status = session.transport->Read(buf, cnt, received, session.settings);
+    if (status == VI_ERROR_CONN_LOST) session.lost = true;
+    return status;
+}
+
+ViStatus WriteLocked(Session& session, ViConstBuf buf, ViUInt32 cnt, ViUInt32& written) {
+    if (session.vendor) {
+        if (session.closed) return VI_ERROR_INV_OBJECT;
+        return session.vendor->Write(session.vendorSession, buf, cnt, written);
+    }
+    if (session.lost || !session.transport) return VI_ERROR_CONN_LOST;
+    const ViStatus status = session.transport->Write(buf, cnt, written, session.settings);
+    if (status == VI_ERROR_CONN_LOST) session.lost = true;
+    return status;
+}
+
+}  // namespace
 
 ViStatus viClose(ViObject vi) {
     if (vi == VI_NULL) return VI_WARN_NULL_OBJECT;
@@ -296,16 +364,9 @@ ViStatus viRead(ViSession vi, ViPBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
     std::shared_ptr<Session> session = FindSession(vi, status);
     if (!session) return status;
     std::lock_guard io(session->io);
-    if (session->vendor) {
-        if (session->closed) return VI_ERROR_INV_OBJECT;
-        status = session->vendor->Read(session->vendorSession, buf, cnt, received);
-        if (retCnt) *retCnt = received;
-        return status;
-    }
-    if (session->lost || !session->transport) return VI_ERROR_CONN_LOST;
-    status = session->transport->Read(buf, cnt, received, session->settings);
-    if (status == VI_ERROR_CONN_LOST) session->lost = true;
+    status = ReadLocked(*session, buf, cnt, received);
     if (retCnt) *retCnt = received;
+    if (session->trace) TraceRead(*session, buf, received, status);
     return status;
 }
 
@@ -318,16 +379,11 @@ ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViPUInt32 retCnt) {
     if (!session) return status;
     std::lock_guard io(session->io);
     static const ViByte kEmpty = 0;
-    if (session->vendor) {
-        if (session->closed) return VI_ERROR_INV_OBJECT;
-        status = session->vendor->Write(session->vendorSession, buf ? buf : &kEmpty, cnt, written);
-        if (retCnt) *retCnt = written;
-        return status;
-    }
-    if (session->lost || !session->transport) return VI_ERROR_CONN_LOST;
-    status = session->transport->Write(buf ? buf : &kEmpty, cnt, written, session->settings);
-    if (status == VI_ERROR_CONN_LOST) session->lost = true;
+    // Traced before it goes, so a write that hangs is already on record.
+    if (session->trace) session->trace->Sent(session->resource, {reinterpret_cast<const char*>(buf), buf ? cnt : 0});
+    status = WriteLocked(*session, buf ? buf : &kEmpty, cnt, written);
     if (retCnt) *retCnt = written;
+    if (session->trace && status < VI_SUCCESS) session->trace->Failed(session->resource, "write", status);
     return status;
 }
 

@@ -47,7 +47,8 @@ int RunScpiConsole(const ScpiConsoleOptions& options, std::istream& in, bool int
     // Sends one command, printing the reply of a query. False once the session has failed.
     auto run = [&](const std::string& command) {
         if (command.find('?') != std::string::npos) {
-            const std::string reply = device.Query(command);
+            // The whole reply: the console is where traces and long lists are looked at.
+            const std::string reply = device.Write(command) ? std::string() : device.ReadWhole();
             if (!failed && device.IsConnected()) {
                 out << reply << '\n' << std::flush;
                 return true;

@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
 
 #include "MeasurePhase.h"
 #include "MeasurementCore.h"
@@ -179,6 +183,62 @@ TEST(ProcedureTraffic, ASessionFailingMidMeasurementShowsOneBoxGoesOnAndGivesNoR
     const auto traffic = rig.Traffic();
     EXPECT_EQ(ProcedureRig::Received(traffic, "analyzer").size(), 3u);
     EXPECT_EQ(ProcedureRig::Received(traffic, "gen1").size(), 2u + 72u + 2u);  // the rest goes on
+}
+
+// KORVEL_TRACE against the bench's own log: the same lines, resource strings for instrument
+// names, replies read in pieces traced whole, and a failed open or read named.
+TEST(ProcedureTraffic, KorvelsTraceOfGetPhaseSingleIsTheBenchsLogLineForLine) {
+    const struct {
+        const char* name;
+        std::vector<sim::Fault> faults;
+        const char* failure;  // the trace lines that the log lacks
+        size_t logged;        // at least this many lines: the measurement ran
+    } cases[] = {
+        {"clean", {}, nullptr, 150},
+        {"huge replies", {{sim::InstrumentId::Analyzer, sim::FaultKind::HugeReply, 0}}, nullptr, 150},
+        {"dropped", {{sim::InstrumentId::Analyzer, sim::FaultKind::DropAfter, 15}},
+         "GPIB0::20::INSTR ! read failed: VI_ERROR_CONN_LOST", 80},
+        {"refused", {{sim::InstrumentId::Analyzer, sim::FaultKind::Refuse, 0}},
+         "GPIB0::20::INSTR ! open failed: VI_ERROR_RSRC_NFOUND", 10},
+    };
+    const std::map<std::string, std::string> names{
+        {"GPIB0::28::INSTR", "gen1"}, {"GPIB0::27::INSTR", "gen2"}, {"GPIB0::20::INSTR", "analyzer"}};
+    const std::regex line(R"(^\d+\.\d{6} (\S+) ([<>!] .*)$)");
+    auto read = [&](const std::filesystem::path& path, bool mapped) {
+        Texts lines;
+        std::ifstream in(path, std::ios::binary);
+        std::smatch m;
+        for (std::string text; std::getline(in, text);) {
+            if (!std::regex_match(text, m, line)) ADD_FAILURE() << text;
+            else lines.push_back((mapped && names.count(m[1]) ? names.at(m[1]) : m[1].str()) + " " + m[2].str());
+        }
+        return lines;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::BenchOptions options;
+        options.faults = c.faults;
+        ProcedureRig rig(sim::Wiring::RfB, options);
+        const std::filesystem::path trace = rig.Directory() / "korvel.trace";
+        ::setenv("KORVEL_TRACE", trace.c_str(), 1);
+        MemorySettingsStore store;
+        MeasurementCore core(store, rig.window);
+        core.ConnectInstruments();
+        core.SetupGenerators();
+        core.OnGetPhaseSingle();
+        ::unsetenv("KORVEL_TRACE");
+        Texts traced = read(trace, true);  // with the sessions still open: each line is on disk
+        const Texts logged = read(rig.Directory() / "traffic.log", false);
+        ASSERT_GE(logged.size(), c.logged);
+        Texts failures;
+        for (const std::string& text : read(trace, false)) {
+            if (text.find(" ! ") != std::string::npos) failures.push_back(text);
+        }
+        std::erase_if(traced, [](const std::string& text) { return text.find(" ! ") != std::string::npos; });
+        EXPECT_EQ(failures.empty(), !c.failure);
+        for (const std::string& failure : failures) EXPECT_EQ(failure, c.failure);
+        EXPECT_EQ(traced, logged);
+    }
 }
 
 TEST(GetPhaseSingle, RefusesACountOutsideOneToHundredSendsNothingAndTheRefusalGoesWithASuccess) {

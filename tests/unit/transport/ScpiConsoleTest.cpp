@@ -41,6 +41,15 @@ TEST_F(ScpiConsole, PrintsTheReplyOfEachQueryAndRunsTheCommandsAtTheChosenTimeou
     EXPECT_EQ(events[events.size() - 2].timeoutMs, 3000u);
 }
 
+TEST_F(ScpiConsole, PrintsAReplyWholeHoweverLongAndWhateverBytesItHolds) {
+    std::string list(25000, 'x');
+    list[3] = '\0';
+    list[24999] = '!';
+    instrument->QueueReply(list + "\n");
+    EXPECT_EQ(Run({"28", {"TRACE:DATA?"}, {}}), kConsoleOk);
+    EXPECT_EQ(out.str(), list + "\n");
+}
+
 TEST_F(ScpiConsole, ReadsTrimmedNonBlankLinesWithAPromptOnATerminal) {
     instrument->QueueReply("1\n");
     EXPECT_EQ(Run({"GPIB0::28::INSTR", {"-", "*CLS"}, {}}, "  *RST \r\n\n*OPC?\n", true), kConsoleOk);
