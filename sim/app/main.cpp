@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "Bench.h"
-#include "SimServer.h"
+#include "sim/core/Bench.h"
+#include "sim/server/SimServer.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "MeasurePhase.h"
-#include "NumberText.h"
+#include "instrument/NumberText.h"
 
 namespace {
 

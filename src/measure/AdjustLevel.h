@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "Instruments.h"
+#include "instrument/Instruments.h"
 
 // Returns why the scan chose nothing (a session failed on the way, or no marker reading carried a
 // number), with the level back where it started; empty when it adjusted, or when there is no

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "NumberText.h"
+#include "instrument/NumberText.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "Instruments.h"
-#include "Window.h"
+#include "instrument/Instruments.h"
+#include "instrument/Window.h"
 
 constexpr double kNotMeasured = -999.0;
 constexpr std::uint32_t kMaxAverage = 100;

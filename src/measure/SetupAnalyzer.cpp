@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "NumberText.h"
+#include "instrument/NumberText.h"
 
 const char* ResolutionBandwidthCommand(double levelDbm) {
     if (levelDbm > -50) return "BAND:RES 1000";

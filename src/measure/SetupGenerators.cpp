@@ -1,6 +1,6 @@
 #include "SetupGenerators.h"
 
-#include "MessageSink.h"
+#include "instrument/MessageSink.h"
 
 const char* ListDirectory(std::string_view identification) {
     const size_t position = identification.find("VRTK");

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "Instruments.h"
+#include "instrument/Instruments.h"
 
 constexpr const char* kWaveformFile = "dc.wv";
 constexpr const char* kDefaultListDirectory = "C:\\Program Files\\Maltoven\\VRQFirmware\\Lists";

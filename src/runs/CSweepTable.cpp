@@ -7,7 +7,7 @@
 #include <string_view>
 #include <utility>
 
-#include "MeasurePhase.h"
+#include "measure/MeasurePhase.h"
 
 namespace {
 

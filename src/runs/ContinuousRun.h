@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "Instruments.h"
+#include "instrument/Instruments.h"
 
 constexpr const char* kContinuousFileName = "PhaseLogCont.csv";
 constexpr const char* kContinuousFileWritten = "File PhaseLogCont.csv written";

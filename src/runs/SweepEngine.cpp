@@ -4,8 +4,8 @@
 #include <cmath>
 #include <utility>
 
-#include "NumberText.h"
-#include "SetupAnalyzer.h"
+#include "instrument/NumberText.h"
+#include "measure/SetupAnalyzer.h"
 
 int PointCount(double start, double stop, double step, int cap) {
     const double count = std::trunc((stop - start) / step) + 1.0;

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "Instruments.h"
-#include "MeasurePhase.h"
+#include "instrument/Instruments.h"
+#include "measure/MeasurePhase.h"
 #include "SweepFile.h"
-#include "Window.h"
+#include "instrument/Window.h"
 
 struct SweepLimits {
     double startFrequencyMHz = 0.0;

@@ -9,7 +9,7 @@
 #include <unistd.h>
 #endif
 
-#include "NumberText.h"
+#include "instrument/NumberText.h"
 
 double ReadGeneratorTemperature(CVisaDevice& generator, bool vrtFamily) {
     if (vrtFamily) return ParseLeadingDouble(generator.Query("DIAG1:MEAS:POIN? 'DIAG_VECBRD_TEMP2';*OPC?"));

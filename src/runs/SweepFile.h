@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "CVisaDevice.h"
+#include "instrument/CVisaDevice.h"
 
 constexpr const char* kSweepFileName = "PhaseLogSweep.csv";
 constexpr const char* kSweepFileWritten = "File PhaseLogSweep.csv written";

@@ -20,9 +20,9 @@
 #include "Transport.h"
 #include "VendorLibrary.h"
 #include "VendorTesting.h"
-#include "hislip/HiSlipConnector.h"
+#include "visa/hislip/HiSlipConnector.h"
 #include "visa.h"
-#include "vxi11/Vxi11Connector.h"
+#include "visa/vxi11/Vxi11Connector.h"
 
 namespace visa {
 namespace {

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "OncRpc.h"
+#include "sim/server/OncRpc.h"
 #include "PingPong.h"
 #include "TableReporter.h"
 #include "TransferLog.h"
-#include "Vxi11Codec.h"
-#include "Xdr.h"
+#include "sim/server/Vxi11Codec.h"
+#include "sim/server/Xdr.h"
 #include "visa/hislip/HiSlipCodec.h"
 #include "visa/vxi11/Vxi11Codec.h"
 

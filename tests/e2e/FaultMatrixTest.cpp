@@ -15,13 +15,13 @@
 #include <map>
 #include <sstream>
 
-#include "Bench.h"
-#include "CMeasurementDialog.h"
-#include "CVisaDevice.h"
-#include "GuiTestSupport.h"
-#include "MeasurePhase.h"
-#include "MemorySettingsStore.h"
-#include "SimServer.h"
+#include "sim/core/Bench.h"
+#include "app/ui/CMeasurementDialog.h"
+#include "instrument/CVisaDevice.h"
+#include "tests/gui/GuiTestSupport.h"
+#include "measure/MeasurePhase.h"
+#include "tests/support/MemorySettingsStore.h"
+#include "sim/server/SimServer.h"
 #include "visa/NetworkTesting.h"
 
 namespace fs = std::filesystem;

@@ -21,12 +21,12 @@
 #include <string>
 #include <vector>
 
-#include "Bench.h"
+#include "sim/core/Bench.h"
 #include "FuzzInput.h"
-#include "HislipCodec.h"
-#include "HislipServer.h"
-#include "MessageAssembler.h"
-#include "ServedDevice.h"
+#include "sim/server/HislipCodec.h"
+#include "sim/server/HislipServer.h"
+#include "sim/server/MessageAssembler.h"
+#include "sim/server/ServedDevice.h"
 
 using namespace sim::server;
 

@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "Bench.h"
+#include "sim/core/Bench.h"
 #include "FuzzInput.h"
-#include "ScpiLexer.h"
-#include "ScpiNumber.h"
+#include "sim/core/ScpiLexer.h"
+#include "sim/core/ScpiNumber.h"
 #include "visa/InProcess.h"
 
 namespace {

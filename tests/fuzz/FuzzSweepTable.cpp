@@ -10,7 +10,7 @@
 #include <limits>
 #include <string>
 
-#include "CSweepTable.h"
+#include "runs/CSweepTable.h"
 #include "FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

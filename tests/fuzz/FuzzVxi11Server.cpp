@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "Bench.h"
+#include "sim/core/Bench.h"
 #include "FuzzInput.h"
-#include "OncRpc.h"
-#include "Portmapper.h"
-#include "ServedDevice.h"
-#include "Vxi11Codec.h"
-#include "Vxi11Server.h"
-#include "Xdr.h"
+#include "sim/server/OncRpc.h"
+#include "sim/server/Portmapper.h"
+#include "sim/server/ServedDevice.h"
+#include "sim/server/Vxi11Codec.h"
+#include "sim/server/Vxi11Server.h"
+#include "sim/server/Xdr.h"
 #include "visa/vxi11/RpcCodec.h"
 
 using namespace sim::server;

@@ -14,11 +14,11 @@
 #include <sstream>
 #include <utility>
 
-#include "CMeasurementDialog.h"
+#include "app/ui/CMeasurementDialog.h"
 #include "GuiTestSupport.h"
-#include "MemorySettingsStore.h"
-#include "NumberText.h"
-#include "ScriptedInstrument.h"
+#include "tests/support/MemorySettingsStore.h"
+#include "instrument/NumberText.h"
+#include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 
 namespace {

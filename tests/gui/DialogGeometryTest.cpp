@@ -13,11 +13,11 @@
 #include <cmath>
 #include <string>
 
-#include "CAboutDialog.h"
-#include "CConnectDialog.h"
-#include "CMeasurementDialog.h"
+#include "app/ui/CAboutDialog.h"
+#include "app/ui/CConnectDialog.h"
+#include "app/ui/CMeasurementDialog.h"
 #include "GuiTestSupport.h"
-#include "MemorySettingsStore.h"
+#include "tests/support/MemorySettingsStore.h"
 
 namespace {
 

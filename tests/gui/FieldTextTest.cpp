@@ -4,7 +4,7 @@
 #include <limits>
 #include <random>
 
-#include "FieldText.h"
+#include "app/ui/FieldText.h"
 
 namespace {
 

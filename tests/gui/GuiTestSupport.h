@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "CConnectDialog.h"
+#include "app/ui/CConnectDialog.h"
 
 inline QApplication& TestApplication() {
     if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))

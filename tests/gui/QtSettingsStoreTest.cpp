@@ -7,10 +7,10 @@
 #include <QTimer>
 #include <map>
 
-#include "CMeasurementApp.h"
+#include "app/ui/CMeasurementApp.h"
 #include "GuiTestSupport.h"
-#include "MeasurementSettings.h"
-#include "QtSettingsStore.h"
+#include "app/core/MeasurementSettings.h"
+#include "app/ui/QtSettingsStore.h"
 
 namespace {
 

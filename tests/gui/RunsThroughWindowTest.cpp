@@ -15,14 +15,14 @@
 #include <fstream>
 #include <sstream>
 
-#include "Bench.h"
-#include "CMeasurementDialog.h"
-#include "CSweepTable.h"
-#include "CVisaDevice.h"
+#include "sim/core/Bench.h"
+#include "app/ui/CMeasurementDialog.h"
+#include "runs/CSweepTable.h"
+#include "instrument/CVisaDevice.h"
 #include "GuiTestSupport.h"
-#include "MemorySettingsStore.h"
-#include "NumberText.h"
-#include "SimServer.h"
+#include "tests/support/MemorySettingsStore.h"
+#include "instrument/NumberText.h"
+#include "sim/server/SimServer.h"
 #include "visa/NetworkTesting.h"
 
 namespace fs = std::filesystem;

@@ -12,7 +12,6 @@ korvel_add_test(korvel_sim_program_tests sim
   ${CMAKE_CURRENT_LIST_DIR}/server/ProgramTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/../bench/ChildProcess.cpp
 )
-target_include_directories(korvel_sim_program_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/../bench)
 target_link_libraries(korvel_sim_program_tests PRIVATE korvel_sim korvel_sim_server)
 target_compile_definitions(korvel_sim_program_tests PRIVATE
   KORVEL_SIM_PATH="$<TARGET_FILE:korvel-sim>")

@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "MeasurementSettings.h"
+#include "app/core/MeasurementSettings.h"
 
 class MemorySettingsStore : public SettingsStore {
 public:

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Window.h"
+#include "instrument/Window.h"
 
 class RecordingWindow : public Window {
 public:

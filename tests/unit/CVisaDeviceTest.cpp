@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "../support/ScriptedInstrument.h"
-#include "CVisaDevice.h"
-#include "MessageSink.h"
+#include "tests/support/ScriptedInstrument.h"
+#include "instrument/CVisaDevice.h"
+#include "instrument/MessageSink.h"
 #include "visa/InProcess.h"
 
 using namespace visa;

@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "ConnectInstruments.h"
-#include "RecordingWindow.h"
-#include "ScriptedInstrument.h"
+#include "instrument/ConnectInstruments.h"
+#include "tests/support/RecordingWindow.h"
+#include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 
 // The missing instruments, their boxes and the button states, and the dialog's OK and cancel are

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <vector>
 
-#include "ContinuousRun.h"
-#include "SweepEngine.h"
+#include "runs/ContinuousRun.h"
+#include "runs/SweepEngine.h"
 
 namespace {
 

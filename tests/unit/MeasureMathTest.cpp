@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "MeasurePhase.h"
-#include "SetupAnalyzer.h"
-#include "SetupGenerators.h"
+#include "measure/MeasurePhase.h"
+#include "measure/SetupAnalyzer.h"
+#include "measure/SetupGenerators.h"
 
 namespace {
 

@@ -6,11 +6,11 @@
 #include <fstream>
 #include <memory>
 
-#include "MeasurementCore.h"
-#include "MemorySettingsStore.h"
-#include "RecordingWindow.h"
-#include "SetupAnalyzer.h"
-#include "ScriptedInstrument.h"
+#include "app/core/MeasurementCore.h"
+#include "tests/support/MemorySettingsStore.h"
+#include "tests/support/RecordingWindow.h"
+#include "measure/SetupAnalyzer.h"
+#include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 
 namespace {

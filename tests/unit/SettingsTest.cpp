@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include "../support/MemorySettingsStore.h"
-#include "MeasurementSettings.h"
-#include "NumberText.h"
+#include "tests/support/MemorySettingsStore.h"
+#include "app/core/MeasurementSettings.h"
+#include "instrument/NumberText.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <sstream>
 #include <vector>
 
-#include "CSweepTable.h"
-#include "SweepFile.h"
+#include "runs/CSweepTable.h"
+#include "runs/SweepFile.h"
 
 namespace fs = std::filesystem;
 

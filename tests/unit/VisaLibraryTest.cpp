@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "../support/ScriptedInstrument.h"
+#include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 #include "visa/visa.h"
 

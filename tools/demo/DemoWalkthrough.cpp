@@ -19,11 +19,11 @@
 #include <functional>
 #include <memory>
 
-#include "CConnectDialog.h"
-#include "CMeasurementDialog.h"
-#include "CVisaDevice.h"
-#include "NumberText.h"
-#include "QtSettingsStore.h"
+#include "app/ui/CConnectDialog.h"
+#include "app/ui/CMeasurementDialog.h"
+#include "instrument/CVisaDevice.h"
+#include "instrument/NumberText.h"
+#include "app/ui/QtSettingsStore.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ContinuousRun.h"
+#include "runs/ContinuousRun.h"
 
 struct ContinuousSample {
     // The logged local date and time as seconds since 1970-01-01 00:00:00 of the same clock;

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <fstream>
 
-#include "CSweepTable.h"
+#include "runs/CSweepTable.h"
 
 namespace {
 

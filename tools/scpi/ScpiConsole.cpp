@@ -3,8 +3,8 @@
 #include <istream>
 #include <ostream>
 
-#include "CVisaDevice.h"
-#include "MessageSink.h"
+#include "instrument/CVisaDevice.h"
+#include "instrument/MessageSink.h"
 
 namespace {
 

@@ -18,10 +18,10 @@
 
 #include <unistd.h>
 
-#include "Bench.h"
-#include "MeasurementCore.h"
-#include "MessageSink.h"
-#include "SimClock.h"
+#include "sim/core/Bench.h"
+#include "app/core/MeasurementCore.h"
+#include "instrument/MessageSink.h"
+#include "sim/core/SimClock.h"
 #include "visa/InProcess.h"
 
 namespace {

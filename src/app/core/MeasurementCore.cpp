@@ -2,14 +2,14 @@
 
 #include <cmath>
 
-#include "AdjustLevel.h"
-#include "CFileError.h"
-#include "CSweepTable.h"
-#include "NumberText.h"
-#include "ConnectInstruments.h"
-#include "MeasurePhase.h"
-#include "SetupAnalyzer.h"
-#include "SetupGenerators.h"
+#include "measure/AdjustLevel.h"
+#include "instrument/CFileError.h"
+#include "runs/CSweepTable.h"
+#include "instrument/NumberText.h"
+#include "instrument/ConnectInstruments.h"
+#include "measure/MeasurePhase.h"
+#include "measure/SetupAnalyzer.h"
+#include "measure/SetupGenerators.h"
 
 MeasurementCore::MeasurementCore(SettingsStore& store, Window& window)
     : m_store(store), m_window(window), m_settings(LoadSettings(store)) {}

@@ -9,11 +9,11 @@
 #include <functional>
 #include <string>
 
-#include "ContinuousRun.h"
-#include "Instruments.h"
+#include "runs/ContinuousRun.h"
+#include "instrument/Instruments.h"
 #include "MeasurementSettings.h"
-#include "SweepEngine.h"
-#include "Window.h"
+#include "runs/SweepEngine.h"
+#include "instrument/Window.h"
 
 class MeasurementCore {
 public:

@@ -1,6 +1,6 @@
 #include "MeasurementSettings.h"
 
-#include "NumberText.h"
+#include "instrument/NumberText.h"
 
 namespace {
 double ReadDouble(SettingsStore& store, const char* key, const char* defaultText) {

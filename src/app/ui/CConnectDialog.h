@@ -15,7 +15,7 @@
 
 #include <QDialog>
 
-#include "Window.h"
+#include "instrument/Window.h"
 
 class QCheckBox;
 class QLineEdit;

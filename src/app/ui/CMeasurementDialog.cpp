@@ -23,8 +23,8 @@
 #include "CConnectDialog.h"
 #include "DialogUnits.h"
 #include "FieldText.h"
-#include "MessageSink.h"
-#include "NumberText.h"
+#include "instrument/MessageSink.h"
+#include "instrument/NumberText.h"
 #include "ProgramIcon.h"
 
 #ifdef Q_OS_WIN

@@ -34,8 +34,8 @@
 #include <variant>
 #include <vector>
 
-#include "MeasurementCore.h"
-#include "Window.h"
+#include "app/core/MeasurementCore.h"
+#include "instrument/Window.h"
 
 class QAction;
 class QCheckBox;

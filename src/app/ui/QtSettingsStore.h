@@ -4,7 +4,7 @@
 
 #include <QSettings>
 
-#include "MeasurementSettings.h"
+#include "app/core/MeasurementSettings.h"
 
 class QtSettingsStore final : public SettingsStore {
 public:

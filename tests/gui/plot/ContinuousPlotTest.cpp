@@ -7,10 +7,10 @@
 #include <cmath>
 #include <numeric>
 
-#include "ContinuousChart.h"
-#include "ContinuousLogReader.h"
+#include "tools/plot/ContinuousChart.h"
+#include "tools/plot/ContinuousLogReader.h"
 #include "PlotTestSupport.h"
-#include "PlotView.h"
+#include "tools/plot/PlotView.h"
 
 namespace {
 

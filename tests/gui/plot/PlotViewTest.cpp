@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "ContinuousChart.h"
-#include "PlotCommandLine.h"
+#include "tools/plot/ContinuousChart.h"
+#include "tools/plot/PlotCommandLine.h"
 #include "PlotTestSupport.h"
-#include "PlotView.h"
+#include "tools/plot/PlotView.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 #include <QLegendMarker>
 #include <QValueAxis>
 
-#include "CSweepTable.h"
+#include "runs/CSweepTable.h"
 #include "PlotTestSupport.h"
-#include "PlotView.h"
-#include "SweepChart.h"
+#include "tools/plot/PlotView.h"
+#include "tools/plot/SweepChart.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
-#include "Bench.h"
+#include "sim/core/Bench.h"
 
 namespace {
 

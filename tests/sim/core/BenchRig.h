@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "Bench.h"
-#include "CVisaDevice.h"
-#include "MessageSink.h"
-#include "NumberText.h"
+#include "sim/core/Bench.h"
+#include "instrument/CVisaDevice.h"
+#include "instrument/MessageSink.h"
+#include "instrument/NumberText.h"
 #include "visa/InProcess.h"
 
 inline sim::BenchOptions FastBench(sim::Wiring wiring = sim::Wiring::RfB) {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "BenchRig.h"
-#include "Waveform.h"
+#include "sim/core/Waveform.h"
 
 using sim::InstrumentId;
 

@@ -9,15 +9,15 @@
 
 #include <unistd.h>
 
-#include "Bench.h"
-#include "ConnectInstruments.h"
-#include "MeasurePhase.h"
-#include "MessageSink.h"
-#include "NumberText.h"
-#include "RecordingWindow.h"
-#include "SetupAnalyzer.h"
-#include "SetupGenerators.h"
-#include "SimServer.h"
+#include "sim/core/Bench.h"
+#include "instrument/ConnectInstruments.h"
+#include "measure/MeasurePhase.h"
+#include "instrument/MessageSink.h"
+#include "instrument/NumberText.h"
+#include "tests/support/RecordingWindow.h"
+#include "measure/SetupAnalyzer.h"
+#include "measure/SetupGenerators.h"
+#include "sim/server/SimServer.h"
 #include "visa/NetworkTesting.h"
 
 namespace {

@@ -5,11 +5,11 @@
 #include <cmath>
 #include <random>
 
-#include "MeasurePhase.h"
-#include "NumberText.h"
+#include "measure/MeasurePhase.h"
+#include "instrument/NumberText.h"
 #include "ProcedureRig.h"
-#include "SetupAnalyzer.h"
-#include "SetupGenerators.h"
+#include "measure/SetupAnalyzer.h"
+#include "measure/SetupGenerators.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "Bench.h"
-#include "ConnectInstruments.h"
-#include "MessageSink.h"
-#include "NumberText.h"
-#include "RecordingWindow.h"
+#include "sim/core/Bench.h"
+#include "instrument/ConnectInstruments.h"
+#include "instrument/MessageSink.h"
+#include "instrument/NumberText.h"
+#include "tests/support/RecordingWindow.h"
 #include "visa/InProcess.h"
 
 using Texts = std::vector<std::string>;

@@ -8,12 +8,12 @@
 #include <map>
 #include <regex>
 
-#include "MeasurePhase.h"
-#include "MeasurementCore.h"
-#include "MemorySettingsStore.h"
+#include "measure/MeasurePhase.h"
+#include "app/core/MeasurementCore.h"
+#include "tests/support/MemorySettingsStore.h"
 #include "ProcedureRig.h"
-#include "SetupAnalyzer.h"
-#include "SetupGenerators.h"
+#include "measure/SetupAnalyzer.h"
+#include "measure/SetupGenerators.h"
 
 namespace {
 

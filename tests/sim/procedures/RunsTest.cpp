@@ -10,13 +10,13 @@
 #include <cstdio>
 #include <limits>
 
-#include "AdjustLevel.h"
-#include "CSweepTable.h"
-#include "MeasurePhase.h"
-#include "MeasurementCore.h"
-#include "MemorySettingsStore.h"
+#include "measure/AdjustLevel.h"
+#include "runs/CSweepTable.h"
+#include "measure/MeasurePhase.h"
+#include "app/core/MeasurementCore.h"
+#include "tests/support/MemorySettingsStore.h"
 #include "ProcedureRig.h"
-#include "SetupAnalyzer.h"
+#include "measure/SetupAnalyzer.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "MessageAssembler.h"
-#include "OncRpc.h"
-#include "Vxi11Codec.h"
-#include "Xdr.h"
+#include "sim/server/MessageAssembler.h"
+#include "sim/server/OncRpc.h"
+#include "sim/server/Vxi11Codec.h"
+#include "sim/server/Xdr.h"
 
 using namespace sim::server;
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <tuple>
 
-#include "HislipServer.h"
+#include "sim/server/HislipServer.h"
 #include "RawClients.h"
 
 using namespace testing_support;

@@ -13,9 +13,9 @@
 #include <string>
 #include <thread>
 
-#include "ChildProcess.h"
+#include "tests/bench/ChildProcess.h"
 #include "RawClients.h"
-#include "Waveform.h"
+#include "sim/core/Waveform.h"
 
 using namespace testing_support;
 

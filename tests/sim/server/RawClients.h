@@ -8,14 +8,14 @@
 #include <string>
 #include <string_view>
 
-#include "HislipCodec.h"
-#include "OncRpc.h"
-#include "Socket.h"
-#include "Vxi11Codec.h"
-#include "Xdr.h"
+#include "sim/server/HislipCodec.h"
+#include "sim/server/OncRpc.h"
+#include "sim/server/Socket.h"
+#include "sim/server/Vxi11Codec.h"
+#include "sim/server/Xdr.h"
 #include "visa/InProcess.h"
 
-#include "ScriptedInstrument.h"
+#include "tests/support/ScriptedInstrument.h"
 
 namespace testing_support {
 

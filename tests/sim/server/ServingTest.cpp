@@ -11,8 +11,8 @@
 #include <utility>
 
 #include "RawClients.h"
-#include "ServedDevice.h"
-#include "SimServer.h"
+#include "sim/server/ServedDevice.h"
+#include "sim/server/SimServer.h"
 
 using namespace testing_support;
 using namespace std::chrono_literals;

@@ -8,10 +8,10 @@
 #include <thread>
 #include <tuple>
 
-#include "Portmapper.h"
+#include "sim/server/Portmapper.h"
 #include "RawClients.h"
-#include "ServedDevice.h"
-#include "Vxi11Server.h"
+#include "sim/server/ServedDevice.h"
+#include "sim/server/Vxi11Server.h"
 
 using namespace testing_support;
 using namespace std::chrono_literals;

@@ -14,11 +14,11 @@
 #include <tuple>
 #include <vector>
 
-#include "Bench.h"
-#include "CVisaDevice.h"
-#include "MessageSink.h"
-#include "NumberText.h"
-#include "SimServer.h"
+#include "sim/core/Bench.h"
+#include "instrument/CVisaDevice.h"
+#include "instrument/MessageSink.h"
+#include "instrument/NumberText.h"
+#include "sim/server/SimServer.h"
 #include "visa/NetworkTesting.h"
 #include "visa/ResourceName.h"
 #include "visa/hislip/HiSlipConnector.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "ScpiConsole.h"
-#include "ScriptedInstrument.h"
+#include "tools/scpi/ScpiConsole.h"
+#include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 
 using namespace visa;

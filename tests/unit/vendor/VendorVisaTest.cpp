@@ -13,7 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "ScriptedInstrument.h"
+#include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 #include "visa/VendorLibrary.h"
 #include "visa/VendorTesting.h"
