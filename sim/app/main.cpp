@@ -22,7 +22,7 @@ struct ServingFlags {
     std::string gateway;
     bool listen = false;
     bool noVxi11 = false;
-    bool noHislip = false;
+    bool noHiSlip = false;
     sim::server::ServingOptions serving;
     std::string waveformPath;
 };
@@ -50,7 +50,7 @@ void AddServingOptions(CLI::App& app, ServingFlags& f) {
     app.add_option("--hislip-port", f.serving.hislipPort, "HiSLIP port (0: any free one)")
         ->capture_default_str()->group(group);
     app.add_flag("--no-vxi11", f.noVxi11, "Do not serve VXI-11")->group(group);
-    app.add_flag("--no-hislip", f.noHislip, "Do not serve HiSLIP")->group(group);
+    app.add_flag("--no-hislip", f.noHiSlip, "Do not serve HiSLIP")->group(group);
     app.add_option("--max-recv-size", f.serving.maxRecvSize,
                    "Largest VXI-11 write accepted (bytes)")
         ->capture_default_str()->check(CLI::Range(1024u, 1u << 30))->group(group);
@@ -129,7 +129,7 @@ int main(int argc, char** argv) {
                                gateway ? "hislip" + gpib : "hislip0"});
     }
     flags.serving.vxi11 = !flags.noVxi11;
-    flags.serving.hislip = !flags.noHislip;
+    flags.serving.hislip = !flags.noHiSlip;
     sim::server::SimServer server;
     if (!server.Start(instruments, flags.serving, std::cerr)) {
         std::cerr << "korvel-sim: nothing could be served\n";

@@ -8,7 +8,7 @@ struct SimServer::Site {
     std::vector<std::shared_ptr<ServedDevice>> devices;
     std::unique_ptr<Vxi11Server> vxi11;
     std::unique_ptr<Portmapper> portmapper;
-    std::unique_ptr<HislipServer> hislip;
+    std::unique_ptr<HiSlipServer> hislip;
 };
 
 SimServer::SimServer() = default;
@@ -92,11 +92,11 @@ bool SimServer::Start(const std::vector<ServedInstrument>& instruments,
             }
         }
         if (options.hislip) {
-            HislipOptions ho;
+            HiSlipOptions ho;
             ho.address = address;
             ho.port = options.hislipPort;
             ho.maxMessageSize = options.hislipMaxMessage;
-            site->hislip = std::make_unique<HislipServer>(ho, hislipNames);
+            site->hislip = std::make_unique<HiSlipServer>(ho, hislipNames);
             if (site->hislip->Start(error)) {
                 endpoint.hislipPort = site->hislip->Port();
             } else {

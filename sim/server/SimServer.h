@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "HislipServer.h"
+#include "HiSlipServer.h"
 #include "Portmapper.h"
 #include "Vxi11Server.h"
 #include "visa/InProcess.h"

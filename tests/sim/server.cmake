@@ -1,7 +1,7 @@
 # The VXI-11 and HiSLIP servers: codecs, and raw-byte clients over loopback sockets.
 korvel_add_test(korvel_sim_server_tests sim
   ${CMAKE_CURRENT_LIST_DIR}/server/CodecTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/server/HislipServerTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/server/HiSlipServerTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/server/ServingTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/server/Vxi11ServerTest.cpp
 )

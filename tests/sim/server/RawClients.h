@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "sim/server/HislipCodec.h"
+#include "sim/server/HiSlipCodec.h"
 #include "sim/server/OncRpc.h"
 #include "sim/server/Socket.h"
 #include "sim/server/Vxi11Codec.h"
@@ -188,12 +188,12 @@ inline int32_t LockCall(RpcClient& c, int32_t lid, int32_t flags, uint32_t lockT
     return ErrorCall(c, vxi11::kDeviceLock, {uint32_t(lid), uint32_t(flags), lockTimeoutMs});
 }
 
-struct HislipMessage {
-    HislipHeader header;
+struct HiSlipMessage {
+    HiSlipHeader header;
     std::string payload;
 };
 
-class HislipClient {
+class HiSlipClient {
 public:
     TcpSocket sync;
     TcpSocket async;
@@ -207,14 +207,14 @@ public:
     }
     static bool Send(TcpSocket& socket, uint8_t type, uint8_t control, uint32_t parameter,
                      std::string_view payload = {}) {
-        return socket.WriteAll(EncodeHislipMessage(type, control, parameter, payload));
+        return socket.WriteAll(EncodeHiSlipMessage(type, control, parameter, payload));
     }
-    static std::optional<HislipMessage> Receive(TcpSocket& socket) {
+    static std::optional<HiSlipMessage> Receive(TcpSocket& socket) {
         std::string head(hislip::kHeaderBytes, '\0');
         if (!socket.ReadExact(head.data(), head.size())) return std::nullopt;
-        const auto header = DecodeHislipHeader(head);
+        const auto header = DecodeHiSlipHeader(head);
         if (!header || header->payloadLength > (1u << 24)) return std::nullopt;
-        HislipMessage message{*header, std::string(header->payloadLength, '\0')};
+        HiSlipMessage message{*header, std::string(header->payloadLength, '\0')};
         if (!socket.ReadExact(message.payload.data(), message.payload.size())) return std::nullopt;
         return message;
     }

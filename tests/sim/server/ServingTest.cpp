@@ -71,7 +71,7 @@ TEST(SimServer, ARestartReportsOnlyTheNewEndpoints) {
             << diagnostics.str();
         ASSERT_EQ(server.Endpoints().size(), 1u) << run;
         EXPECT_EQ(server.ResourceLines().size(), 2u) << run;
-        HislipClient client;
+        HiSlipClient client;
         ASSERT_TRUE(client.Open("127.0.0.1", server.Endpoints()[0].hislipPort, "hislip0")) << run;
         client.Write("*IDN?\n");
         EXPECT_EQ(client.ReadResponse(), instrument->idn) << run;

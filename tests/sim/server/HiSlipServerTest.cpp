@@ -9,7 +9,7 @@
 #include <thread>
 #include <tuple>
 
-#include "sim/server/HislipServer.h"
+#include "sim/server/HiSlipServer.h"
 #include "RawClients.h"
 
 using namespace testing_support;
@@ -17,15 +17,15 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class HislipServerTest : public ::testing::Test {
+class HiSlipServerTest : public ::testing::Test {
 protected:
-    void Start(HislipOptions options = {}) {
+    void Start(HiSlipOptions options = {}) {
         options.address = "127.0.0.1";
         options.port = 0;
         instrument = std::make_shared<FaultyInstrument>();
         other = std::make_shared<FaultyInstrument>();
         other->idn = "Maltoven,OTHER,2,2.0\n";
-        server = std::make_unique<HislipServer>(
+        server = std::make_unique<HiSlipServer>(
             options,
             std::vector<SubAddress>{{"hislip0", std::make_shared<ServedDevice>("a", instrument)},
                                     {"hislip28", std::make_shared<ServedDevice>("b", other)}});
@@ -33,31 +33,31 @@ protected:
         ASSERT_TRUE(server->Start(error)) << error;
     }
     void SetUp() override { Start(); }
-    bool Open(HislipClient& client, const std::string& sub = "hislip0",
+    bool Open(HiSlipClient& client, const std::string& sub = "hislip0",
               std::optional<uint64_t> max = 1u << 20) {
         return client.Open("127.0.0.1", server->Port(), sub, max);
     }
     // The next message on a channel, its type, or -1 when the channel closed.
     static int NextType(TcpSocket& socket) {
-        const auto message = HislipClient::Receive(socket);
+        const auto message = HiSlipClient::Receive(socket);
         return message ? message->header.type : -1;
     }
     // Sends one asynchronous request and returns the control code of its answer (-1: none).
-    static int AsyncControl(HislipClient& c, uint8_t type, uint8_t control, uint32_t parameter) {
-        HislipClient::Send(c.async, type, control, parameter);
-        const auto answer = HislipClient::Receive(c.async);
+    static int AsyncControl(HiSlipClient& c, uint8_t type, uint8_t control, uint32_t parameter) {
+        HiSlipClient::Send(c.async, type, control, parameter);
+        const auto answer = HiSlipClient::Receive(c.async);
         return answer ? answer->header.control : -1;
     }
 
     std::shared_ptr<FaultyInstrument> instrument;
     std::shared_ptr<FaultyInstrument> other;
-    std::unique_ptr<HislipServer> server;
+    std::unique_ptr<HiSlipServer> server;
 };
 
 }  // namespace
 
-TEST_F(HislipServerTest, SubAddressesAndSeveralSessions) {
-    HislipClient a, b, d;
+TEST_F(HiSlipServerTest, SubAddressesAndSeveralSessions) {
+    HiSlipClient a, b, d;
     ASSERT_TRUE(Open(a, "HISLIP0"));
     ASSERT_TRUE(Open(b, "hislip28"));
     ASSERT_TRUE(Open(d, ""));  // the default device
@@ -80,8 +80,8 @@ TEST_F(HislipServerTest, SubAddressesAndSeveralSessions) {
     for (const auto& [type, parameter, payload] : openings) {
         TcpSocket socket = ConnectTcp("127.0.0.1", server->Port(), kWaitMs);
         socket.SetReadTimeoutMs(kWaitMs);
-        HislipClient::Send(socket, type, 0, parameter, payload);
-        const auto fatal = HislipClient::Receive(socket);
+        HiSlipClient::Send(socket, type, 0, parameter, payload);
+        const auto fatal = HiSlipClient::Receive(socket);
         ASSERT_TRUE(fatal) << payload;
         EXPECT_EQ(fatal->header.type, hislip::kFatalError);
         EXPECT_EQ(fatal->header.control, hislip::kFatalInvalidInitSequence);
@@ -91,16 +91,16 @@ TEST_F(HislipServerTest, SubAddressesAndSeveralSessions) {
     EXPECT_EQ(a.ReadResponse(), instrument->idn);
 }
 
-TEST_F(HislipServerTest, OversizeMessagesAreRefusedAndTheSessionGoesOn) {
+TEST_F(HiSlipServerTest, OversizeMessagesAreRefusedAndTheSessionGoesOn) {
     Start([] {
-        HislipOptions o;
+        HiSlipOptions o;
         o.maxMessageSize = 64;
         return o;
     }());
-    HislipClient c;
+    HiSlipClient c;
     ASSERT_TRUE(Open(c));
     c.Write(std::string(49, 'x'));
-    const auto error = HislipClient::Receive(c.sync);
+    const auto error = HiSlipClient::Receive(c.sync);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->header.type, hislip::kError);
     EXPECT_EQ(error->header.control, hislip::kErrorMessageTooLarge);
@@ -108,16 +108,16 @@ TEST_F(HislipServerTest, OversizeMessagesAreRefusedAndTheSessionGoesOn) {
     c.Write("SYST:ERR?" + std::string(39, ' '));  // 48 bytes + 16 = 64: fits
     EXPECT_EQ(c.ReadResponse(), "fits\n");
     // Unknown and vendor messages get Error, not a hang-up.
-    HislipClient::Send(c.sync, 99, 0, 0);
+    HiSlipClient::Send(c.sync, 99, 0, 0);
     EXPECT_EQ(NextType(c.sync), hislip::kError);
-    HislipClient::Send(c.async, 200, 0, 0, "vendor");
-    const auto vendor = HislipClient::Receive(c.async);
+    HiSlipClient::Send(c.async, 200, 0, 0, "vendor");
+    const auto vendor = HiSlipClient::Receive(c.async);
     ASSERT_TRUE(vendor);
     EXPECT_EQ(vendor->header.control, hislip::kErrorUnrecognizedVendor);
 }
 
-TEST_F(HislipServerTest, ViolationsCloseBothChannelsOfThatSessionOnly) {
-    HislipClient good;
+TEST_F(HiSlipServerTest, ViolationsCloseBothChannelsOfThatSessionOnly) {
+    HiSlipClient good;
     ASSERT_TRUE(Open(good));
     struct Violation {
         const char* name;
@@ -127,12 +127,12 @@ TEST_F(HislipServerTest, ViolationsCloseBothChannelsOfThatSessionOnly) {
     const std::vector<Violation> violations = {
         {"bad prologue", "XX" + std::string(14, '\0'), false},
         {"bad prologue on async", "HT" + std::string(14, '\0'), true},
-        {"impossible length", EncodeHislipMessage(hislip::kData, 0, 0).substr(0, 8) +
+        {"impossible length", EncodeHiSlipMessage(hislip::kData, 0, 0).substr(0, 8) +
                                   std::string("\x7f\xff\xff\xff\xff\xff\xff\xff", 8),
          false},
     };
     for (const Violation& v : violations) {
-        HislipClient bad;
+        HiSlipClient bad;
         ASSERT_TRUE(Open(bad)) << v.name;
         (v.onAsync ? bad.async : bad.sync).WriteAll(v.bytes);
         EXPECT_EQ(NextType(bad.sync), hislip::kFatalError) << v.name;
@@ -141,21 +141,21 @@ TEST_F(HislipServerTest, ViolationsCloseBothChannelsOfThatSessionOnly) {
         EXPECT_EQ(NextType(bad.async), -1) << v.name;
     }
     // Data before the asynchronous channel exists.
-    HislipClient early;
+    HiSlipClient early;
     ASSERT_TRUE(early.Connect(early.sync, "127.0.0.1", server->Port()));
-    HislipClient::Send(early.sync, hislip::kInitialize, 0, 0x01005858, "hislip0");
+    HiSlipClient::Send(early.sync, hislip::kInitialize, 0, 0x01005858, "hislip0");
     EXPECT_EQ(NextType(early.sync), hislip::kInitializeResponse);
     early.Write("*IDN?\n");
-    const auto fatal = HislipClient::Receive(early.sync);
+    const auto fatal = HiSlipClient::Receive(early.sync);
     ASSERT_TRUE(fatal);
     EXPECT_EQ(fatal->header.control, hislip::kFatalChannelsNotEstablished);
     // A first message that is neither Initialize nor AsyncInitialize.
-    HislipClient wrong;
+    HiSlipClient wrong;
     ASSERT_TRUE(wrong.Connect(wrong.sync, "127.0.0.1", server->Port()));
     wrong.Write("*IDN?\n");
     EXPECT_EQ(NextType(wrong.sync), hislip::kFatalError);
     // Closing one channel closes the other.
-    HislipClient half;
+    HiSlipClient half;
     ASSERT_TRUE(Open(half));
     half.async.Close();
     EXPECT_EQ(NextType(half.sync), -1);
@@ -166,8 +166,8 @@ TEST_F(HislipServerTest, ViolationsCloseBothChannelsOfThatSessionOnly) {
     EXPECT_EQ(server->SessionCount(), 1u);
 }
 
-TEST_F(HislipServerTest, DeviceClearStatusAndLocks) {
-    HislipClient c;
+TEST_F(HiSlipServerTest, DeviceClearStatusAndLocks) {
+    HiSlipClient c;
     ASSERT_TRUE(Open(c));
     // MAV while a response is waiting for the client, cleared by RMT-delivered.
     c.Write("*IDN?\n");
@@ -176,12 +176,12 @@ TEST_F(HislipServerTest, DeviceClearStatusAndLocks) {
     EXPECT_EQ(AsyncControl(c, hislip::kAsyncStatusQuery, 1, c.messageId - 2) & 0x10, 0);
 
     // Device clear: acknowledged on async, then sync messages ignored until DeviceClearComplete.
-    HislipClient::Send(c.sync, hislip::kData, 0, c.messageId, "*ID");
-    HislipClient::Send(c.async, hislip::kAsyncDeviceClear, 0, 0);
+    HiSlipClient::Send(c.sync, hislip::kData, 0, c.messageId, "*ID");
+    HiSlipClient::Send(c.async, hislip::kAsyncDeviceClear, 0, 0);
     EXPECT_EQ(NextType(c.async), hislip::kAsyncDeviceClearAcknowledge);
     c.Write("*IDN?\n");  // ignored during the clear
-    HislipClient::Send(c.sync, hislip::kDeviceClearComplete, 0, 0);
-    const auto ack = HislipClient::Receive(c.sync);
+    HiSlipClient::Send(c.sync, hislip::kDeviceClearComplete, 0, 0);
+    const auto ack = HiSlipClient::Receive(c.sync);
     ASSERT_TRUE(ack);
     EXPECT_EQ(ack->header.type, hislip::kDeviceClearAcknowledge);
     EXPECT_EQ(ack->header.control, 0);
@@ -195,12 +195,12 @@ TEST_F(HislipServerTest, DeviceClearStatusAndLocks) {
     EXPECT_EQ(instrument->Received().size(), 2u);
 
     // Exclusive lock: a second session waits and fails; release; lock info.
-    HislipClient d;
+    HiSlipClient d;
     ASSERT_TRUE(Open(d));
     EXPECT_EQ(AsyncControl(c, hislip::kAsyncLock, 1, 0), 1);
     EXPECT_EQ(AsyncControl(d, hislip::kAsyncLock, 1, 100), 0);
-    HislipClient::Send(d.async, hislip::kAsyncLockInfo, 0, 0);
-    const auto info = HislipClient::Receive(d.async);
+    HiSlipClient::Send(d.async, hislip::kAsyncLockInfo, 0, 0);
+    const auto info = HiSlipClient::Receive(d.async);
     ASSERT_TRUE(info);
     EXPECT_EQ(info->header.control, 1);
     EXPECT_EQ(info->header.parameter, 1u);

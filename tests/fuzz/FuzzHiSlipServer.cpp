@@ -23,8 +23,8 @@
 
 #include "sim/core/Bench.h"
 #include "FuzzInput.h"
-#include "sim/server/HislipCodec.h"
-#include "sim/server/HislipServer.h"
+#include "sim/server/HiSlipCodec.h"
+#include "sim/server/HiSlipServer.h"
 #include "sim/server/MessageAssembler.h"
 #include "sim/server/ServedDevice.h"
 
@@ -40,13 +40,13 @@ struct Served {
             "analyzer", bench.Instrument(sim::InstrumentId::Analyzer));
         auto generator =
             std::make_shared<ServedDevice>("gen1", bench.Instrument(sim::InstrumentId::Generator1));
-        HislipOptions options;
+        HiSlipOptions options;
         options.address = "127.0.0.1";
         options.port = 0;
         options.maxMessageSize = 256;  // small enough for inputs to exceed it
         options.maxSessions = 8;
         options.maxMessageBytes = kMaxMessageBytes;
-        server = std::make_unique<HislipServer>(
+        server = std::make_unique<HiSlipServer>(
             options, std::vector<SubAddress>{{"hislip0", analyzer}, {"hislip28", generator}});
         std::string error;
         FUZZ_CHECK(server->Start(error));
@@ -57,7 +57,7 @@ struct Served {
         return options;
     }
     sim::Bench bench;
-    std::unique_ptr<HislipServer> server;
+    std::unique_ptr<HiSlipServer> server;
 };
 
 int Connect(std::uint16_t port) {
@@ -110,12 +110,12 @@ bool ReadExact(int fd, char* out, std::size_t n, std::chrono::steady_clock::time
 }
 
 // One whole message from the server, or false when it closed or took more than a second.
-bool ReadMessage(int fd, HislipHeader& header) {
+bool ReadMessage(int fd, HiSlipHeader& header) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     std::string bytes(hislip::kHeaderBytes, '\0');
     if (!ReadExact(fd, bytes.data(), bytes.size(), deadline))
         return false;
-    const auto decoded = DecodeHislipHeader(bytes);
+    const auto decoded = DecodeHiSlipHeader(bytes);
     if (!decoded || decoded->payloadLength > 4096)
         return false;
     header = *decoded;
@@ -155,7 +155,7 @@ bool DrainUntilClosed(int sync, int async) {
 void AssembleMessages(std::string_view stream, std::size_t pieceBytes) {
     MessageAssembler assembler(kMaxMessageBytes);
     while (stream.size() >= hislip::kHeaderBytes) {
-        const auto header = DecodeHislipHeader(stream.substr(0, hislip::kHeaderBytes));
+        const auto header = DecodeHiSlipHeader(stream.substr(0, hislip::kHeaderBytes));
         if (!header)
             return;
         stream.remove_prefix(hislip::kHeaderBytes);
@@ -205,13 +205,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (settings & 1) {
         static const char* const kSubAddresses[4] = {"hislip0", "HISLIP28", "", "hislip9"};
         const std::string subAddress = kSubAddresses[(settings >> 1) & 3];
-        Send(sync, EncodeHislipMessage(hislip::kInitialize, 0, (0x0100u << 16) | ('F' << 8) | 'Z',
+        Send(sync, EncodeHiSlipMessage(hislip::kInitialize, 0, (0x0100u << 16) | ('F' << 8) | 'Z',
                                        subAddress));
-        HislipHeader response;
+        HiSlipHeader response;
         if (ReadMessage(sync, response) && response.type == hislip::kInitializeResponse) {
             async = Connect(port);
             Send(async,
-                 EncodeHislipMessage(hislip::kAsyncInitialize, 0, response.parameter & 0xFFFF));
+                 EncodeHiSlipMessage(hislip::kAsyncInitialize, 0, response.parameter & 0xFFFF));
             if (!ReadMessage(async, response)) {
                 ::close(async);
                 async = -1;

@@ -1,4 +1,4 @@
-#include "HislipServer.h"
+#include "HiSlipServer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 #include <optional>
 #include <thread>
 
-#include "HislipCodec.h"
+#include "HiSlipCodec.h"
 #include "MessageAssembler.h"
 
 namespace sim::server {
@@ -35,7 +35,7 @@ bool Send(TcpSocket& socket, std::mutex& mutex, const std::string& bytes) {
 
 }  // namespace
 
-struct HislipServer::Session {
+struct HiSlipServer::Session {
     uint16_t id = 0;
     std::shared_ptr<ServedDevice> device;
     uint64_t owner = ServedDevice::NewOwnerToken();
@@ -64,20 +64,20 @@ struct HislipServer::Session {
     explicit Session(size_t maxMessageBytes) : input(maxMessageBytes) {}
 };
 
-HislipServer::HislipServer(HislipOptions options, std::vector<SubAddress> devices)
+HiSlipServer::HiSlipServer(HiSlipOptions options, std::vector<SubAddress> devices)
     : m_options(std::move(options)),
       m_devices(std::move(devices)),
       m_server(2 * m_options.maxSessions + 8) {}
 
-HislipServer::~HislipServer() { Stop(); }
+HiSlipServer::~HiSlipServer() { Stop(); }
 
-bool HislipServer::Start(std::string& error) {
+bool HiSlipServer::Start(std::string& error) {
     if (!m_server.Listen(m_options.address, m_options.port, error)) return false;
     m_server.Start([this](TcpSocket& socket) { Serve(socket); });
     return true;
 }
 
-void HislipServer::Stop() {
+void HiSlipServer::Stop() {
     m_stopping = true;
     std::vector<std::shared_ptr<Session>> sessions;
     {
@@ -88,18 +88,18 @@ void HislipServer::Stop() {
     m_server.Stop();
 }
 
-size_t HislipServer::SessionCount() const {
+size_t HiSlipServer::SessionCount() const {
     std::lock_guard lock(m_mutex);
     return m_sessions.size();
 }
 
-void HislipServer::Serve(TcpSocket& accepted) {
+void HiSlipServer::Serve(TcpSocket& accepted) {
     auto socket = std::make_shared<TcpSocket>(std::move(accepted));
     std::string bytes(kHeaderBytes, '\0');
     if (!socket->ReadExact(bytes.data(), bytes.size())) return;
-    const auto header = DecodeHislipHeader(bytes);
+    const auto header = DecodeHiSlipHeader(bytes);
     if (!header) {
-        socket->WriteAll(EncodeHislipMessage(kFatalError, kFatalBadHeader, 0, "bad prologue"));
+        socket->WriteAll(EncodeHiSlipMessage(kFatalError, kFatalBadHeader, 0, "bad prologue"));
         return;
     }
     if (header->type == kInitialize) {
@@ -107,14 +107,14 @@ void HislipServer::Serve(TcpSocket& accepted) {
     } else if (header->type == kAsyncInitialize && header->payloadLength == 0) {
         AsyncInitialize(socket, *header);
     } else {
-        socket->WriteAll(EncodeHislipMessage(kFatalError, kFatalInvalidInitSequence, 0,
+        socket->WriteAll(EncodeHiSlipMessage(kFatalError, kFatalInvalidInitSequence, 0,
                                              "expected Initialize or AsyncInitialize"));
     }
 }
 
-void HislipServer::Initialize(std::shared_ptr<TcpSocket> socket, const HislipHeader& header) {
+void HiSlipServer::Initialize(std::shared_ptr<TcpSocket> socket, const HiSlipHeader& header) {
     auto fatal = [&](uint8_t code, const char* text) {
-        socket->WriteAll(EncodeHislipMessage(kFatalError, code, 0, text));
+        socket->WriteAll(EncodeHiSlipMessage(kFatalError, code, 0, text));
     };
     if (header.payloadLength > kMaxSubAddress) {
         fatal(kFatalInvalidInitSequence, "sub-address too long");
@@ -152,7 +152,7 @@ void HislipServer::Initialize(std::shared_ptr<TcpSocket> socket, const HislipHea
     const uint16_t version = std::min(clientVersion, kProtocolVersion);
     // Control code 0: synchronized mode.
     if (Send(*socket, session->syncSend,
-             EncodeHislipMessage(kInitializeResponse, 0,
+             EncodeHiSlipMessage(kInitializeResponse, 0,
                                  (uint32_t{version} << 16) | session->id))) {
         session->responder = std::thread([this, session] { Respond(session); });
         ServeSync(session);
@@ -163,7 +163,7 @@ void HislipServer::Initialize(std::shared_ptr<TcpSocket> socket, const HislipHea
     m_sessions.erase(session->id);
 }
 
-void HislipServer::AsyncInitialize(std::shared_ptr<TcpSocket> socket, const HislipHeader& header) {
+void HiSlipServer::AsyncInitialize(std::shared_ptr<TcpSocket> socket, const HiSlipHeader& header) {
     std::shared_ptr<Session> session;
     {
         std::lock_guard lock(m_mutex);
@@ -179,13 +179,13 @@ void HislipServer::AsyncInitialize(std::shared_ptr<TcpSocket> socket, const Hisl
         }
     }
     if (!session) {
-        socket->WriteAll(EncodeHislipMessage(kFatalError, kFatalInvalidInitSequence, 0,
+        socket->WriteAll(EncodeHiSlipMessage(kFatalError, kFatalInvalidInitSequence, 0,
                                              "unknown session or channel already open"));
         return;
     }
     const uint32_t vendor = (uint32_t{static_cast<uint8_t>(kVendorId[0])} << 8) |
                             static_cast<uint8_t>(kVendorId[1]);
-    if (Send(*socket, session->asyncSend, EncodeHislipMessage(kAsyncInitializeResponse, 0, vendor))) {
+    if (Send(*socket, session->asyncSend, EncodeHiSlipMessage(kAsyncInitializeResponse, 0, vendor))) {
         {
             std::lock_guard lock(session->mutex);
             session->asyncReady = true;
@@ -195,7 +195,7 @@ void HislipServer::AsyncInitialize(std::shared_ptr<TcpSocket> socket, const Hisl
     Close(*session);
 }
 
-void HislipServer::Close(Session& session) {
+void HiSlipServer::Close(Session& session) {
     std::shared_ptr<TcpSocket> sync;
     std::shared_ptr<TcpSocket> async;
     {
@@ -213,17 +213,17 @@ void HislipServer::Close(Session& session) {
     if (async) async->ShutdownBoth();
 }
 
-HislipServer::ReadOutcome HislipServer::ReadMessage(Session& session, bool sync,
-                                                    HislipHeader& header, std::string& payload) {
+HiSlipServer::ReadOutcome HiSlipServer::ReadMessage(Session& session, bool sync,
+                                                    HiSlipHeader& header, std::string& payload) {
     TcpSocket& socket = sync ? *session.sync : *session.async;
     std::string bytes(kHeaderBytes, '\0');
     if (!socket.ReadExact(bytes.data(), bytes.size())) return ReadOutcome::Closed;
-    const auto decoded = DecodeHislipHeader(bytes);
+    const auto decoded = DecodeHiSlipHeader(bytes);
     const uint64_t limit = sync ? m_options.maxMessageSize - std::min<uint64_t>(m_options.maxMessageSize, kHeaderBytes)
                                 : kMaxAsyncPayload;
     if (!decoded || decoded->payloadLength > kMaxSkippablePayload) {
         // Synchronisation is lost: tell both channels, then close both.
-        const std::string fatal = EncodeHislipMessage(kFatalError, kFatalBadHeader, 0,
+        const std::string fatal = EncodeHiSlipMessage(kFatalError, kFatalBadHeader, 0,
                                                       decoded ? "impossible length" : "bad prologue");
         if (session.sync) Send(*session.sync, session.syncSend, fatal);
         std::shared_ptr<TcpSocket> async;
@@ -238,7 +238,7 @@ HislipServer::ReadOutcome HislipServer::ReadMessage(Session& session, bool sync,
     if (header.payloadLength > limit) {
         if (!socket.Skip(header.payloadLength)) return ReadOutcome::Closed;
         Send(socket, sync ? session.syncSend : session.asyncSend,
-             EncodeHislipMessage(kError, kErrorMessageTooLarge, 0, "message too large"));
+             EncodeHiSlipMessage(kError, kErrorMessageTooLarge, 0, "message too large"));
         return ReadOutcome::Oversize;
     }
     payload.assign(header.payloadLength, '\0');
@@ -246,10 +246,10 @@ HislipServer::ReadOutcome HislipServer::ReadMessage(Session& session, bool sync,
     return ReadOutcome::Message;
 }
 
-void HislipServer::ServeSync(const std::shared_ptr<Session>& session) {
+void HiSlipServer::ServeSync(const std::shared_ptr<Session>& session) {
     TcpSocket& socket = *session->sync;
     for (;;) {
-        HislipHeader header;
+        HiSlipHeader header;
         std::string payload;
         const ReadOutcome outcome = ReadMessage(*session, true, header, payload);
         if (outcome == ReadOutcome::Closed) return;
@@ -270,7 +270,7 @@ void HislipServer::ServeSync(const std::shared_ptr<Session>& session) {
         }
         if (!ready) {
             Send(socket, session->syncSend,
-                 EncodeHislipMessage(kFatalError, kFatalChannelsNotEstablished, 0,
+                 EncodeHiSlipMessage(kFatalError, kFatalChannelsNotEstablished, 0,
                                      "the asynchronous channel is not established"));
             return;
         }
@@ -282,7 +282,7 @@ void HislipServer::ServeSync(const std::shared_ptr<Session>& session) {
                 session->mav = false;
             }
             // Overlapped mode is not offered: the feature setting stays 0.
-            if (!Send(socket, session->syncSend, EncodeHislipMessage(kDeviceClearAcknowledge, 0, 0))) {
+            if (!Send(socket, session->syncSend, EncodeHiSlipMessage(kDeviceClearAcknowledge, 0, 0))) {
                 return;
             }
             continue;
@@ -302,7 +302,7 @@ void HislipServer::ServeSync(const std::shared_ptr<Session>& session) {
                 break;
             default:
                 Send(socket, session->syncSend,
-                     EncodeHislipMessage(kError,
+                     EncodeHiSlipMessage(kError,
                                          header.type >= kFirstVendorSpecific
                                              ? kErrorUnrecognizedVendor
                                              : kErrorUnrecognizedType,
@@ -312,7 +312,7 @@ void HislipServer::ServeSync(const std::shared_ptr<Session>& session) {
     }
 }
 
-void HislipServer::HandleData(const std::shared_ptr<Session>& session, const HislipHeader& header,
+void HiSlipServer::HandleData(const std::shared_ptr<Session>& session, const HiSlipHeader& header,
                               std::string_view payload) {
     std::vector<std::string> messages;
     bool fits = false;
@@ -323,7 +323,7 @@ void HislipServer::HandleData(const std::shared_ptr<Session>& session, const His
     }
     if (!fits) {
         Send(*session->sync, session->syncSend,
-             EncodeHislipMessage(kError, kErrorMessageTooLarge, 0, "program message too long"));
+             EncodeHiSlipMessage(kError, kErrorMessageTooLarge, 0, "program message too long"));
         return;
     }
     for (const std::string& message : messages) {
@@ -357,7 +357,7 @@ void HislipServer::HandleData(const std::shared_ptr<Session>& session, const His
     }
 }
 
-bool HislipServer::SendResponse(const std::shared_ptr<Session>& session, uint32_t messageId,
+bool HiSlipServer::SendResponse(const std::shared_ptr<Session>& session, uint32_t messageId,
                                 std::string_view data) {
     uint64_t chunk = 0;
     {
@@ -369,14 +369,14 @@ bool HislipServer::SendResponse(const std::shared_ptr<Session>& session, uint32_
     bool sent = true;
     while (sent && data.size() > chunk) {
         sent = Send(*session->sync, session->syncSend,
-                    EncodeHislipMessage(kData, 0, messageId, data.substr(0, chunk)));
+                    EncodeHiSlipMessage(kData, 0, messageId, data.substr(0, chunk)));
         data.remove_prefix(chunk);
     }
     return sent && Send(*session->sync, session->syncSend,
-                        EncodeHislipMessage(kDataEnd, 0, messageId, data));
+                        EncodeHiSlipMessage(kDataEnd, 0, messageId, data));
 }
 
-void HislipServer::Respond(const std::shared_ptr<Session>& session) {
+void HiSlipServer::Respond(const std::shared_ptr<Session>& session) {
     for (;;) {
         Session::Job job{};
         {
@@ -400,9 +400,9 @@ void HislipServer::Respond(const std::shared_ptr<Session>& session) {
     }
 }
 
-void HislipServer::ServeAsync(const std::shared_ptr<Session>& session) {
+void HiSlipServer::ServeAsync(const std::shared_ptr<Session>& session) {
     for (;;) {
-        HislipHeader header;
+        HiSlipHeader header;
         std::string payload;
         const ReadOutcome outcome = ReadMessage(*session, false, header, payload);
         if (outcome == ReadOutcome::Closed) return;
@@ -414,11 +414,11 @@ void HislipServer::ServeAsync(const std::shared_ptr<Session>& session) {
     }
 }
 
-void HislipServer::HandleAsync(const std::shared_ptr<Session>& session, const HislipHeader& header,
+void HiSlipServer::HandleAsync(const std::shared_ptr<Session>& session, const HiSlipHeader& header,
                                std::string_view payload) {
     TcpSocket& socket = *session->async;
     auto reply = [&](uint8_t type, uint8_t control, uint32_t parameter, std::string_view data = {}) {
-        Send(socket, session->asyncSend, EncodeHislipMessage(type, control, parameter, data));
+        Send(socket, session->asyncSend, EncodeHiSlipMessage(type, control, parameter, data));
     };
     switch (header.type) {
         case kAsyncMaximumMessageSize: {

@@ -63,7 +63,7 @@ enum ErrorCode : uint8_t {
 };
 }  // namespace hislip
 
-struct HislipHeader {
+struct HiSlipHeader {
     uint8_t type = 0;
     uint8_t control = 0;
     uint32_t parameter = 0;
@@ -71,8 +71,8 @@ struct HislipHeader {
 };
 
 // Decodes a header from exactly 16 bytes; nothing when the prologue is not "HS".
-std::optional<HislipHeader> DecodeHislipHeader(std::string_view bytes);
-std::string EncodeHislipMessage(uint8_t type, uint8_t control, uint32_t parameter,
+std::optional<HiSlipHeader> DecodeHiSlipHeader(std::string_view bytes);
+std::string EncodeHiSlipMessage(uint8_t type, uint8_t control, uint32_t parameter,
                                 std::string_view payload = {});
 // The 8-byte big-endian payload of the maximum message size messages.
 std::string EncodeU64(uint64_t value);

@@ -1,4 +1,4 @@
-#include "HislipCodec.h"
+#include "HiSlipCodec.h"
 
 namespace sim::server {
 
@@ -16,11 +16,11 @@ void PutBigEndian(std::string& out, uint64_t value, int bytes) {
 
 }  // namespace
 
-std::optional<HislipHeader> DecodeHislipHeader(std::string_view bytes) {
+std::optional<HiSlipHeader> DecodeHiSlipHeader(std::string_view bytes) {
     if (bytes.size() != hislip::kHeaderBytes || bytes[0] != 'H' || bytes[1] != 'S') {
         return std::nullopt;
     }
-    HislipHeader header;
+    HiSlipHeader header;
     header.type = static_cast<uint8_t>(bytes[2]);
     header.control = static_cast<uint8_t>(bytes[3]);
     header.parameter = static_cast<uint32_t>(BigEndian(bytes.substr(4, 4)));
@@ -28,7 +28,7 @@ std::optional<HislipHeader> DecodeHislipHeader(std::string_view bytes) {
     return header;
 }
 
-std::string EncodeHislipMessage(uint8_t type, uint8_t control, uint32_t parameter,
+std::string EncodeHiSlipMessage(uint8_t type, uint8_t control, uint32_t parameter,
                                 std::string_view payload) {
     std::string out = "HS";
     out.push_back(static_cast<char>(type));

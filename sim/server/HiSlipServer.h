@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "ConnectionServer.h"
-#include "HislipCodec.h"
+#include "HiSlipCodec.h"
 #include "ServedDevice.h"
 
 namespace sim::server {
 
-struct HislipOptions {
+struct HiSlipOptions {
     std::string address = "127.0.0.1";
     uint16_t port = 4880;
     uint64_t maxMessageSize = 1u << 20;  // largest message (header included) we accept
@@ -31,12 +31,12 @@ struct SubAddress {
     std::shared_ptr<ServedDevice> device;
 };
 
-class HislipServer {
+class HiSlipServer {
 public:
-    HislipServer(HislipOptions options, std::vector<SubAddress> devices);
-    ~HislipServer();
-    HislipServer(const HislipServer&) = delete;
-    HislipServer& operator=(const HislipServer&) = delete;
+    HiSlipServer(HiSlipOptions options, std::vector<SubAddress> devices);
+    ~HiSlipServer();
+    HiSlipServer(const HiSlipServer&) = delete;
+    HiSlipServer& operator=(const HiSlipServer&) = delete;
 
     bool Start(std::string& error);
     void Stop();
@@ -46,8 +46,8 @@ public:
 private:
     struct Session;
     void Serve(TcpSocket& socket);
-    void Initialize(std::shared_ptr<TcpSocket> socket, const HislipHeader& header);
-    void AsyncInitialize(std::shared_ptr<TcpSocket> socket, const HislipHeader& header);
+    void Initialize(std::shared_ptr<TcpSocket> socket, const HiSlipHeader& header);
+    void AsyncInitialize(std::shared_ptr<TcpSocket> socket, const HiSlipHeader& header);
     void ServeSync(const std::shared_ptr<Session>& session);
     void ServeAsync(const std::shared_ptr<Session>& session);
     void Respond(const std::shared_ptr<Session>& session);
@@ -55,17 +55,17 @@ private:
     // channel failed. Nothing is sent during a device clear.
     bool SendResponse(const std::shared_ptr<Session>& session, uint32_t messageId,
                       std::string_view data);
-    void HandleData(const std::shared_ptr<Session>& session, const HislipHeader& header,
+    void HandleData(const std::shared_ptr<Session>& session, const HiSlipHeader& header,
                     std::string_view payload);
-    void HandleAsync(const std::shared_ptr<Session>& session, const HislipHeader& header,
+    void HandleAsync(const std::shared_ptr<Session>& session, const HiSlipHeader& header,
                      std::string_view payload);
     void Close(Session& session);
     // Reads one message; false when the channel must close (after a FatalError where due).
     enum class ReadOutcome { Message, Oversize, Closed };
-    ReadOutcome ReadMessage(Session& session, bool sync, HislipHeader& header,
+    ReadOutcome ReadMessage(Session& session, bool sync, HiSlipHeader& header,
                             std::string& payload);
 
-    const HislipOptions m_options;
+    const HiSlipOptions m_options;
     const std::vector<SubAddress> m_devices;
     ConnectionServer m_server;
     std::atomic<bool> m_stopping{false};
