@@ -10,7 +10,6 @@ target_link_libraries(korvel_sim_server_tests PRIVATE korvel_sim_server)
 # The bench behind the servers, and the korvel-sim program itself.
 korvel_add_test(korvel_sim_program_tests sim
   ${CMAKE_CURRENT_LIST_DIR}/server/ProgramTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/../bench/ChildProcess.cpp
 )
 target_link_libraries(korvel_sim_program_tests PRIVATE korvel_sim korvel_sim_server)
 target_compile_definitions(korvel_sim_program_tests PRIVATE

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tests/support/ScriptedInstrument.h"
+#include "tests/support/TestSupport.h"
 #include "visa/InProcess.h"
 #include "visa/visa.h"
 
@@ -20,10 +21,6 @@ protected:
         ASSERT_EQ(viOpen(rm, kName, VI_NO_LOCK, 0, &vi), VI_SUCCESS);
     }
     void TearDown() override { viClose(rm); }
-    ViStatus Send(ViSession session, const std::string& text) {
-        ViUInt32 n = 0;
-        return viWrite(session, reinterpret_cast<ViConstBuf>(text.data()), static_cast<ViUInt32>(text.size()), &n);
-    }
     ViStatus Read(ViSession session, ViUInt32 count = 8) {
         n = 99;
         return viRead(session, buffer, count, &n);

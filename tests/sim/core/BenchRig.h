@@ -15,6 +15,7 @@
 #include "instrument/CVisaDevice.h"
 #include "instrument/MessageSink.h"
 #include "instrument/NumberText.h"
+#include "tests/support/WorkDirectory.h"
 #include "visa/InProcess.h"
 
 inline sim::BenchOptions FastBench(sim::Wiring wiring = sim::Wiring::RfB) {
@@ -61,28 +62,7 @@ public:
     std::vector<std::string> messages;  // what CVisaDevice would have shown the user
 };
 
-// Runs in a fresh temporary directory holding a valid dc.wv, as the program's working directory.
-class WorkingDirectory {
-public:
-    WorkingDirectory() : m_previous(std::filesystem::current_path()) {
-        m_path = std::filesystem::temp_directory_path() /
-                 ("korvel-sim-core-" + std::to_string(::getpid()) + "-" + std::to_string(s_count++));
-        std::filesystem::create_directories(m_path);
-        std::filesystem::current_path(m_path);
-        std::string error;
-        if (!sim::WriteWaveformFile("dc.wv", &error)) throw std::runtime_error(error);
-    }
-    ~WorkingDirectory() {
-        std::filesystem::current_path(m_previous);
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    static inline int s_count = 0;
-    std::filesystem::path m_previous, m_path;
-};
+using WorkingDirectory = WorkDirectory;
 
 inline const char* const kVrqLists = "C:\\Program Files\\Maltoven\\VRQFirmware\\Lists";
 

@@ -17,6 +17,8 @@
 #include "instrument/MessageSink.h"
 #include "instrument/NumberText.h"
 #include "tests/support/RecordingWindow.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/WorkDirectory.h"
 #include "visa/InProcess.h"
 
 using Texts = std::vector<std::string>;
@@ -29,16 +31,10 @@ struct LoggedMessage {
 
 class ProcedureRig {
 public:
-    explicit ProcedureRig(sim::Wiring wiring, sim::BenchOptions options = {}) : m_previous(std::filesystem::current_path()) {
-        static int count = 0;
-        m_directory = std::filesystem::temp_directory_path() /
-                      ("korvel-procedures-" + std::to_string(::getpid()) + "-" + std::to_string(count++));
-        std::filesystem::create_directories(m_directory);
-        std::filesystem::current_path(m_directory);
-        sim::WriteWaveformFile("dc.wv", nullptr);
+    explicit ProcedureRig(sim::Wiring wiring, sim::BenchOptions options = {}) : m_directory("korvel-procedures") {
         options.wiring = wiring;
         options.speed = sim::Speed{true, 1.0};
-        options.logPath = (m_directory / "traffic.log").string();
+        options.logPath = (Directory() / "traffic.log").string();
         bench = std::make_unique<sim::Bench>(options);
         SetMessageSink([this](const std::string& text) { window.ShowWarning(text); });
         CVisaDevice::s_lastReply.clear();
@@ -53,14 +49,11 @@ public:
         m_links.clear();
         bench.reset();
         SetMessageSink({});
-        std::filesystem::current_path(m_previous);
-        std::error_code ignored;
-        std::filesystem::remove_all(m_directory, ignored);
     }
 
     bool UseRfB() const { return values.useRfB != 0; }
     void Connect() { ConnectInstruments(instruments, values, window); }
-    const std::filesystem::path& Directory() const { return m_directory; }
+    const std::filesystem::path& Directory() const { return m_directory.Path(); }
 
     // Tunes the generators as a sweep step does.
     void Tune(double frequencyHz, double levelDbm) {
@@ -78,7 +71,7 @@ public:
 
     // Everything logged since the last call.
     std::vector<LoggedMessage> Traffic() {
-        std::ifstream in(m_directory / "traffic.log", std::ios::binary);
+        std::ifstream in(Directory() / "traffic.log", std::ios::binary);
         std::vector<LoggedMessage> messages;
         std::string line;
         size_t index = 0;
@@ -120,12 +113,7 @@ public:
     ConnectValues values{"28", "27", "20", 1};
 
 private:
-    std::filesystem::path m_previous, m_directory;
+    WorkDirectory m_directory;
     std::vector<std::unique_ptr<visa::InProcessAttachment>> m_links;
     size_t m_consumed = 0;
 };
-
-inline double CircleDistance(double a, double b) {
-    const double d = std::fmod(std::fabs(a - b), 360.0);
-    return d > 180.0 ? 360.0 - d : d;
-}

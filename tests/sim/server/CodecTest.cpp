@@ -10,21 +10,15 @@
 #include "sim/server/OncRpc.h"
 #include "sim/server/Vxi11Codec.h"
 #include "sim/server/Xdr.h"
+#include "tests/support/TestSupport.h"
 
 using namespace sim::server;
 
 namespace {
 
-std::string Hex(std::string_view hex) {
-    std::string out;
-    std::string digits;
-    for (char c : hex) {
-        if (c != ' ') digits.push_back(c);
-    }
-    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-        out.push_back(static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
-    }
-    return out;
+std::string HexText(std::string_view hex) {
+    const auto bytes = Hex(hex);
+    return {bytes.begin(), bytes.end()};
 }
 
 }  // namespace
@@ -56,9 +50,9 @@ TEST(OncRpcCodec, LyingOrShortInputIsRejectedNotRead) {
     EXPECT_FALSE(DecodeCreateLink(unpadded.substr(0, unpadded.size() - 1)));
 
     RpcCall call;
-    EXPECT_EQ(DecodeCall(Hex("00000001 00000000"), call), RpcDecode::Malformed);
-    EXPECT_EQ(DecodeCall(Hex("00000001 00000001 00000000"), call), RpcDecode::NotCall);
-    EXPECT_EQ(DecodeCall(Hex("00000001 00000000 00000003"), call), RpcDecode::WrongVersion);
+    EXPECT_EQ(DecodeCall(HexText("00000001 00000000"), call), RpcDecode::Malformed);
+    EXPECT_EQ(DecodeCall(HexText("00000001 00000001 00000000"), call), RpcDecode::NotCall);
+    EXPECT_EQ(DecodeCall(HexText("00000001 00000000 00000003"), call), RpcDecode::WrongVersion);
     // A credential body longer than 400 bytes.
     XdrWriter cred;
     for (uint32_t word : {1u, 0u, 2u, 100000u, 2u, 3u, 1u}) cred.PutU32(word);
@@ -70,8 +64,8 @@ TEST(OncRpcCodec, LyingOrShortInputIsRejectedNotRead) {
 
 TEST(RecordAssembler, ReassemblesFragmentsHoweverTheStreamIsCutAndBoundsTheSize) {
     // One record in three fragments, then a second record, then an empty record.
-    std::string stream = Hex("00000002") + "ab" + Hex("00000003") + "cde" + Hex("80000001") + "f" +
-                         Hex("80000002") + "gh" + Hex("80000000");
+    std::string stream = HexText("00000002") + "ab" + HexText("00000003") + "cde" + HexText("80000001") + "f" +
+                         HexText("80000002") + "gh" + HexText("80000000");
     for (size_t piece : {size_t{1}, size_t{3}, size_t{5}, stream.size()}) {
         RecordAssembler assembler(1024);
         std::vector<std::string> records;
@@ -87,8 +81,8 @@ TEST(RecordAssembler, ReassemblesFragmentsHoweverTheStreamIsCutAndBoundsTheSize)
         EXPECT_EQ(records, (std::vector<std::string>{"abcdef", "gh", ""})) << "piece " << piece;
     }
     // A size beyond the limit, announced in the next fragment or at once, fails before storing.
-    for (const std::string& lie : {Hex("00000040") + std::string(64, 'x') + Hex("80000030"),
-                                   Hex("fffffff0")}) {
+    for (const std::string& lie : {HexText("00000040") + std::string(64, 'x') + HexText("80000030"),
+                                   HexText("fffffff0")}) {
         RecordAssembler assembler(100);
         std::string record;
         std::string_view input = lie;

@@ -13,7 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "tests/bench/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestSupport.h"
 #include "RawClients.h"
 #include "sim/core/Waveform.h"
 
@@ -21,14 +22,11 @@ using namespace testing_support;
 
 namespace {
 
+// Its exit code, and standard output and error together.
 std::string RunSim(const std::string& arguments, int& status) {
-    const std::string command = std::string(KORVEL_SIM_PATH) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    std::string output;
-    char buffer[4096];
-    while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, n);
-    status = pclose(pipe);
-    return output;
+    const ProgramRun run = RunProgram(std::string(KORVEL_SIM_PATH) + " " + arguments + " 2>&1");
+    status = run.exitCode;
+    return run.out;
 }
 
 }  // namespace

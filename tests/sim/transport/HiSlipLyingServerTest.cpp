@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FakeServer.h"
+#include "tests/support/TestSupport.h"
 #include "visa/NetworkTesting.h"
 #include "visa/ResourceName.h"
 #include "visa/hislip/HiSlipConnector.h"
@@ -22,9 +23,6 @@ using Message = fake::Peer::Message;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // Both channels of one session. The synchronous channel's messages go to the test's script;
 // device clear is acknowledged on both channels.
@@ -99,17 +97,6 @@ protected:
     ViStatus Open(FakeHiSlip& fake, ViUInt32 openTimeoutMs = 0) {
         return viOpen(rm, fake.Resource().c_str(), VI_NO_LOCK, openTimeoutMs, &vi);
     }
-    ViStatus Write(std::string_view text) {
-        ViUInt32 n = 0;
-        return viWrite(vi, reinterpret_cast<ViConstBuf>(text.data()), static_cast<ViUInt32>(text.size()), &n);
-    }
-    ViStatus Read(std::string& text, ViUInt32 count = 1000) {
-        std::vector<ViByte> buffer(count);
-        ViUInt32 n = 0;
-        const ViStatus status = viRead(vi, buffer.data(), count, &n);
-        text.assign(reinterpret_cast<char*>(buffer.data()), n);
-        return status;
-    }
 
     ViSession rm = VI_NULL;
     ViSession vi = VI_NULL;
@@ -127,16 +114,16 @@ TEST_F(HiSlipLyingServer, WritesSplitAtTheServersMaximumAndMessageIdsAndRmtFollo
         },
         64);
     ASSERT_EQ(Open(fake), VI_SUCCESS);
-    EXPECT_EQ(Write(std::string(99, 'x') + "\n"), VI_SUCCESS);
+    EXPECT_EQ(Send(vi, std::string(99, 'x') + "\n"), VI_SUCCESS);
     std::string text;
-    EXPECT_EQ(Read(text), VI_SUCCESS);
+    EXPECT_EQ(Read(vi, text), VI_SUCCESS);
     EXPECT_EQ(text, "OK\n");
-    EXPECT_EQ(Write("B?\n"), VI_SUCCESS);
+    EXPECT_EQ(Send(vi, "B?\n"), VI_SUCCESS);
     // Reads that end exactly where messages end: only DataEnd's last byte carries END.
-    EXPECT_EQ(Read(text, 4), VI_SUCCESS_MAX_CNT);
-    EXPECT_EQ(Read(text, 4), VI_SUCCESS_MAX_CNT);
+    EXPECT_EQ(Read(vi, text, 4), VI_SUCCESS_MAX_CNT);
+    EXPECT_EQ(Read(vi, text, 4), VI_SUCCESS_MAX_CNT);
     EXPECT_EQ(text, "4567");
-    EXPECT_EQ(Read(text, 4), VI_SUCCESS);
+    EXPECT_EQ(Read(vi, text, 4), VI_SUCCESS);
     EXPECT_EQ(text, "89AB");
 
     // 64 bytes per message, header included: 48 + 48 + 4, MessageIDs stepping by two; the first
@@ -165,12 +152,12 @@ TEST_F(HiSlipLyingServer, StaleAndInterruptedResponsesAreSkippedAndStrangeMessag
     });
     ASSERT_EQ(Open(fake), VI_SUCCESS);
     std::string text;
-    ASSERT_EQ(Write("A?\n"), VI_SUCCESS);
-    EXPECT_EQ(Read(text), VI_SUCCESS);
+    ASSERT_EQ(Send(vi, "A?\n"), VI_SUCCESS);
+    EXPECT_EQ(Read(vi, text), VI_SUCCESS);
     EXPECT_EQ(text, "fresh\n");
-    ASSERT_EQ(Write("B?\n"), VI_SUCCESS);
-    EXPECT_EQ(Read(text), VI_ERROR_IO);  // unknown type: dropped, reported, session kept
-    EXPECT_EQ(Read(text), VI_SUCCESS);
+    ASSERT_EQ(Send(vi, "B?\n"), VI_SUCCESS);
+    EXPECT_EQ(Read(vi, text), VI_ERROR_IO);  // unknown type: dropped, reported, session kept
+    EXPECT_EQ(Read(vi, text), VI_SUCCESS);
     EXPECT_EQ(text, "b\n");
     const auto errors = fake.Seen(3, 1);
     ASSERT_EQ(errors.size(), 1u);
@@ -197,13 +184,13 @@ TEST_F(HiSlipLyingServer, LiesAndHangUpsGiveErrorStatuses) {
         });
         ASSERT_EQ(Open(fake), VI_SUCCESS);
         ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 500), VI_SUCCESS);
-        ASSERT_EQ(Write("Q?\n"), VI_SUCCESS);
+        ASSERT_EQ(Send(vi, "Q?\n"), VI_SUCCESS);
         std::string text;
         const auto start = Clock::now();
-        EXPECT_EQ(Read(text), c.status);
+        EXPECT_EQ(Read(vi, text), c.status);
         EXPECT_LT(MsSince(start), 400);
         if (c.status == VI_ERROR_CONN_LOST) {
-            EXPECT_EQ(Write("Q?\n"), VI_ERROR_CONN_LOST);
+            EXPECT_EQ(Send(vi, "Q?\n"), VI_ERROR_CONN_LOST);
         }
         EXPECT_EQ(viClose(vi), VI_SUCCESS);
     }
@@ -218,10 +205,10 @@ TEST_F(HiSlipLyingServer, AFloodOfStaleResponsesAndRefusedOpensEndWithinTheirBud
     });
     ASSERT_EQ(Open(flooding), VI_SUCCESS);
     ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 2000), VI_SUCCESS);
-    ASSERT_EQ(Write("Q?\n"), VI_SUCCESS);
+    ASSERT_EQ(Send(vi, "Q?\n"), VI_SUCCESS);
     std::string text;
     auto start = Clock::now();
-    EXPECT_EQ(Read(text), VI_ERROR_TMO);
+    EXPECT_EQ(Read(vi, text), VI_ERROR_TMO);
     EXPECT_LE(MsSince(start), 2200);
     ASSERT_EQ(viClose(vi), VI_SUCCESS);
 

@@ -19,6 +19,7 @@
 #include "instrument/MessageSink.h"
 #include "instrument/NumberText.h"
 #include "sim/server/SimServer.h"
+#include "tests/support/TestSupport.h"
 #include "visa/NetworkTesting.h"
 #include "visa/ResourceName.h"
 #include "visa/hislip/HiSlipConnector.h"
@@ -32,9 +33,6 @@ using namespace visa;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // A reply of n bytes: digits, then '\n' carrying END.
 std::string Pattern(std::size_t n) {
@@ -179,22 +177,6 @@ protected:
         ASSERT_EQ(viOpen(rm, resource.c_str(), VI_NO_LOCK, 0, &vi), VI_SUCCESS);
     }
     void TearDown() override { viClose(rm); }
-    ViStatus Send(const std::string& text) {
-        ViUInt32 n = 0;
-        return viWrite(vi, reinterpret_cast<ViConstBuf>(text.data()), static_cast<ViUInt32>(text.size()), &n);
-    }
-    // Reads one whole response with reads of count bytes; the statuses of all reads.
-    std::vector<ViStatus> ReadAll(ViUInt32 count, std::string& text) {
-        std::vector<ViStatus> statuses;
-        std::vector<ViByte> buffer(count);
-        text.clear();
-        do {
-            ViUInt32 n = 0;
-            statuses.push_back(viRead(vi, buffer.data(), count, &n));
-            text.append(reinterpret_cast<char*>(buffer.data()), n);
-        } while (statuses.back() == VI_SUCCESS_MAX_CNT && statuses.size() < 1000);
-        return statuses;
-    }
 
     std::shared_ptr<PatternInstrument> instrument = std::make_shared<PatternInstrument>();
     sim::server::SimServer server;
@@ -211,9 +193,9 @@ TEST_P(TransportOnSim, RepliesAndWritesEndRightAtEveryChunkBoundaryAndAtAHundred
                                2 * kReadChunk + 1}) {
         for (ViUInt32 count : {ViUInt32(kReadChunk), ViUInt32(100000)}) {
             SCOPED_TRACE("length " + std::to_string(length) + ", count " + std::to_string(count));
-            ASSERT_EQ(Send("LEN? " + std::to_string(length) + "\n"), VI_SUCCESS);
+            ASSERT_EQ(Send(vi, "LEN? " + std::to_string(length) + "\n"), VI_SUCCESS);
             std::string text;
-            const auto statuses = ReadAll(count, text);
+            const auto statuses = ReadAll(vi, count, text);
             const std::size_t reads = (length + count - 1) / count;
             std::vector<ViStatus> expected(reads, VI_SUCCESS_MAX_CNT);
             expected.back() = VI_SUCCESS;
@@ -226,15 +208,15 @@ TEST_P(TransportOnSim, RepliesAndWritesEndRightAtEveryChunkBoundaryAndAtAHundred
     for (std::size_t length : {limit - 1, limit, limit + 1, 2 * limit - 1, 2 * limit, 2 * limit + 1}) {
         SCOPED_TRACE("message of " + std::to_string(length));
         const std::string message = "ECHO?" + Pattern(length - 5);
-        ASSERT_EQ(Send(message), VI_SUCCESS);
+        ASSERT_EQ(Send(vi, message), VI_SUCCESS);
         std::string text;
-        EXPECT_EQ(ReadAll(100000, text), std::vector<ViStatus>{VI_SUCCESS});
+        EXPECT_EQ(ReadAll(vi, 100000, text), std::vector<ViStatus>{VI_SUCCESS});
         EXPECT_EQ(text, message.substr(5));
     }
 
-    ASSERT_EQ(Send("LEN? 100000\n"), VI_SUCCESS);
+    ASSERT_EQ(Send(vi, "LEN? 100000\n"), VI_SUCCESS);
     std::string text;
-    EXPECT_EQ(ReadAll(200000, text), std::vector<ViStatus>{VI_SUCCESS});
+    EXPECT_EQ(ReadAll(vi, 200000, text), std::vector<ViStatus>{VI_SUCCESS});
     EXPECT_EQ(text, Pattern(100000));
     // CVisaDevice keeps the first 10,000 bytes (less its last) and drains the rest, so the next
     // query gets its own reply.
@@ -251,17 +233,17 @@ TEST_P(TransportOnSim, AHangingInstrumentTimesOutWithinItsMarginAndAnImmediateTi
     const ViUInt32 timeoutMs = 2000;
     const long long margin = GetParam() == Protocol::Vxi11 ? 1000 : timeoutMs / 10;
     ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, timeoutMs), VI_SUCCESS);
-    ASSERT_EQ(Send("HANG?\n"), VI_SUCCESS);
+    ASSERT_EQ(Send(vi, "HANG?\n"), VI_SUCCESS);
     std::string text;
     const auto start = Clock::now();
-    EXPECT_EQ(ReadAll(100, text), std::vector<ViStatus>{VI_ERROR_TMO});
+    EXPECT_EQ(ReadAll(vi, 100, text), std::vector<ViStatus>{VI_ERROR_TMO});
     EXPECT_GE(MsSince(start), timeoutMs);
     EXPECT_LE(MsSince(start), timeoutMs + margin);
     // The session goes on, even with no time to wait at all.
     ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, VI_TMO_IMMEDIATE), VI_SUCCESS);
-    ASSERT_EQ(Send("LEN? 5\n"), VI_SUCCESS);
+    ASSERT_EQ(Send(vi, "LEN? 5\n"), VI_SUCCESS);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the reply is there by now
-    EXPECT_EQ(ReadAll(100, text), std::vector<ViStatus>{VI_SUCCESS});
+    EXPECT_EQ(ReadAll(vi, 100, text), std::vector<ViStatus>{VI_SUCCESS});
     EXPECT_EQ(text, "0123\n");
 }
 
@@ -273,11 +255,11 @@ TEST_P(TransportOnSim, ADroppedLinkIsLostForGoodAndCVisaDeviceSaysSo) {
         EXPECT_EQ(device.Query("DROP?"), "");
         EXPECT_EQ(recorder.messages, std::vector<std::string>{"Cannot read from device " + device.Resource()});
     }
-    ASSERT_EQ(Send("DROP?\n"), VI_SUCCESS);
+    ASSERT_EQ(Send(vi, "DROP?\n"), VI_SUCCESS);
     std::string text;
-    EXPECT_EQ(ReadAll(100, text), std::vector<ViStatus>{VI_ERROR_CONN_LOST});
-    EXPECT_EQ(ReadAll(100, text), std::vector<ViStatus>{VI_ERROR_CONN_LOST});
-    EXPECT_EQ(Send("LEN? 5\n"), VI_ERROR_CONN_LOST);
+    EXPECT_EQ(ReadAll(vi, 100, text), std::vector<ViStatus>{VI_ERROR_CONN_LOST});
+    EXPECT_EQ(ReadAll(vi, 100, text), std::vector<ViStatus>{VI_ERROR_CONN_LOST});
+    EXPECT_EQ(Send(vi, "LEN? 5\n"), VI_ERROR_CONN_LOST);
 }
 
 TEST_P(TransportOnSim, DeviceClearDropsTheResponseThatWasNotRead) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FakeServer.h"
+#include "tests/support/TestSupport.h"
 #include "visa/NetworkTesting.h"
 #include "visa/visa.h"
 
@@ -16,9 +17,6 @@ using namespace visa;
 namespace {
 
 using Clock = std::chrono::steady_clock;
-long long MsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // A core channel that links anything and hands every other call to the test's script.
 struct FakeCore {
@@ -72,13 +70,6 @@ protected:
         if (rm == VI_NULL) viOpenDefaultRM(&rm);
         return viOpen(rm, "TCPIP::127.0.0.1::inst0::INSTR", VI_NO_LOCK, openTimeoutMs, &vi);
     }
-    ViStatus Read(std::string& text, ViUInt32 count = 1000) {
-        std::vector<ViByte> buffer(count);
-        ViUInt32 n = 0;
-        const ViStatus status = viRead(vi, buffer.data(), count, &n);
-        text.assign(reinterpret_cast<char*>(buffer.data()), n);
-        return status;
-    }
 
     ViSession rm = VI_NULL;
     ViSession vi = VI_NULL;
@@ -119,11 +110,11 @@ TEST_F(Vxi11LyingServer, ReadsGatherPiecesAndKeepWhatOverflowsTheCount) {
     });
     ASSERT_EQ(Open(core), VI_SUCCESS);
     std::string text;
-    EXPECT_EQ(Read(text, 5), VI_SUCCESS_MAX_CNT);
+    EXPECT_EQ(Read(vi, text, 5), VI_SUCCESS_MAX_CNT);
     EXPECT_EQ(text, "ABCDE");
-    EXPECT_EQ(Read(text, 4), VI_SUCCESS_MAX_CNT);
+    EXPECT_EQ(Read(vi, text, 4), VI_SUCCESS_MAX_CNT);
     EXPECT_EQ(text, "FGHI");
-    EXPECT_EQ(Read(text), VI_SUCCESS);  // the kept bytes end the message
+    EXPECT_EQ(Read(vi, text), VI_SUCCESS);  // the kept bytes end the message
     EXPECT_EQ(text, "J\n");
     EXPECT_EQ(core.Calls(12).size(), 2u);
     // The second request asked only for what was left of the count.
@@ -145,11 +136,11 @@ TEST_F(Vxi11LyingServer, AReplyLeftBehindByATimeoutIsDroppedAndTheSessionGoesOn)
     ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 200), VI_SUCCESS);
     std::string text;
     const auto start = Clock::now();
-    EXPECT_EQ(Read(text), VI_ERROR_TMO);
+    EXPECT_EQ(Read(vi, text), VI_ERROR_TMO);
     // The server was given 200 ms; the socket waits one second longer for its answer.
     EXPECT_GE(MsSince(start), 1150);
     EXPECT_LE(MsSince(start), 1200 + 250);
-    EXPECT_EQ(Read(text), VI_SUCCESS);
+    EXPECT_EQ(Read(vi, text), VI_SUCCESS);
     EXPECT_EQ(text, "NEW\n");
 }
 
@@ -176,11 +167,10 @@ TEST_F(Vxi11LyingServer, LiesAndHangUpsGiveErrorStatusesAndALostLinkStaysLost) {
         ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 500), VI_SUCCESS);
         std::string text;
         const auto start = Clock::now();
-        EXPECT_EQ(Read(text), c.status);
+        EXPECT_EQ(Read(vi, text), c.status);
         EXPECT_LT(MsSince(start), 400);  // a lie is seen at once, not after a timeout
         if (c.status == VI_ERROR_CONN_LOST) {
-            ViUInt32 n = 0;
-            EXPECT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>("*CLS\n"), 5, &n), VI_ERROR_CONN_LOST);
+            EXPECT_EQ(Send(vi, "*CLS\n"), VI_ERROR_CONN_LOST);
         }
         EXPECT_EQ(viClose(vi), VI_SUCCESS);
     }

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "Hex.h"
+#include "tests/support/TestSupport.h"
 #include "visa/hislip/HiSlipCodec.h"
 
 using namespace visa::hislip;

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "Hex.h"
+#include "tests/support/TestSupport.h"
 #include "visa/vxi11/RpcCodec.h"
 #include "visa/vxi11/Vxi11Codec.h"
 

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "tests/support/ScriptedInstrument.h"
+#include "tests/support/TestSupport.h"
 #include "visa/InProcess.h"
 #include "visa/VendorLibrary.h"
 #include "visa/VendorTesting.h"
@@ -36,19 +37,6 @@ std::string Slurp(const fs::path& path) {
 std::string LastHandle(const std::string& journal) {
     const auto arrow = journal.rfind("-> ");
     return arrow == std::string::npos ? "" : journal.substr(arrow + 3, journal.find('\n', arrow) - arrow - 3);
-}
-
-ViStatus Send(ViSession vi, const std::string& text) {
-    ViUInt32 n = 0;
-    return viWrite(vi, reinterpret_cast<ViConstBuf>(text.data()), static_cast<ViUInt32>(text.size()), &n);
-}
-
-ViStatus Receive(ViSession vi, std::string& text, ViUInt32 count = 256) {
-    ViByte buffer[256];
-    ViUInt32 n = 0;
-    const ViStatus status = viRead(vi, buffer, count, &n);
-    text.assign(reinterpret_cast<char*>(buffer), n);
-    return status;
 }
 
 class VendorPassthrough : public ::testing::Test {
@@ -92,10 +80,10 @@ TEST_F(VendorPassthrough, ForwardsAllSixFunctionsUnderHandlesOfOurOwn) {
     EXPECT_EQ(viSetAttribute(rm, VI_ATTR_TMO_VALUE, 3000), VI_SUCCESS);
     EXPECT_EQ(Send(vi, "MEAS?\n"), VI_SUCCESS);
     std::string first, rest, nothing;
-    EXPECT_EQ(Receive(vi, first, 5), VI_SUCCESS_MAX_CNT);
-    EXPECT_EQ(Receive(vi, rest), VI_SUCCESS);
+    EXPECT_EQ(Read(vi, first, 5), VI_SUCCESS_MAX_CNT);
+    EXPECT_EQ(Read(vi, rest, 256), VI_SUCCESS);
     EXPECT_EQ(first + rest, "GPIB0::28::INSTR;MEAS?\n");
-    EXPECT_EQ(Receive(vi, nothing), VI_ERROR_TMO);
+    EXPECT_EQ(Read(vi, nothing, 256), VI_ERROR_TMO);
     EXPECT_EQ(viClose(vi), VI_SUCCESS);
     EXPECT_EQ(Journal(), "viSetAttribute " + s + " 3fff001a 5000\nviSetAttribute " + s + " 3fff0018 10\n" +
                              "viSetAttribute " + vendorRm + " 3fff001a 3000\nviWrite " + s + " MEAS?\\n\n" +
@@ -104,7 +92,7 @@ TEST_F(VendorPassthrough, ForwardsAllSixFunctionsUnderHandlesOfOurOwn) {
 
     // A closed handle is ours to refuse: the library may already have given its number to
     // another session.
-    EXPECT_EQ(Receive(vi, nothing), VI_ERROR_INV_OBJECT);
+    EXPECT_EQ(Read(vi, nothing, 256), VI_ERROR_INV_OBJECT);
     EXPECT_EQ(Send(vi, "X\n"), VI_ERROR_INV_OBJECT);
     EXPECT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 1), VI_ERROR_INV_OBJECT);
     EXPECT_EQ(viClose(vi), VI_ERROR_INV_OBJECT);
@@ -125,7 +113,7 @@ TEST_F(VendorPassthrough, NamesGoToTheLibraryAsGivenAndItsStatusesComeBack) {
     EXPECT_EQ(viOpen(rm, "GPIB0::6::SLOW", VI_NO_LOCK, 0, &vi), VI_SUCCESS_DEV_NPRESENT);
     std::string reply;
     ASSERT_EQ(Send(vi, "*IDN?\n"), VI_SUCCESS);
-    EXPECT_EQ(Receive(vi, reply), VI_SUCCESS);
+    EXPECT_EQ(Read(vi, reply, 256), VI_SUCCESS);
     EXPECT_EQ(reply, "Fake,VISA,GPIB0::6::SLOW,1\n");
     Journal();
     // What our layer refuses before any library sees it.
@@ -143,7 +131,7 @@ TEST_F(VendorPassthrough, InProcessAttachmentsStayBuiltInAndClosingTheManagerClo
     EXPECT_EQ(viSetAttribute(attached, VI_ATTR_TERMCHAR, 10), VI_SUCCESS);  // the built-in answer
     ASSERT_EQ(Send(attached, "*IDN?\n"), VI_SUCCESS);
     std::string reply;
-    EXPECT_EQ(Receive(attached, reply), VI_SUCCESS);
+    EXPECT_EQ(Read(attached, reply, 256), VI_SUCCESS);
     EXPECT_EQ(reply, instrument->idn);
     EXPECT_EQ(Journal(), "");
 
@@ -201,14 +189,12 @@ TEST(VendorChoice, TheSettingNamesALibraryOrForcesTheBuiltInTransportsAndFailure
 TEST(VendorSetting, KorvelScpiUsesTheNamedLibraryOrReportsOnceThatItLacksAFunction) {
     fs::create_directories(kTemp);
     auto run = [](const std::string& setting, std::string& out, std::string& err) {
-        const std::string command = "env KORVEL_VISA_LIBRARY='" + setting + "' FAKE_VISA_JOURNAL=" +
-                                    (kTemp / "journal").string() + " timeout 20 " + KORVEL_SCPI_PATH +
-                                    " 28 '*IDN?' 'FREQ?' </dev/null >" + (kTemp / "out").string() + " 2>" +
-                                    (kTemp / "err").string();
-        const int status = std::system(command.c_str());
-        out = Slurp(kTemp / "out");
-        err = Slurp(kTemp / "err");
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        ProgramRun program = RunProgram("env KORVEL_VISA_LIBRARY='" + setting + "' FAKE_VISA_JOURNAL=" +
+                                        (kTemp / "journal").string() + " timeout 20 " + KORVEL_SCPI_PATH +
+                                        " 28 '*IDN?' 'FREQ?'");
+        out = program.out;
+        err = program.err;
+        return program.exitCode;
     };
     std::string out, err;
     EXPECT_EQ(run(FAKE_VISA_PATH, out, err), 0) << err;

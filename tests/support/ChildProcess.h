@@ -1,4 +1,4 @@
-// A program run beside the benchmark (the simulator, the Python client, the application) with
+// A program run beside a test or the benchmark (the simulator, the Python client, the window) with
 // pipes to its standard input and output, stopped with SIGTERM when the object goes.
 #pragma once
 
@@ -18,7 +18,7 @@ class ChildProcess {
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts argv[0] (a path) with extra environment entries ("NAME=value"); false when it
-    // cannot be started. Standard error is left to the benchmark's own.
+    // cannot be started. Standard error is left to our own.
     bool Start(const std::vector<std::string>& argv,
                const std::vector<std::string>& environment = {});
     bool Running() const { return m_pid > 0; }

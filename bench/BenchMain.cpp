@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "runs/CSweepTable.h"
-#include "ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 #include "instrument/ConnectInstruments.h"
 #include "measure/MeasurePhase.h"
 #include "instrument/MessageSink.h"

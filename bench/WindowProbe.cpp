@@ -7,7 +7,7 @@
 #include <chrono>
 #include <memory>
 
-#include "ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
