@@ -6,7 +6,7 @@ korvel_add_test(korvel_transport_sim_tests sim
   ${CMAKE_CURRENT_SOURCE_DIR}/transport/SimServingTest.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/transport/ScpiToolTest.cpp
 )
-target_link_libraries(korvel_transport_sim_tests PRIVATE korvel_visa korvel_instrument korvel_sim
+target_link_libraries(korvel_transport_sim_tests PRIVATE korvel_visa korvel_measure korvel_sim
                       korvel_sim_server)
 target_compile_definitions(korvel_transport_sim_tests PRIVATE
   KORVEL_SCPI_PATH="$<TARGET_FILE:korvel-scpi>")

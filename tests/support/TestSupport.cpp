@@ -18,7 +18,8 @@ double CircleDistance(double a, double b) {
 std::vector<std::uint8_t> Hex(std::string_view text) {
     std::string digits;
     for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            digits += c;
     }
     std::vector<std::uint8_t> bytes;
     for (size_t i = 0; i + 1 < digits.size(); i += 2)
@@ -28,8 +29,8 @@ std::vector<std::uint8_t> Hex(std::string_view text) {
 
 visa::ViStatus Send(visa::ViSession vi, std::string_view text) {
     visa::ViUInt32 n = 0;
-    return visa::viWrite(vi, reinterpret_cast<visa::ViConstBuf>(text.data()), static_cast<visa::ViUInt32>(text.size()),
-                         &n);
+    return visa::viWrite(vi, reinterpret_cast<visa::ViConstBuf>(text.data()),
+                         static_cast<visa::ViUInt32>(text.size()), &n);
 }
 
 visa::ViStatus Read(visa::ViSession vi, std::string& text, visa::ViUInt32 count) {
@@ -55,11 +56,13 @@ ProgramRun RunProgram(const std::string& command) {
     ProgramRun run;
     char errPath[] = "/tmp/korvel-test-stderr-XXXXXX";
     const int errFile = ::mkstemp(errPath);
-    if (errFile < 0) return run;
+    if (errFile < 0)
+        return run;
     ::close(errFile);
     if (FILE* pipe = popen(("(" + command + ") </dev/null 2>" + errPath).c_str(), "r")) {
         char buffer[4096];
-        while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) run.out.append(buffer, n);
+        while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
+            run.out.append(buffer, n);
         const int status = pclose(pipe);
         run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

@@ -11,7 +11,9 @@
 #include "visa/visa.h"
 
 inline long long MsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
 }
 
 // Degrees between two phases on the circle, 0 to 180.

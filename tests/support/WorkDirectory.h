@@ -11,7 +11,7 @@
 #include "sim/core/Waveform.h"
 
 class WorkDirectory {
-public:
+  public:
     explicit WorkDirectory(const std::string& prefix = "korvel-test")
         : m_previous(std::filesystem::current_path()),
           m_path(std::filesystem::temp_directory_path() /
@@ -19,7 +19,8 @@ public:
         std::filesystem::create_directories(m_path);
         std::filesystem::current_path(m_path);
         std::string error;
-        if (!sim::WriteWaveformFile("dc.wv", &error)) throw std::runtime_error(error);
+        if (!sim::WriteWaveformFile("dc.wv", &error))
+            throw std::runtime_error(error);
     }
     ~WorkDirectory() {
         std::filesystem::current_path(m_previous);
@@ -30,7 +31,7 @@ public:
     WorkDirectory& operator=(const WorkDirectory&) = delete;
     const std::filesystem::path& Path() const { return m_path; }
 
-private:
+  private:
     static inline int s_count = 0;
     std::filesystem::path m_previous, m_path;
 };

@@ -16,10 +16,16 @@
 
 #include "sim/core/Bench.h"
 #include "instrument/CVisaDevice.h"
+#include "instrument/ConnectInstruments.h"
+#include "measure/MeasurePhase.h"
+#include "measure/SetupAnalyzer.h"
+#include "measure/SetupGenerators.h"
 #include "instrument/MessageSink.h"
 #include "instrument/NumberText.h"
 #include "sim/server/SimServer.h"
+#include "tests/support/RecordingWindow.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WorkDirectory.h"
 #include "visa/NetworkTesting.h"
 #include "visa/ResourceName.h"
 #include "visa/hislip/HiSlipConnector.h"
@@ -87,13 +93,48 @@ public:
     std::vector<std::string> messages;
 };
 
-// The bench in both wirings (an address per instrument) and behind a gateway (one address,
-// instruments by GPIB address), over either protocol: each instrument answers through CVisaDevice.
-enum class Layout { RfB, Two, Gateway };
+// The bench in both wirings, an address per instrument or behind a gateway (one address,
+// instruments by GPIB address), over either protocol: each instrument answers through CVisaDevice,
+// and behind a gateway the phase measurement finds the truth, but not with the oscillators uncoupled.
+enum class Layout { RfB, Two, Gateway, GatewayTwo };
+// Connects as the window does, sets the bench up and measures at three frequencies, then with the
+// second path's oscillator uncoupled, where two measurements must disagree.
+void MeasureOverTheLinks(sim::Bench& bench, const std::vector<sim::server::ServedInstrument>& served, bool hislip,
+                         bool rfB) {
+    WorkDirectory directory("korvel-network");
+    RecordingWindow window;
+    SetMessageSink([&](const std::string& text) { window.ShowWarning(text); });
+    auto name = [&](const sim::server::ServedInstrument& i) {
+        return "TCPIP::" + i.address + "::" + (hislip ? i.hislipName : i.vxi11Name) + "::INSTR";
+    };
+    ConnectValues values{name(served[0]), name(served[1]), name(served[2]), rfB ? 1 : 0};
+    Instruments instruments;
+    ConnectInstruments(instruments, values, window);
+    ASSERT_TRUE(instruments.connected) << instruments.connectionText;
+    SetupGenerators(instruments, rfB);
+    auto measure = [&](double frequencyHz) {
+        instruments.generator1->Query("FREQ " + FormatFixed(frequencyHz, 0) + ";*OPC?");
+        if (!rfB) instruments.generator2->Query("FREQ " + FormatFixed(frequencyHz, 0) + ";*OPC?");
+        SetupAnalyzer(instruments, rfB);
+        double phase = 0.0;
+        return MeasurePhase(instruments, {rfB, 1, false}, phase, window);
+    };
+    for (double frequencyHz : {10e6, 1234.5e6, 2000e6}) {
+        const double measured = measure(frequencyHz);  // before the truth, which follows the frequency
+        EXPECT_LE(CircleDistance(measured, bench.TruthPhaseDeg()), 0.1) << frequencyHz;
+    }
+    EXPECT_TRUE(window.warnings.empty());
+    (rfB ? instruments.generator1 : instruments.generator2)->Write("SOURCE1:FREQ:LOSC:MODE INT");
+    const double first = measure(500e6);
+    EXPECT_GT(CircleDistance(first, measure(500e6)), 1.0);
+    instruments.Release();
+    SetMessageSink({});
+}
+
 class BenchOverTransport : public ::testing::TestWithParam<std::tuple<Protocol, Layout>> {};
 
 std::string BenchCaseName(const ::testing::TestParamInfo<std::tuple<Protocol, Layout>>& info) {
-    static const char* const layouts[] = {"RfB", "Two", "Gateway"};
+    static const char* const layouts[] = {"RfB", "Two", "Gateway", "GatewayTwo"};
     return std::string(std::get<0>(info.param) == Protocol::Vxi11 ? "Vxi11" : "HiSlip") +
            layouts[static_cast<int>(std::get<1>(info.param))];
 }
@@ -102,11 +143,12 @@ TEST_P(BenchOverTransport, EveryInstrumentAnswersThroughCVisaDevice) {
     const auto [protocol, layout] = GetParam();
     sim::BenchOptions options;
     options.speed.fast = true;
-    options.wiring = layout == Layout::Two ? sim::Wiring::Two : sim::Wiring::RfB;
+    const bool two = layout == Layout::Two || layout == Layout::GatewayTwo;
+    options.wiring = two ? sim::Wiring::Two : sim::Wiring::RfB;
     sim::Bench bench(options);
-    const bool gateway = layout == Layout::Gateway;
+    const bool gateway = layout == Layout::Gateway || layout == Layout::GatewayTwo;
     const std::string block =
-        "127.4." + std::to_string(1 + static_cast<int>(layout) + 3 * static_cast<int>(protocol)) + ".";
+        "127.4." + std::to_string(1 + static_cast<int>(layout) + 4 * static_cast<int>(protocol)) + ".";
     std::vector<sim::server::ServedInstrument> instruments;
     for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, 28}, {sim::InstrumentId::Generator2, 27},
                             {sim::InstrumentId::Analyzer, 20}}) {
@@ -144,11 +186,17 @@ TEST_P(BenchOverTransport, EveryInstrumentAnswersThroughCVisaDevice) {
         }
     }
     EXPECT_TRUE(recorder.messages.empty());
+    if (gateway) {
+        const auto& e = server.Endpoints().at(0);
+        ScopedTestPorts ports(TestPorts{e.portmapPort, 0, e.hislipPort});
+        MeasureOverTheLinks(bench, instruments, protocol == Protocol::HiSlip, !two);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sim, BenchOverTransport,
                          ::testing::Combine(::testing::Values(Protocol::Vxi11, Protocol::HiSlip),
-                                            ::testing::Values(Layout::RfB, Layout::Two, Layout::Gateway)),
+                                            ::testing::Values(Layout::RfB, Layout::Two, Layout::Gateway,
+                                                              Layout::GatewayTwo)),
                          BenchCaseName);
 
 class TransportOnSim : public ::testing::TestWithParam<Protocol> {
