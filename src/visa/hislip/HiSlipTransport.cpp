@@ -328,12 +328,13 @@ ViStatus HiSlipTransport::Clear(const IoSettings& io) {
     return VI_SUCCESS;
 }
 
-void HiSlipTransport::Close() noexcept {
+ViStatus HiSlipTransport::Close() noexcept {
     // HiSLIP has no goodbye: the server ends the session when either channel closes.
     m_open = false;
     m_inMessage = false;
     m_sync.Close();
     m_async.Close();
+    return VI_SUCCESS;
 }
 
 }  // namespace visa::hislip

@@ -32,9 +32,9 @@ public:
 
     ViStatus Write(ViConstBuf data, ViUInt32 count, ViUInt32& written, const IoSettings& io) override;
     ViStatus Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received, const IoSettings& io) override;
-    void Close() noexcept override;
+    ViStatus Close() noexcept override;
     // Device clear: AsyncDeviceClear, then DeviceClearComplete; MessageIDs start over.
-    ViStatus Clear(const IoSettings& io);
+    ViStatus Clear(const IoSettings& io) override;
 
     std::uint64_t ServerMaxMessageBytes() const { return m_serverMaxBytes; }
     bool Overlapped() const { return m_overlapped; }
