@@ -20,7 +20,8 @@ class LoggedTransport final : public visa::Transport {
             m_log.Add(false, received);
         return status;
     }
-    void Close() noexcept override { m_inner->Close(); }
+    visa::ViStatus Clear(const visa::IoSettings& io) override { return m_inner->Clear(io); }
+    visa::ViStatus Close() noexcept override { return m_inner->Close(); }
 
   private:
     std::unique_ptr<visa::Transport> m_inner;

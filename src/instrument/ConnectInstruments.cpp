@@ -5,7 +5,7 @@ bool IsVrtFamily(std::string_view identification) {
     return position != std::string_view::npos && position > 0;
 }
 
-void ConnectInstruments(Instruments& instruments, ConnectValues& values, Window& window) {
+bool ConnectInstruments(Instruments& instruments, ConnectValues& values, Window& window) {
     instruments.Release();
 
     ConnectValues edited = values;
@@ -44,7 +44,5 @@ void ConnectInstruments(Instruments& instruments, ConnectValues& values, Window&
     window.Refresh();
     instruments.connected = instruments.generator1->IsConnected() && instruments.analyzer->IsConnected() &&
                             (values.useRfB || instruments.generator2->IsConnected());
-    window.EnableButton(RunButton::StartSweep, instruments.connected);
-    window.EnableButton(RunButton::GetPhaseSingle, instruments.connected);
-    window.EnableButton(RunButton::GetPhaseCont, instruments.connected);
+    return instruments.connected;
 }

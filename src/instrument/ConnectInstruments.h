@@ -11,5 +11,6 @@ bool IsVrtFamily(std::string_view identification);
 
 // Closes every session, runs the connect dialog (values taken back on OK only), opens,
 // identifies and clears generator 1, generator 2 (unless RF B) and the analyzer, then sets the
-// connection text, the model-family flags, the connected flag and the three start buttons.
-void ConnectInstruments(Instruments& instruments, ConnectValues& values, Window& window);
+// connection text, the model-family flags and the connected flag, which it returns: the caller
+// decides what the window offers next.
+bool ConnectInstruments(Instruments& instruments, ConnectValues& values, Window& window);

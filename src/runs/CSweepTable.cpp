@@ -65,6 +65,20 @@ bool CSweepTable::Load() {
     if (!ReadLine(in, line)) return Refuse("line 2 (temperatures) is missing");
     std::string header;
     if (!ReadLine(in, header)) return Refuse("line 3 (frequencies) is missing");
+    std::vector<std::string> rows;
+    if (!ReadFrequencies(header) || !ReadLevelLines(in, rows)) return false;
+    m_cells.assign(static_cast<size_t>(m_rowCount) * m_columnCount, 0.0);
+    for (int i = 0; i < m_rowCount; ++i) {
+        if (!ReadLevelLine(i, rows[i])) return false;
+    }
+    if (m_rowCount > 1 && m_levelStep == 0.0) return Refuse("line 5: the level step is 0");
+    if (m_rowCount > 1 && (!Usable(m_levelStep) || !std::isfinite(LastLevel()))) {
+        return Refuse("line 5: the level step is too small or too large to compute with");
+    }
+    return true;
+}
+
+bool CSweepTable::ReadFrequencies(const std::string& header) {
     const size_t firstSemicolon = header.find(';');
     if (firstSemicolon == std::string::npos) return Refuse("line 3 (frequencies) has no semicolon");
 
@@ -97,8 +111,11 @@ bool CSweepTable::Load() {
             return Refuse("line 3: the frequency step is too small or too large to compute with");
         }
     }
+    return true;
+}
 
-    std::vector<std::string> rows;
+bool CSweepTable::ReadLevelLines(std::istream& in, std::vector<std::string>& rows) {
+    std::string line;
     while (ReadLine(in, line)) {
         rows.push_back(line);
         if (rows.size() * static_cast<size_t>(m_columnCount) > kMaxCells) {
@@ -109,43 +126,39 @@ bool CSweepTable::Load() {
     while (!rows.empty() && rows.back().find_first_not_of(" \t") == std::string::npos) rows.pop_back();
     if (rows.empty()) return Refuse("no level line follows the frequencies");
     m_rowCount = static_cast<int>(rows.size());
-    m_cells.assign(static_cast<size_t>(m_rowCount) * m_columnCount, 0.0);
+    return true;
+}
 
-    for (int i = 0; i < m_rowCount; ++i) {
-        const std::string& row = rows[i];
-        const std::string where = "line " + std::to_string(i + 4) + ": ";
-        if (row.find_first_not_of(" \t") == std::string::npos) {
-            return Refuse("line " + std::to_string(i + 4) + " is empty");
-        }
-        if (i < 2) {
-            std::optional<double> level = ScanNumber(row);
-            if (!level) return Refuse(where + "the level is not a number");
-            if (i == 0) m_firstLevel = *level;
-            if (i == 1) m_levelStep = *level - m_firstLevel;
-        }
-        size_t semicolon = row.find(';');
-        for (int j = 0; j < m_columnCount; ++j) {
-            if (semicolon == std::string::npos) {
-                return Refuse(where + "fewer values than frequencies");
-            }
-            std::optional<double> cell = ScanNumber(std::string_view(row).substr(semicolon + 1));
-            if (!cell) {
-                const bool blank = row.find_first_not_of(" \t", semicolon + 1) == std::string::npos;
-                return Refuse(where + (blank ? std::string("fewer values than frequencies")
-                                             : "value " + std::to_string(j + 1) + " is not a number"));
-            }
-            // A point that could not be measured would corrupt the unwrap and the fit.
-            if (*cell == kNotMeasured) {
-                return Refuse(where + "point " + std::to_string(j + 1) +
-                              " was not measured (-999.000)");
-            }
-            m_cells[static_cast<size_t>(i) * m_columnCount + j] = *cell;
-            semicolon = row.find(';', semicolon + 1);
-        }
+bool CSweepTable::ReadLevelLine(int i, const std::string& row) {
+    // Line i + 4: the level (read from the first two lines only), then one value per frequency.
+    const std::string where = "line " + std::to_string(i + 4) + ": ";
+    if (row.find_first_not_of(" \t") == std::string::npos) {
+        return Refuse("line " + std::to_string(i + 4) + " is empty");
     }
-    if (m_rowCount > 1 && m_levelStep == 0.0) return Refuse("line 5: the level step is 0");
-    if (m_rowCount > 1 && (!Usable(m_levelStep) || !std::isfinite(LastLevel()))) {
-        return Refuse("line 5: the level step is too small or too large to compute with");
+    if (i < 2) {
+        std::optional<double> level = ScanNumber(row);
+        if (!level) return Refuse(where + "the level is not a number");
+        if (i == 0) m_firstLevel = *level;
+        if (i == 1) m_levelStep = *level - m_firstLevel;
+    }
+    size_t semicolon = row.find(';');
+    for (int j = 0; j < m_columnCount; ++j) {
+        if (semicolon == std::string::npos) {
+            return Refuse(where + "fewer values than frequencies");
+        }
+        std::optional<double> cell = ScanNumber(std::string_view(row).substr(semicolon + 1));
+        if (!cell) {
+            const bool blank = row.find_first_not_of(" \t", semicolon + 1) == std::string::npos;
+            return Refuse(where + (blank ? std::string("fewer values than frequencies")
+                                         : "value " + std::to_string(j + 1) + " is not a number"));
+        }
+        // A point that could not be measured would corrupt the unwrap and the fit.
+        if (*cell == kNotMeasured) {
+            return Refuse(where + "point " + std::to_string(j + 1) +
+                          " was not measured (-999.000)");
+        }
+        m_cells[static_cast<size_t>(i) * m_columnCount + j] = *cell;
+        semicolon = row.find(';', semicolon + 1);
     }
     return true;
 }

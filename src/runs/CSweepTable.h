@@ -2,6 +2,7 @@
 // with the lookup that interpolates between points and lines and extrapolates beyond them.
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,12 @@ private:
         double slope = 0.0;   // degrees per MHz
         double offset = 0.0;  // degrees
     };
+    // Load reads the title and temperature lines, then the parts below; each refuses the file
+    // with the reason at its first fault.
     bool Load();
+    bool ReadFrequencies(const std::string& header);  // line 3: first frequency and step
+    bool ReadLevelLines(std::istream& in, std::vector<std::string>& rows);
+    bool ReadLevelLine(int i, const std::string& row);
     bool Refuse(std::string reason);
     void PrepareRows();
     double LastFrequency() const { return m_firstFrequency + (m_columnCount - 1) * m_frequencyStep; }

@@ -3,6 +3,9 @@
 #include <cmath>
 #include <limits>
 
+#include "instrument/NumberText.h"
+#include "SweepFile.h"
+
 std::int32_t PeriodTicks(double periodSeconds, std::string* refusal) {
     const double ticks = std::trunc(periodSeconds * 10.0);
     if (!std::isfinite(periodSeconds) || periodSeconds < 0.0 ||
@@ -97,4 +100,70 @@ bool ContinuousLog::Close() {
     const bool closed = std::fclose(m_file) == 0;
     m_file = nullptr;
     return closed && !m_failed;
+}
+
+void ContinuousRun::ResetStatistics() {
+    m_statistics.Reset();
+    m_shown = Shown{};
+    m_window.SetProgress(ProgressBarId::Deviation, 0, 100, 0);
+}
+
+bool ContinuousRun::Open(const std::filesystem::path& path, std::int32_t periodTicks) {
+    m_periodTicks = periodTicks;
+    m_tickCounter = 0;
+    return m_log.Open(path);
+}
+
+bool ContinuousRun::WriteHeader() {
+    bool written = m_log.WriteLine("DeltaPhase Measurement Logfile versus Time");
+    if (m_instruments.generator1) {
+        const std::string frequency = m_instruments.generator1->Query("FREQ?");
+        const std::string level = m_instruments.generator1->Query("SOUR:POW:LEV?");
+        written = m_log.WriteLine("Frequency/Hz = " + frequency + " Level/dBm = " + level) && written;
+    }
+    return m_log.WriteLine("DATE;TIME;TEMP Gen1;TEMP Gen2;PHASE") && written;
+}
+
+bool ContinuousRun::Due() {
+    if (++m_tickCounter < m_periodTicks) return false;
+    m_tickCounter = 0;
+    return true;
+}
+
+ContinuousRun::Sample ContinuousRun::Take(const MeasureOptions& options, double& phaseResult, std::string& status) {
+    MeasureReport report;
+    if (MeasurePhase(m_instruments, options, phaseResult, m_window, &report) == kNotMeasured) {
+        // The phase display still holds an earlier reading: it is no new sample.
+        status = "Sample skipped: no measurement (" +
+                 (report.failure.empty() ? std::string("instrument not connected") : report.failure) + ")";
+        m_window.Refresh();
+        return Sample::Skipped;
+    }
+    const double sample = phaseResult;
+    if (status != kContinuousRunning) {
+        status = kContinuousRunning;
+        m_window.Refresh();
+    }
+    m_statistics.Add(sample);
+    m_shown.sampleCount = m_statistics.Count();
+    if (m_shown.sampleCount > 1) {
+        m_shown.averagePhase = m_statistics.Average();
+        m_shown.deviation = m_statistics.Deviation();
+        m_window.SetProgress(ProgressBarId::Deviation, 0, 100, m_statistics.BarPosition());
+        m_window.Refresh();
+    }
+    std::string line = TimeStamp(m_localTime());
+    line += TemperatureLine(options.useRfB);
+    line += FormatFixed(sample, 3);
+    return m_log.WriteLine(line) ? Sample::Logged : Sample::LogFailed;
+}
+
+std::string ContinuousRun::TemperatureLine(bool useRfB) {
+    // With one generator, or without generator 2, its column repeats generator 1's.
+    const std::string temperature1 =
+        m_instruments.generator1
+            ? FormatFixed(ReadGeneratorTemperature(*m_instruments.generator1, m_instruments.generator1IsVrt), 3) + ";"
+            : "0.000;";
+    if (useRfB || !m_instruments.generator2) return temperature1 + temperature1;
+    return temperature1 + FormatFixed(ReadGeneratorTemperature(*m_instruments.generator2, m_instruments.generator2IsVrt), 3) + ";";
 }

@@ -7,9 +7,12 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "instrument/Instruments.h"
+#include "instrument/Window.h"
+#include "measure/MeasurePhase.h"
 
 constexpr const char* kContinuousFileName = "PhaseLogCont.csv";
 constexpr const char* kContinuousFileWritten = "File PhaseLogCont.csv written";
@@ -55,4 +58,65 @@ public:
 private:
     std::FILE* m_file = nullptr;
     bool m_failed = false;
+};
+
+// The run itself: the statistics as the window shows them, the log with its header, and the
+// period counted in timer ticks. The owner keeps the run flag, the status line's other texts and
+// the buttons; the sessions and the window are the owner's, borrowed for the run's life.
+class ContinuousRun {
+public:
+    using LocalTime = std::function<std::tm()>;
+
+    ContinuousRun(Instruments& instruments, Window& window) : m_instruments(instruments), m_window(window) {}
+    // The local time of the log's time stamps.
+    void SetLocalTime(LocalTime localTime) { m_localTime = std::move(localTime); }
+
+    // Empties the statistics and the deviation bar.
+    void ResetStatistics();
+    // Opens the log for one sample every periodTicks; false when it cannot be opened.
+    bool Open(const std::filesystem::path& path, std::int32_t periodTicks);
+    // The header, with generator 1's frequency and level when there is a generator 1; false
+    // when a line could not be written.
+    bool WriteHeader();
+    // Counts one timer tick; true when the period is complete and a sample is due.
+    bool Due();
+
+    enum class Sample { Skipped, Logged, LogFailed };
+    // Measures one sample into phaseResult, adds it to the statistics and logs it with the
+    // generators' temperatures. A measurement that fails is no sample: status says why.
+    Sample Take(const MeasureOptions& options, double& phaseResult, std::string& status);
+    // Closes the log; false when a write or the close failed.
+    bool Close() { return m_log.Close(); }
+
+    // The statistics as the window shows them, which it binds to its fields; a run's first
+    // sample leaves average and deviation as they were.
+    struct Shown {
+        std::int32_t sampleCount = 0;
+        double averagePhase = 0.0;
+        double deviation = 0.0;
+    };
+    Shown& Display() { return m_shown; }
+    const Shown& Display() const { return m_shown; }
+    std::int32_t PeriodInTicks() const { return m_periodTicks; }
+
+private:
+    std::string TemperatureLine(bool useRfB);
+
+    Instruments& m_instruments;
+    Window& m_window;
+    PhaseStatistics m_statistics;
+    ContinuousLog m_log;
+    Shown m_shown;
+    std::int32_t m_periodTicks = 0;
+    std::int32_t m_tickCounter = 0;
+    LocalTime m_localTime = [] {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+#ifdef _WIN32
+        localtime_s(&local, &now);
+#else
+        localtime_r(&now, &local);
+#endif
+        return local;
+    };
 };

@@ -116,10 +116,23 @@ public:
         return status;
     }
 
-    void Close() noexcept override {
+    ViStatus Clear(const IoSettings&) override {
+        std::shared_ptr<MessageInstrument> instrument;
+        {
+            std::lock_guard lock(m_state->mutex);
+            if (const ViStatus status = CheckLink(); status != VI_SUCCESS) return status;
+            instrument = m_state->instrument;
+        }
+        m_pending.reset();
+        instrument->Clear();
+        return VI_SUCCESS;
+    }
+
+    ViStatus Close() noexcept override {
         std::lock_guard lock(m_state->mutex);
         if (!m_closed) m_state->Record(IoEvent::Kind::Close, {}, VI_SUCCESS, 0);
         m_closed = true;
+        return VI_SUCCESS;
     }
 
     ~InProcessTransport() override { Close(); }

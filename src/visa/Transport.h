@@ -16,6 +16,9 @@ struct IoSettings {
     ViByte termChar = '\n';
 };
 
+// The attributes the built-in transports support, applied to io.
+ViStatus ApplyIoAttribute(ViAttr attribute, ViAttrState value, IoSettings& io);
+
 class Transport {
 public:
     virtual ~Transport() = default;
@@ -26,8 +29,18 @@ public:
     // VI_SUCCESS_TERM_CHAR / VI_SUCCESS_MAX_CNT otherwise; unread bytes stay for the next call.
     virtual ViStatus Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received,
                           const IoSettings& io) = 0;
-    // Best-effort teardown; errors are not reported.
-    virtual void Close() noexcept = 0;
+    // Device clear: the instrument drops its pending input and output, which frees one that
+    // hangs on a message; bytes of a response held here are dropped too.
+    virtual ViStatus Clear(const IoSettings& io) = 0;
+    // Teardown. Our own transports are best effort and report VI_SUCCESS.
+    virtual ViStatus Close() noexcept = 0;
+    // The session's attributes. Our transports keep them in the session's IoSettings.
+    virtual ViStatus SetAttribute(ViAttr attribute, ViAttrState value, IoSettings& io) {
+        return ApplyIoAttribute(attribute, value, io);
+    }
+    // A passthrough to another VISA library: its statuses reach the caller unchanged, so a lost
+    // connection is not held against later calls, and a closed one reports an invalid object.
+    virtual bool IsPassthrough() const { return false; }
 };
 
 // Opens transports for one kind of resource. openTimeoutMs bounds the whole open.

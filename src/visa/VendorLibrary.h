@@ -3,6 +3,7 @@
 // is reached through it. Nothing here links against such a library.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,8 +46,14 @@ private:
 // The outcome of choosing between a vendor library and the built-in transports.
 struct VendorChoice {
     std::shared_ptr<VendorLibrary> library;  // null: the built-in transports
-    std::string message;                     // one line for standard error; empty when all is as asked
+    std::string message;                     // one line for the user; empty when all is as asked
 };
+
+// Receives VendorChoice::message when the first resource manager makes the choice. The layer
+// never prints: the program decides where the line goes (without a sink it is dropped).
+using NoticeSink = std::function<void(const std::string& line)>;
+// Returns the previous sink.
+NoticeSink SetNoticeSink(NoticeSink sink);
 
 // The name of the setting, an environment variable of the VISA layer.
 constexpr const char* kVendorLibrarySetting = "KORVEL_VISA_LIBRARY";

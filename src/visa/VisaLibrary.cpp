@@ -3,10 +3,9 @@
 // every later read or write of that session fails the same way without touching the transport.
 // Where a vendor VISA library is in use, each of our resource managers owns one of its resource
 // managers, and every session that is not attached in-process is one of its sessions behind our
-// handle; the vendor's statuses pass through unchanged. With KORVEL_TRACE set when a resource
+// handle, reached through a passthrough transport (VendorTransport.h). With KORVEL_TRACE set when a resource
 // manager opens, the sessions opened through it write what passes to the trace (Trace.h); without
 // it the only cost is a null check per read and write.
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -20,6 +19,7 @@
 #include "Transport.h"
 #include "VendorLibrary.h"
 #include "VendorTesting.h"
+#include "VendorTransport.h"
 #include "visa/hislip/HiSlipConnector.h"
 #include "visa.h"
 #include "visa/vxi11/Vxi11Connector.h"
@@ -33,11 +33,6 @@ struct Session {
     std::unique_ptr<Transport> transport;
     IoSettings settings;
     bool lost = false;
-    // A vendor session instead of a transport. Vendor handles are reused after close, so once
-    // closed a session never calls the vendor again.
-    std::shared_ptr<VendorLibrary> vendor;
-    ViSession vendorSession = VI_NULL;
-    bool closed = false;
     std::shared_ptr<Trace> trace;
     std::string resource;      // as given to viOpen, for the trace
     std::string partialReply;  // traced once the reply ends
@@ -59,6 +54,7 @@ struct Library {
                                                 std::make_shared<hislip::HiSlipConnector>()};
     bool vendorChosen = false;
     std::shared_ptr<VendorLibrary> vendor;
+    NoticeSink notices;
     std::string tracePath;
     std::shared_ptr<Trace> trace;
 
@@ -73,12 +69,13 @@ struct Library {
     }
 
     // Chosen once per process, at the first resource manager, from the setting and the usual
-    // install locations. The layer shows no boxes: what the user must know goes to stderr.
-    std::shared_ptr<VendorLibrary> Vendor() {
+    // install locations. The layer neither prints nor shows boxes: what the user must know goes
+    // to the program's sink, returned here to be called once the library's lock is released.
+    std::shared_ptr<VendorLibrary> Vendor(std::string* notice = nullptr) {
         if (!vendorChosen) {
             vendorChosen = true;
             VendorChoice choice = ChooseVendorLibrary(std::getenv(kVendorLibrarySetting), DefaultVendorCandidates());
-            if (!choice.message.empty()) std::fprintf(stderr, "%s\n", choice.message.c_str());
+            if (notice) *notice = std::move(choice.message);
             vendor = std::move(choice.library);
         }
         return vendor;
@@ -109,12 +106,13 @@ std::shared_ptr<Session> FindSession(ViSession vi, ViStatus& status) {
 
 ViStatus CloseSession(std::shared_ptr<Session> session) {
     std::lock_guard io(session->io);
-    ViStatus status = VI_SUCCESS;
-    if (session->vendor && !session->closed) status = session->vendor->Close(session->vendorSession);
-    if (session->transport) session->transport->Close();
-    session->transport.reset();
-    session->lost = true;
-    session->closed = true;
+    if (!session->transport) return VI_SUCCESS;
+    const ViStatus status = session->transport->Close();
+    // A passthrough stays to answer later calls the way its library does for a closed session.
+    if (!session->transport->IsPassthrough()) {
+        session->transport.reset();
+        session->lost = true;
+    }
     return status;
 }
 
@@ -151,11 +149,15 @@ ViStatus viOpenDefaultRM(ViPSession vi) {
     if (detail::ResourceManagerFails()) return VI_ERROR_SYSTEM_ERROR;
     Library& lib = Lib();
     ResourceManager manager;
+    std::string notice;
+    NoticeSink notices;
     {
         std::lock_guard lock(lib.mutex);
-        manager.vendor = lib.Vendor();
+        manager.vendor = lib.Vendor(&notice);
         lib.FollowTraceSetting();
+        if (!notice.empty()) notices = lib.notices;
     }
+    if (notices) notices(notice);
     ViStatus status = VI_SUCCESS;
     if (manager.vendor) {
         status = manager.vendor->OpenDefaultRM(manager.vendorManager);
@@ -174,6 +176,13 @@ std::shared_ptr<VendorLibrary> SetVendorLibrary(std::shared_ptr<VendorLibrary> l
     std::shared_ptr<VendorLibrary> previous = lib.Vendor();
     lib.vendor = std::move(library);
     return previous;
+}
+
+NoticeSink SetNoticeSink(NoticeSink sink) {
+    Library& lib = Lib();
+    std::lock_guard lock(lib.mutex);
+    std::swap(lib.notices, sink);
+    return sink;
 }
 
 ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViPSession vi) {
@@ -219,9 +228,10 @@ ViStatus OpenSession(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt
         status = VI_SUCCESS;
     } else if (vendor) {
         // The name as given: the vendor knows interfaces and aliases that our parser rejects.
-        status = vendor->Open(vendorManager, name, mode, timeout, session->vendorSession);
+        ViSession vendorSession = VI_NULL;
+        status = vendor->Open(vendorManager, name, mode, timeout, vendorSession);
         if (status < VI_SUCCESS) return status;
-        session->vendor = vendor;
+        transport = std::make_unique<VendorTransport>(vendor, vendorSession);
     } else {
         if (parse.status != VI_SUCCESS) return parse.status;
         status = VI_ERROR_RSRC_NFOUND;  // GPIB has no transport of its own here
@@ -243,8 +253,7 @@ ViStatus OpenSession(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt
         lock.unlock();
         // A vendor session went with the vendor's manager; closing its number again could
         // close a session the library has opened since under the same number.
-        if (session->vendor) session->closed = true;
-        CloseSession(session);
+        if (!session->transport->IsPassthrough()) CloseSession(session);
         return VI_ERROR_INV_OBJECT;
     }
     ViSession handle = lib.NewHandle();
@@ -254,25 +263,22 @@ ViStatus OpenSession(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt
     return status;
 }
 
+// A lost connection is held against every later call, except by a passthrough.
+void NoteLoss(Session& session, ViStatus status) {
+    if (status == VI_ERROR_CONN_LOST && !session.transport->IsPassthrough()) session.lost = true;
+}
+
 ViStatus ReadLocked(Session& session, ViPBuf buf, ViUInt32 cnt, ViUInt32& received) {
-    if (session.vendor) {
-        if (session.closed) return VI_ERROR_INV_OBJECT;
-        return session.vendor->Read(session.vendorSession, buf, cnt, received);
-    }
     if (session.lost || !session.transport) return VI_ERROR_CONN_LOST;
     const ViStatus status = session.transport->Read(buf, cnt, received, session.settings);
-    if (status == VI_ERROR_CONN_LOST) session.lost = true;
+    NoteLoss(session, status);
     return status;
 }
 
 ViStatus WriteLocked(Session& session, ViConstBuf buf, ViUInt32 cnt, ViUInt32& written) {
-    if (session.vendor) {
-        if (session.closed) return VI_ERROR_INV_OBJECT;
-        return session.vendor->Write(session.vendorSession, buf, cnt, written);
-    }
     if (session.lost || !session.transport) return VI_ERROR_CONN_LOST;
     const ViStatus status = session.transport->Write(buf, cnt, written, session.settings);
-    if (status == VI_ERROR_CONN_LOST) session.lost = true;
+    NoteLoss(session, status);
     return status;
 }
 
@@ -330,22 +336,24 @@ ViStatus viSetAttribute(ViObject vi, ViAttr attrName, ViAttrState attrValue) {
         return vendor ? vendor->SetAttribute(vendorManager, attrName, attrValue) : VI_ERROR_NSUP_ATTR;
     }
     std::lock_guard io(session->io);
-    if (session->vendor) {
-        return session->closed ? VI_ERROR_INV_OBJECT
-                               : session->vendor->SetAttribute(session->vendorSession, attrName, attrValue);
-    }
+    // A built-in session closed under a concurrent call keeps its settings to itself.
+    if (!session->transport) return ApplyIoAttribute(attrName, attrValue, session->settings);
+    return session->transport->SetAttribute(attrName, attrValue, session->settings);
+}
+
+ViStatus ApplyIoAttribute(ViAttr attrName, ViAttrState attrValue, IoSettings& settings) {
     switch (attrName) {
         case VI_ATTR_TMO_VALUE:
             if (attrValue > VI_TMO_INFINITE) return VI_ERROR_NSUP_ATTR_STATE;
-            session->settings.timeoutMs = static_cast<ViUInt32>(attrValue);
+            settings.timeoutMs = static_cast<ViUInt32>(attrValue);
             return VI_SUCCESS;
         case VI_ATTR_TERMCHAR:
             if (attrValue > 0xFF) return VI_ERROR_NSUP_ATTR_STATE;
-            session->settings.termChar = static_cast<ViByte>(attrValue);
+            settings.termChar = static_cast<ViByte>(attrValue);
             return VI_SUCCESS;
         case VI_ATTR_TERMCHAR_EN:
             if (attrValue > 1) return VI_ERROR_NSUP_ATTR_STATE;
-            session->settings.termCharEnabled = attrValue == 1;
+            settings.termCharEnabled = attrValue == 1;
             return VI_SUCCESS;
         case VI_ATTR_SEND_END_EN:  // only the defaults are supported
             return attrValue == VI_TRUE ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;

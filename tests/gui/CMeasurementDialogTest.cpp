@@ -31,9 +31,7 @@ public:
     using CMeasurementDialog::CMeasurementDialog;
     void SetPhaseResult(double phaseDeg) { m_phaseResult = phaseDeg; }
     void SetStatistics(std::int32_t count, double averageDeg, double deviationDeg) {
-        m_sampleCount = count;
-        m_averagePhase = averageDeg;
-        m_deviation = deviationDeg;
+        m_continuous.Display() = {count, averageDeg, deviationDeg};
     }
 };
 

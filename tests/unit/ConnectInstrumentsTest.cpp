@@ -32,12 +32,13 @@ TEST(ConnectInstruments, WithRfBGeneratorTwoIsLeftAloneAndOtherwiseProbedIdentif
         v.useRfB = 0;  // OK with RF B off
         return true;
     };
-    ConnectInstruments(instruments, values, window);
+    EXPECT_TRUE(ConnectInstruments(instruments, values, window));
     EXPECT_TRUE(instruments.connected);
     EXPECT_EQ(attached[1]->Received(), (std::vector<std::string>{"*IDN?\n", "*IDN?\n", "*CLS\n"}));
     EXPECT_EQ(instruments.connectionText,
               "Maltoven,GPIB0::28::INSTR\nMaltoven,GPIB0::27::INSTR\nMaltoven,GPIB0::20::INSTR");
-    EXPECT_EQ(window.log.back(), "enable GetPhaseCont 1");
+    links[1].reset();  // generator 2 gone: not connected
+    EXPECT_FALSE(ConnectInstruments(instruments, values, window));
 }
 
 TEST(ConnectInstruments, VrtCountsOnlyAfterTheFirstCharacterAndTheFirstOccurrenceDecides) {

@@ -23,6 +23,7 @@
 #include "app/ui/CMeasurementDialog.h"
 #include "instrument/CVisaDevice.h"
 #include "instrument/NumberText.h"
+#include "visa/VendorLibrary.h"
 #include "app/ui/QtSettingsStore.h"
 
 namespace {
@@ -192,6 +193,9 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     std::setlocale(LC_TIME, "C");
+    // The VISA layer's one line about the library it uses (or could not load) goes to standard
+    // error.
+    visa::SetNoticeSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Clicks through Korvel's whole job against a running korvel-sim: connect, Setup VRx, GetPhaseSingle, "

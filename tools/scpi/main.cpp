@@ -3,9 +3,11 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
+#include <cstdio>
 #include <iostream>
 
 #include "ScpiConsole.h"
+#include "visa/VendorLibrary.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -44,5 +46,8 @@ int main(int argc, char** argv) {
         return code == 0 ? kConsoleOk : kConsoleUsage;
     }
     if (*timeout) options.timeoutMs = timeoutMs;
+    // The VISA layer's one line about the library it uses (or could not load) goes to standard
+    // error.
+    visa::SetNoticeSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     return RunScpiConsole(options, std::cin, KORVEL_ISATTY(0) != 0, std::cout, std::cerr);
 }

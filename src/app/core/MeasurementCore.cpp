@@ -1,15 +1,41 @@
 #include "MeasurementCore.h"
 
-#include <cmath>
+#include <algorithm>
+#include <iterator>
 
-#include "measure/AdjustLevel.h"
 #include "instrument/CFileError.h"
-#include "runs/CSweepTable.h"
-#include "instrument/NumberText.h"
 #include "instrument/ConnectInstruments.h"
+#include "measure/AdjustLevel.h"
 #include "measure/MeasurePhase.h"
 #include "measure/SetupAnalyzer.h"
 #include "measure/SetupGenerators.h"
+#include "runs/AdjustToZero.h"
+
+namespace {
+
+enum Cell : signed char { Off, On, Same };  // Same: the button keeps its state
+
+// The buttons in the order they are set, and the state each event leaves them in.
+constexpr RunButton kButtonColumns[] = {RunButton::StartSweep, RunButton::GetPhaseCont, RunButton::Stop,
+                                        RunButton::GetPhaseSingle, RunButton::AdjustLevels};
+using Event = MeasurementCore::ButtonEvent;
+struct ButtonRow {
+    Event event;
+    Cell cells[std::size(kButtonColumns)];
+};
+// clang-format off
+constexpr ButtonRow kButtonTable[] = {
+    //                        StartSweep GetPhaseCont Stop  GetPhaseSingle AdjustLevels
+    {Event::Connected,        {On,       On,          Same, On,            Same}},
+    {Event::NotConnected,     {Off,      Off,         Same, Off,           Same}},
+    {Event::ProcedureStarted, {Off,      Off,         Off,  Off,           Off}},
+    {Event::ProcedureEnded,   {On,       On,          Off,  On,            On}},
+    {Event::Running,          {Off,      Off,         On,   Off,           Same}},
+    {Event::RunEnded,         {On,       On,          Off,  On,            Same}},
+};
+// clang-format on
+
+}  // namespace
 
 MeasurementCore::MeasurementCore(SettingsStore& store, Window& window)
     : m_store(store), m_window(window), m_settings(LoadSettings(store)) {}
@@ -24,12 +50,17 @@ MeasureOptions MeasurementCore::Options() const {
     return MeasureOptions{m_settings.UseRF_B != 0, m_settings.Average, m_settings.PhaseRotation != 0};
 }
 
-void MeasurementCore::KeepRunButtons() {
-    if (!m_runActive) return;
-    m_window.EnableButton(RunButton::StartSweep, false);
-    m_window.EnableButton(RunButton::GetPhaseCont, false);
-    m_window.EnableButton(RunButton::GetPhaseSingle, false);
-    m_window.EnableButton(RunButton::Stop, true);
+void MeasurementCore::SetButtons(ButtonEvent event) {
+    const ButtonRow& row = *std::find_if(std::begin(kButtonTable), std::end(kButtonTable),
+                                         [event](const ButtonRow& r) { return r.event == event; });
+    for (std::size_t i = 0; i < std::size(kButtonColumns); ++i) {
+        if (row.cells[i] != Same) m_window.EnableButton(kButtonColumns[i], row.cells[i] == On);
+    }
+}
+
+void MeasurementCore::EndProcedureButtons() {
+    SetButtons(ButtonEvent::ProcedureEnded);
+    if (m_runActive) SetButtons(ButtonEvent::Running);
 }
 
 void MeasurementCore::ConnectInstruments() {
@@ -39,7 +70,8 @@ void MeasurementCore::ConnectInstruments() {
     BusyScope busy(*this);
     ConnectValues values{m_settings.VisaGenerator1, m_settings.VisaGenerator2, m_settings.VisaAnalyzer,
                          m_settings.UseRF_B};
-    ::ConnectInstruments(m_instruments, values, m_window);
+    const bool connected = ::ConnectInstruments(m_instruments, values, m_window);
+    SetButtons(connected ? ButtonEvent::Connected : ButtonEvent::NotConnected);
     m_settings.VisaGenerator1 = values.visaGenerator1;
     m_settings.VisaGenerator2 = values.visaGenerator2;
     m_settings.VisaAnalyzer = values.visaAnalyzer;
@@ -58,23 +90,11 @@ void MeasurementCore::SetupGenerators() {
     }
 }
 
-void MeasurementCore::ResetContinuousStatistics() {
-    m_statistics.Reset();
-    m_sampleCount = 0;
-    m_averagePhase = 0.0;
-    m_deviation = 0.0;
-    m_window.SetProgress(ProgressBarId::Deviation, 0, 100, 0);
-}
-
 void MeasurementCore::OnGetPhaseSingle() {
     BusyScope busy(*this);
     m_window.ReadWindow();  // a failed validation does not stop the measurement
-    m_window.EnableButton(RunButton::StartSweep, false);
-    m_window.EnableButton(RunButton::GetPhaseCont, false);
-    m_window.EnableButton(RunButton::Stop, false);
-    m_window.EnableButton(RunButton::GetPhaseSingle, false);
-    m_window.EnableButton(RunButton::AdjustLevels, false);
-    ResetContinuousStatistics();
+    SetButtons(ButtonEvent::ProcedureStarted);
+    m_continuous.ResetStatistics();
     m_window.Refresh();
     if (!m_instruments.connected) ConnectInstruments();
 
@@ -87,13 +107,7 @@ void MeasurementCore::OnGetPhaseSingle() {
         ShowProcedureFailure(report.refusal.empty() ? "No measurement: " + report.failure + "." : report.refusal);
         m_window.Refresh();
     }
-
-    m_window.EnableButton(RunButton::StartSweep, true);
-    m_window.EnableButton(RunButton::GetPhaseCont, true);
-    m_window.EnableButton(RunButton::GetPhaseSingle, true);
-    m_window.EnableButton(RunButton::AdjustLevels, true);
-    m_window.EnableButton(RunButton::Stop, false);
-    KeepRunButtons();
+    EndProcedureButtons();
 }
 
 void MeasurementCore::OnStartSweep() {
@@ -119,10 +133,7 @@ void MeasurementCore::OnStartSweep() {
     m_sweepMode = true;
     m_statusText = m_sweepNote.empty() ? "Sweep is Running" : "Sweep is Running (" + m_sweepNote + ")";
     m_window.Refresh();
-    m_window.EnableButton(RunButton::StartSweep, false);
-    m_window.EnableButton(RunButton::GetPhaseCont, false);
-    m_window.EnableButton(RunButton::Stop, true);
-    m_window.EnableButton(RunButton::GetPhaseSingle, false);
+    SetButtons(ButtonEvent::Running);
 }
 
 void MeasurementCore::OpenSweepJournal() {
@@ -194,12 +205,10 @@ void MeasurementCore::OnGetPhaseCont() {
     m_runActive = false;
     if (!m_instruments.connected) ConnectInstruments();
     SetupAnalyzer(m_instruments, m_settings.UseRF_B != 0);
-    ResetContinuousStatistics();
+    m_continuous.ResetStatistics();
     m_runActive = true;
     m_sweepMode = false;
-    m_periodTicks = periodTicks;
-    m_tickCounter = 0;
-    if (!m_log.Open(ResultPath(kContinuousFileName))) {
+    if (!m_continuous.Open(ResultPath(kContinuousFileName), periodTicks)) {
         m_runActive = false;
         m_statusText = kContinuousFileError;
         m_window.Refresh();
@@ -207,71 +216,26 @@ void MeasurementCore::OnGetPhaseCont() {
     }
     m_statusText = kContinuousRunning;
     m_window.Refresh();
-    bool written = m_log.WriteLine("DeltaPhase Measurement Logfile versus Time");
-    if (m_instruments.generator1) {
-        const std::string frequency = m_instruments.generator1->Query("FREQ?");
-        const std::string level = m_instruments.generator1->Query("SOUR:POW:LEV?");
-        written = m_log.WriteLine("Frequency/Hz = " + frequency + " Level/dBm = " + level) && written;
-    }
-    written = m_log.WriteLine("DATE;TIME;TEMP Gen1;TEMP Gen2;PHASE") && written;
-    m_window.EnableButton(RunButton::StartSweep, false);
-    m_window.EnableButton(RunButton::GetPhaseCont, false);
-    m_window.EnableButton(RunButton::Stop, true);
-    m_window.EnableButton(RunButton::GetPhaseSingle, false);
+    const bool written = m_continuous.WriteHeader();
+    SetButtons(ButtonEvent::Running);
     m_window.Refresh();
     if (!written) EndContinuousLogWithError();
 }
 
 void MeasurementCore::EndContinuousLogWithError() {
     m_runActive = false;
-    m_log.Close();
+    m_continuous.Close();
     m_statusText = kContinuousFileError;
     m_window.Refresh();
-    m_window.EnableButton(RunButton::StartSweep, true);
-    m_window.EnableButton(RunButton::GetPhaseCont, true);
-    m_window.EnableButton(RunButton::Stop, false);
-    m_window.EnableButton(RunButton::GetPhaseSingle, true);
+    SetButtons(ButtonEvent::RunEnded);
 }
 
 void MeasurementCore::RunContinuousSample() {
-    if (++m_tickCounter < m_periodTicks) return;
-    m_tickCounter = 0;
+    if (!m_continuous.Due()) return;
     BusyScope busy(*this);
-    MeasureReport report;
-    if (MeasurePhase(m_instruments, Options(), m_phaseResult, m_window, &report) == kNotMeasured) {
-        // The phase display still holds an earlier reading: it is no new sample.
-        m_statusText = "Sample skipped: no measurement (" +
-                       (report.failure.empty() ? std::string("instrument not connected") : report.failure) + ")";
-        m_window.Refresh();
-        return;
+    if (m_continuous.Take(Options(), m_phaseResult, m_statusText) == ContinuousRun::Sample::LogFailed) {
+        EndContinuousLogWithError();
     }
-    const double sample = m_phaseResult;
-    if (m_statusText != kContinuousRunning) {
-        m_statusText = kContinuousRunning;
-        m_window.Refresh();
-    }
-    m_statistics.Add(sample);
-    m_sampleCount = m_statistics.Count();
-    if (m_sampleCount > 1) {
-        m_averagePhase = m_statistics.Average();
-        m_deviation = m_statistics.Deviation();
-        m_window.SetProgress(ProgressBarId::Deviation, 0, 100, m_statistics.BarPosition());
-        m_window.Refresh();
-    }
-
-    std::string line = TimeStamp(m_localTime());
-    const std::string temperature1 =
-        m_instruments.generator1
-            ? FormatFixed(ReadGeneratorTemperature(*m_instruments.generator1, m_instruments.generator1IsVrt), 3) + ";"
-            : "0.000;";
-    line += temperature1;
-    if (m_settings.UseRF_B == 0 && m_instruments.generator2) {
-        line += FormatFixed(ReadGeneratorTemperature(*m_instruments.generator2, m_instruments.generator2IsVrt), 3) + ";";
-    } else {
-        line += temperature1;
-    }
-    line += FormatFixed(sample, 3);
-    if (!m_log.WriteLine(line)) EndContinuousLogWithError();
 }
 
 void MeasurementCore::OnStop() {
@@ -282,22 +246,15 @@ void MeasurementCore::OnStop() {
         // Without the final file the journal holds the points: it goes only once that is in place.
         m_journal.Close(m_statusText == kSweepFileWritten);
     } else {
-        m_statusText = m_log.Close() ? kContinuousFileWritten : kContinuousFileError;
+        m_statusText = m_continuous.Close() ? kContinuousFileWritten : kContinuousFileError;
     }
     m_window.Refresh();
-    m_window.EnableButton(RunButton::StartSweep, true);
-    m_window.EnableButton(RunButton::GetPhaseCont, true);
-    m_window.EnableButton(RunButton::Stop, false);
-    m_window.EnableButton(RunButton::GetPhaseSingle, true);
+    SetButtons(ButtonEvent::RunEnded);
 }
 
 void MeasurementCore::OnAdjustLevels() {
     BusyScope busy(*this);
-    m_window.EnableButton(RunButton::StartSweep, false);
-    m_window.EnableButton(RunButton::GetPhaseCont, false);
-    m_window.EnableButton(RunButton::Stop, false);
-    m_window.EnableButton(RunButton::GetPhaseSingle, false);
-    m_window.EnableButton(RunButton::AdjustLevels, false);
+    SetButtons(ButtonEvent::ProcedureStarted);
     m_window.Refresh();
     if (!m_instruments.connected) ConnectInstruments();
     if (const std::string failure = AdjustLevel(m_instruments); !failure.empty()) {
@@ -306,12 +263,7 @@ void MeasurementCore::OnAdjustLevels() {
     } else if (m_instruments.connected && ClearProcedureFailure()) {
         m_window.Refresh();
     }
-    m_window.EnableButton(RunButton::StartSweep, true);
-    m_window.EnableButton(RunButton::GetPhaseCont, true);
-    m_window.EnableButton(RunButton::GetPhaseSingle, true);
-    m_window.EnableButton(RunButton::AdjustLevels, true);
-    m_window.EnableButton(RunButton::Stop, false);
-    KeepRunButtons();
+    EndProcedureButtons();
 }
 
 void MeasurementCore::ShowProcedureFailure(std::string text) {
@@ -333,28 +285,11 @@ void MeasurementCore::OnAdjustToZero() {
         ConnectInstruments();
         return;
     }
-    CSweepTable table(ResultPath(kSweepFileName).string());
-    if (!table.IsLoaded()) {
-        ShowProcedureFailure("Error reading PhaseLogSweep.csv - no adjustment possible!");
+    if (const std::string failure = AdjustToZero(m_instruments, ResultPath(kSweepFileName), m_phaseResult);
+        !failure.empty()) {
+        ShowProcedureFailure(failure);
     } else {
-        CVisaDevice& generator1 = *m_instruments.generator1;
-        const double frequencyHz = ParseLeadingDouble(generator1.Query("FREQ?"));
-        const double levelDbm = ParseLeadingDouble(generator1.Query("SOUR:POW:LEV?"));
-        double offset = 0.0;
-        const int found = table.Interpolate(frequencyHz * 0.000001, levelDbm, offset, CSweepTable::Automatic);
-        // Without an offset of its own nothing is sent: the previous result would go out again.
-        if (!std::isfinite(frequencyHz) || !std::isfinite(levelDbm)) {
-            ShowProcedureFailure(std::string("No adjustment to 0°: generator 1's ") +
-                                 (std::isfinite(frequencyHz) ? "level" : "frequency") + " is not a finite number.");
-        } else if (found != CSweepTable::Inside && found != CSweepTable::Outside) {
-            ShowProcedureFailure(
-                "No adjustment to 0°: PhaseLogSweep.csv gives no offset at generator 1's frequency and level.");
-        } else {
-            m_phaseResult = offset;
-            generator1.Write("SOURCE1:BB:POFF " + FormatFixed(m_phaseResult, 2) + "DEG");
-            generator1.Query("*OPC?");
-            ClearProcedureFailure();
-        }
+        ClearProcedureFailure();
     }
     m_window.Refresh();
 }

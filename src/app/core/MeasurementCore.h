@@ -1,5 +1,6 @@
 // The owner of the program's state, free of any toolkit: settings, instrument sessions and
-// connection state, the phase result and the run displays, and the button handlers. The main
+// connection state, the phase result and the status line, the runs, and the button handlers,
+// which compose the procedures and runs below and set the buttons from one table. The main
 // dialog derives from it and realises the window.
 #pragma once
 
@@ -9,14 +10,24 @@
 #include <functional>
 #include <string>
 
-#include "runs/ContinuousRun.h"
 #include "instrument/Instruments.h"
-#include "MeasurementSettings.h"
-#include "runs/SweepEngine.h"
 #include "instrument/Window.h"
+#include "MeasurementSettings.h"
+#include "runs/ContinuousRun.h"
+#include "runs/SweepEngine.h"
 
 class MeasurementCore {
 public:
+    // What the buttons follow; each event sets them as its row of the table in the source says.
+    enum class ButtonEvent {
+        Connected,
+        NotConnected,
+        ProcedureStarted,  // a single measurement or a level adjustment
+        ProcedureEnded,
+        Running,  // a run started, or a procedure ended while one goes on
+        RunEnded,
+    };
+
     // Loads the settings; opens no instrument.
     MeasurementCore(SettingsStore& store, Window& window);
     // Releases the sessions, clears the connected flag, then saves the settings.
@@ -45,8 +56,7 @@ public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     void SetClock(Clock clock) { m_clock = std::move(clock); }
     // The local time of the continuous log's time stamps.
-    using LocalTime = std::function<std::tm()>;
-    void SetLocalTime(LocalTime localTime) { m_localTime = std::move(localTime); }
+    void SetLocalTime(ContinuousRun::LocalTime localTime) { m_continuous.SetLocalTime(std::move(localTime)); }
 
     MeasurementSettings& Settings() { return m_settings; }
     const MeasurementSettings& Settings() const { return m_settings; }
@@ -57,10 +67,10 @@ public:
     bool RunActive() const { return m_runActive; }
     bool SweepMode() const { return m_sweepMode; }
     const SweepEngine& Sweep() const { return m_sweep; }
-    std::int32_t SampleCount() const { return m_sampleCount; }
-    double AveragePhase() const { return m_averagePhase; }
-    double Deviation() const { return m_deviation; }
-    std::int32_t PeriodInTicks() const { return m_periodTicks; }
+    std::int32_t SampleCount() const { return m_continuous.Display().sampleCount; }
+    double AveragePhase() const { return m_continuous.Display().averagePhase; }
+    double Deviation() const { return m_continuous.Display().deviation; }
+    std::int32_t PeriodInTicks() const { return m_continuous.PeriodInTicks(); }
 
 protected:
     // Marks a handler that talks to the instruments: timer ticks that arrive from the nested
@@ -76,9 +86,9 @@ protected:
         MeasurementCore& m_core;
     };
 
-    void ResetContinuousStatistics();
-    // During a run, whatever ends leaves Stop enabled and the three start buttons disabled.
-    void KeepRunButtons();
+    void SetButtons(ButtonEvent event);
+    // A procedure's end during a run leaves the run's buttons.
+    void EndProcedureButtons();
     MeasureOptions Options() const;
     std::filesystem::path ResultPath(const char* fileName) const { return m_workingDirectory / fileName; }
     void EndContinuousLogWithError();
@@ -96,10 +106,6 @@ protected:
     double m_phaseResult = 0.0;
     std::string m_statusText;
     std::string m_procedureFailure;  // the failure text last shown by a procedure above
-    // Continuous statistics as the window shows them.
-    std::int32_t m_sampleCount = 0;
-    double m_averagePhase = 0.0;
-    double m_deviation = 0.0;
 
     // Run state, shared by the sweep and the continuous measurement.
     SweepEngine m_sweep;
@@ -111,20 +117,6 @@ protected:
     bool m_tickClockSet = false;
     std::chrono::steady_clock::time_point m_tickClock;
     Clock m_clock = [] { return std::chrono::steady_clock::now(); };
-    // Continuous measurement.
-    PhaseStatistics m_statistics;
-    ContinuousLog m_log;
-    std::int32_t m_periodTicks = 0;
-    std::int32_t m_tickCounter = 0;
-    LocalTime m_localTime = [] {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-#ifdef _WIN32
-        localtime_s(&local, &now);
-#else
-        localtime_r(&now, &local);
-#endif
-        return local;
-    };
+    ContinuousRun m_continuous{m_instruments, m_window};
     std::filesystem::path m_workingDirectory;
 };

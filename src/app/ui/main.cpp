@@ -1,7 +1,10 @@
 #include <QApplication>
 #include <clocale>
+#include <cstdio>
+#include <string>
 
 #include "CMeasurementApp.h"
+#include "visa/VendorLibrary.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -9,6 +12,9 @@ int main(int argc, char* argv[]) {
     // printf and atof. Numbers and dates in commands, replies and files use the C forms.
     std::setlocale(LC_NUMERIC, "C");
     std::setlocale(LC_TIME, "C");
+    // The VISA layer's one line about the library it uses (or could not load) goes to standard
+    // error.
+    visa::SetNoticeSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     CMeasurementApp app;
     app.InitInstance();
     return 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace visa::hislip {
 namespace {
@@ -193,97 +194,106 @@ ViStatus HiSlipTransport::Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received
             // A server that floods stale messages must not keep the read past its deadline.
             if (!first && operation.Expired()) return VI_ERROR_TMO;
             first = false;
-            Header header;
-            const Wait wait = ReadHeader(m_sync, operation, header);
-            if (wait == Wait::Timeout) return VI_ERROR_TMO;
-            if (wait != Wait::Ok) return Lost(wait);
-            switch (header.type) {
-                case kData:
-                case kDataEnd:
-                    if (header.payloadLength > kMaxMessageBytes) return Lost(Wait::BadHeader);
-                    m_inMessage = true;
-                    m_messageEnds = header.type == kDataEnd;
-                    m_messageLeft = header.payloadLength;
-                    // In overlapped mode the server numbers its own messages: nothing to match.
-                    m_messageDiscard = !(m_overlapped || header.parameter == m_lastSentId ||
-                                         (header.type == kData && header.parameter == kAnyMessageId));
-                    break;
-                case kFatalError:
-                    return Lost();
-                case kInterrupted: {
-                    // The server dropped a response we had abandoned; the one we wait for follows.
-                    const Wait skipped = header.payloadLength > kMaxControlPayload
-                                             ? Wait::BadHeader
-                                             : SkipPayload(m_sync, operation, header.payloadLength);
-                    if (skipped == Wait::Timeout) return VI_ERROR_TMO;
-                    if (skipped != Wait::Ok) return Lost(skipped);
-                    continue;
-                }
-                default: {
-                    // Error, or a message a client should never get: drop it and fail this read.
-                    if (header.payloadLength > kMaxControlPayload) return Lost(Wait::BadHeader);
-                    const Wait skipped = SkipPayload(m_sync, operation, header.payloadLength);
-                    if (skipped == Wait::Timeout) return VI_ERROR_TMO;
-                    if (skipped != Wait::Ok) return Lost(skipped);
-                    if (header.type != kError) {
-                        EncodeMessage(m_tx, kError, kErrorUnknownType, 0);
-                        ViStatus status = VI_SUCCESS;
-                        if (!SendMessage(m_sync, operation, status) && status == VI_ERROR_CONN_LOST) return status;
-                    }
-                    return VI_ERROR_IO;
-                }
-            }
+            if (const auto ended = StartMessage(operation)) return *ended;
+            if (!m_inMessage) continue;  // a message that only had to be skipped
         }
+        if (const auto ended = TakeMessage(buffer, count, received, io, operation)) return *ended;
+    }
+}
 
-        if (m_messageLeft > 0) {
-            if (m_sync.Size() == 0) {
-                switch (m_sync.Receive(operation)) {
-                    case net::NetStatus::Ok: break;
-                    case net::NetStatus::Timeout: return VI_ERROR_TMO;
-                    default: return Lost();
-                }
+std::optional<ViStatus> HiSlipTransport::StartMessage(const net::Deadline& operation) {
+    Header header;
+    const Wait wait = ReadHeader(m_sync, operation, header);
+    if (wait == Wait::Timeout) return VI_ERROR_TMO;
+    if (wait != Wait::Ok) return Lost(wait);
+    switch (header.type) {
+        case kData:
+        case kDataEnd:
+            if (header.payloadLength > kMaxMessageBytes) return Lost(Wait::BadHeader);
+            m_inMessage = true;
+            m_messageEnds = header.type == kDataEnd;
+            m_messageLeft = header.payloadLength;
+            // In overlapped mode the server numbers its own messages: nothing to match.
+            m_messageDiscard = !(m_overlapped || header.parameter == m_lastSentId ||
+                                 (header.type == kData && header.parameter == kAnyMessageId));
+            return std::nullopt;
+        case kFatalError:
+            return Lost();
+        case kInterrupted: {
+            // The server dropped a response we had abandoned; the one we wait for follows.
+            const Wait skipped = header.payloadLength > kMaxControlPayload
+                                     ? Wait::BadHeader
+                                     : SkipPayload(m_sync, operation, header.payloadLength);
+            if (skipped == Wait::Timeout) return VI_ERROR_TMO;
+            if (skipped != Wait::Ok) return Lost(skipped);
+            return std::nullopt;
+        }
+        default: {
+            // Error, or a message a client should never get: drop it and fail this read.
+            if (header.payloadLength > kMaxControlPayload) return Lost(Wait::BadHeader);
+            const Wait skipped = SkipPayload(m_sync, operation, header.payloadLength);
+            if (skipped == Wait::Timeout) return VI_ERROR_TMO;
+            if (skipped != Wait::Ok) return Lost(skipped);
+            if (header.type != kError) {
+                EncodeMessage(m_tx, kError, kErrorUnknownType, 0);
+                ViStatus status = VI_SUCCESS;
+                if (!SendMessage(m_sync, operation, status) && status == VI_ERROR_CONN_LOST) return status;
             }
-            const std::size_t available = static_cast<std::size_t>(std::min<std::uint64_t>(m_sync.Size(), m_messageLeft));
-            if (m_messageDiscard) {
-                m_sync.Consume(available);
-                m_messageLeft -= available;
-                if (m_messageLeft > 0) continue;
-            } else {
-                std::size_t take = std::min<std::size_t>(available, count - received);
-                bool termChar = false;
-                if (io.termCharEnabled && take > 0) {
-                    if (const void* at = std::memchr(m_sync.Data(), io.termChar, take)) {
-                        take = static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - m_sync.Data()) + 1;
-                        termChar = true;
-                    }
-                }
-                std::memcpy(buffer + received, m_sync.Data(), take);
-                m_sync.Consume(take);
-                m_messageLeft -= take;
-                received += static_cast<ViUInt32>(take);
-                if (m_messageLeft > 0) {
-                    if (termChar) return VI_SUCCESS_TERM_CHAR;
-                    if (received == count) return VI_SUCCESS_MAX_CNT;
-                    continue;
-                }
-                // The message is used up: END, if it carries it, outranks term char and count.
-                m_inMessage = false;
-                if (m_messageEnds) {
-                    m_rmtDelivered = true;
-                    return VI_SUCCESS;
-                }
-                if (termChar) return VI_SUCCESS_TERM_CHAR;
-                if (received == count) return VI_SUCCESS_MAX_CNT;
-                continue;
+            return VI_ERROR_IO;
+        }
+    }
+}
+
+std::optional<ViStatus> HiSlipTransport::TakeMessage(ViPBuf buffer, ViUInt32 count, ViUInt32& received,
+                                                     const IoSettings& io, const net::Deadline& operation) {
+    if (m_messageLeft > 0) {
+        if (m_sync.Size() == 0) {
+            switch (m_sync.Receive(operation)) {
+                case net::NetStatus::Ok: break;
+                case net::NetStatus::Timeout: return VI_ERROR_TMO;
+                default: return Lost();
             }
         }
-        // An empty or fully skipped message.
+        const std::size_t available = static_cast<std::size_t>(std::min<std::uint64_t>(m_sync.Size(), m_messageLeft));
+        if (!m_messageDiscard) return CopyMessage(buffer, count, received, io, available);
+        m_sync.Consume(available);
+        m_messageLeft -= available;
+        if (m_messageLeft > 0) return std::nullopt;
+    }
+    // An empty or fully skipped message.
+    m_inMessage = false;
+    if (!m_messageDiscard && m_messageEnds) {
+        m_rmtDelivered = true;
+        return VI_SUCCESS;
+    }
+    return std::nullopt;
+}
+
+std::optional<ViStatus> HiSlipTransport::CopyMessage(ViPBuf buffer, ViUInt32 count, ViUInt32& received,
+                                                     const IoSettings& io, std::size_t available) {
+    std::size_t take = std::min<std::size_t>(available, count - received);
+    bool termChar = false;
+    if (io.termCharEnabled && take > 0) {
+        if (const void* at = std::memchr(m_sync.Data(), io.termChar, take)) {
+            take = static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - m_sync.Data()) + 1;
+            termChar = true;
+        }
+    }
+    std::memcpy(buffer + received, m_sync.Data(), take);
+    m_sync.Consume(take);
+    m_messageLeft -= take;
+    received += static_cast<ViUInt32>(take);
+    if (m_messageLeft == 0) {
+        // The message is used up: END, if it carries it, outranks term char and count.
         m_inMessage = false;
-        if (!m_messageDiscard && m_messageEnds) {
+        if (m_messageEnds) {
             m_rmtDelivered = true;
             return VI_SUCCESS;
         }
     }
+    if (termChar) return VI_SUCCESS_TERM_CHAR;
+    if (received == count) return VI_SUCCESS_MAX_CNT;
+    return std::nullopt;
 }
 
 ViStatus HiSlipTransport::Clear(const IoSettings& io) {
@@ -328,12 +338,13 @@ ViStatus HiSlipTransport::Clear(const IoSettings& io) {
     return VI_SUCCESS;
 }
 
-void HiSlipTransport::Close() noexcept {
+ViStatus HiSlipTransport::Close() noexcept {
     // HiSLIP has no goodbye: the server ends the session when either channel closes.
     m_open = false;
     m_inMessage = false;
     m_sync.Close();
     m_async.Close();
+    return VI_SUCCESS;
 }
 
 }  // namespace visa::hislip

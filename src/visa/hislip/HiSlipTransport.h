@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -32,9 +33,9 @@ public:
 
     ViStatus Write(ViConstBuf data, ViUInt32 count, ViUInt32& written, const IoSettings& io) override;
     ViStatus Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received, const IoSettings& io) override;
-    void Close() noexcept override;
+    ViStatus Close() noexcept override;
     // Device clear: AsyncDeviceClear, then DeviceClearComplete; MessageIDs start over.
-    ViStatus Clear(const IoSettings& io);
+    ViStatus Clear(const IoSettings& io) override;
 
     std::uint64_t ServerMaxMessageBytes() const { return m_serverMaxBytes; }
     bool Overlapped() const { return m_overlapped; }
@@ -47,6 +48,14 @@ private:
     // A whole control message whose payload may not exceed limit.
     Wait ReadControl(net::TcpConnection& channel, const net::Deadline& deadline, Header& header,
                      std::uint64_t limit);
+    // The parts of a read, each returning the read's status when it ends there.
+    // Reads one header: a response message starts, or another message is dealt with.
+    std::optional<ViStatus> StartMessage(const net::Deadline& operation);
+    // What has arrived of the response message, skipped when stale, otherwise copied.
+    std::optional<ViStatus> TakeMessage(ViPBuf buffer, ViUInt32 count, ViUInt32& received, const IoSettings& io,
+                                        const net::Deadline& operation);
+    std::optional<ViStatus> CopyMessage(ViPBuf buffer, ViUInt32 count, ViUInt32& received, const IoSettings& io,
+                                        std::size_t available);
     ViStatus Lost(Wait cause = Wait::Lost);
     ViStatus OpenFailed(ViStatus status);
     bool SendMessage(net::TcpConnection& channel, const net::Deadline& deadline, ViStatus& status);

@@ -234,7 +234,7 @@ void Vxi11Transport::DropLeftover() {
     m_leftoverEnds = false;
 }
 
-void Vxi11Transport::Close() noexcept {
+ViStatus Vxi11Transport::Close() noexcept {
     if (m_linked && !m_lost && m_rpc.IsOpen()) {
         // Always destroy the link: instruments exist that leak links when only the socket closes.
         try {
@@ -246,6 +246,7 @@ void Vxi11Transport::Close() noexcept {
     }
     m_linked = false;
     m_rpc.Close();
+    return VI_SUCCESS;
 }
 
 }  // namespace visa::vxi11

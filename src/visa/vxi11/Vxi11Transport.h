@@ -35,9 +35,9 @@ public:
     ViStatus Write(ViConstBuf data, ViUInt32 count, ViUInt32& written, const IoSettings& io) override;
     ViStatus Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received, const IoSettings& io) override;
     // destroy_link (best effort, skipped once the connection is lost), then the socket.
-    void Close() noexcept override;
+    ViStatus Close() noexcept override;
     // device_clear; bytes held back from an earlier read are dropped.
-    ViStatus Clear(const IoSettings& io);
+    ViStatus Clear(const IoSettings& io) override;
 
     std::uint32_t WriteChunkBytes() const { return m_chunkBytes; }
 

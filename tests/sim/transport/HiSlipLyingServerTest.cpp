@@ -230,7 +230,7 @@ TEST_F(HiSlipLyingServer, DeviceClearRunsOnBothChannelsAndStartsMessageIdsOver) 
                                              transport),
               VI_SUCCESS);
     SetTestPorts(TestPorts{});
-    auto& session = dynamic_cast<hislip::HiSlipTransport&>(*transport);
+    Transport& session = *transport;
     IoSettings io;
     ViUInt32 n = 0;
     ASSERT_EQ(session.Write(reinterpret_cast<ViConstBuf>("A\n"), 2, n, io), VI_SUCCESS);
