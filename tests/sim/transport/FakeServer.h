@@ -1,25 +1,17 @@
-// Small scripted servers for transport tests: a TCP listener on an ephemeral loopback port that
-// runs a handler per connection, plus helpers to speak ONC RPC records and HiSLIP messages on
-// it. They exist to misbehave in ways a well-made simulator never does.
+// Small scripted servers for transport tests, on the simulator's own sockets: a listener on an
+// ephemeral loopback port that runs a handler per connection, plus helpers to speak ONC RPC
+// records and HiSLIP messages on it. They exist to misbehave in ways the simulator never does.
 #pragma once
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <functional>
-#include <list>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
+
+#include "sim/server/ConnectionServer.h"
 
 namespace fake {
 
@@ -35,31 +27,18 @@ inline std::uint64_t GetBe(std::string_view in, std::size_t at, int bytes) {
 // One accepted connection, as the handler sees it.
 class Peer {
 public:
-    explicit Peer(int fd) : m_fd(fd) {}
+    explicit Peer(sim::server::TcpSocket& socket) : m_socket(socket) {}
 
     // Exactly n bytes, or nothing when the peer closed or timeoutMs passed.
     std::optional<std::string> ReadExact(std::size_t n, int timeoutMs = 10000) {
-        std::string out;
-        while (out.size() < n) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, timeoutMs) <= 0) return std::nullopt;
-            char chunk[65536];
-            const ssize_t got = ::recv(m_fd, chunk, std::min(sizeof(chunk), n - out.size()), 0);
-            if (got <= 0) return std::nullopt;
-            out.append(chunk, static_cast<std::size_t>(got));
-        }
+        std::string out(n, '\0');
+        m_socket.SetReadTimeoutMs(timeoutMs);
+        if (!m_socket.ReadExact(out.data(), n)) return std::nullopt;
         return out;
     }
-    void Write(std::string_view bytes) {
-        std::size_t sent = 0;
-        while (sent < bytes.size()) {
-            const ssize_t n = ::send(m_fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-            if (n <= 0) return;
-            sent += static_cast<std::size_t>(n);
-        }
-    }
+    void Write(std::string_view bytes) { m_socket.WriteAll(bytes); }
     // Ends the connection now, as an instrument that drops its link.
-    void Close() { ::shutdown(m_fd, SHUT_RDWR); }
+    void Close() { m_socket.ShutdownBoth(); }
 
     // --- ONC RPC ---
     struct Call {
@@ -110,7 +89,7 @@ public:
     }
 
 private:
-    int m_fd;
+    sim::server::TcpSocket& m_socket;
 };
 
 // The results of an accepted RPC reply, as one record.
@@ -152,63 +131,26 @@ inline std::string HiSlip(std::uint8_t type, std::uint8_t control, std::uint32_t
     return out + std::string(payload);
 }
 
-// Listens on 127.0.0.1, an ephemeral port: tests running in parallel never collide.
+// Listens on 127.0.0.1, an ephemeral port: tests running in parallel never collide. A handler
+// that returns leaves its connection open until the server goes, as a peer that stops answering.
 class Server {
 public:
     using Handler = std::function<void(Peer&)>;
 
-    explicit Server(Handler handler) : m_handler(std::move(handler)) {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        ::listen(m_listener, 16);
-        socklen_t length = sizeof(address);
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_acceptor = std::thread([this] { Accept(); });
+    explicit Server(Handler handler) {
+        std::string error;
+        m_server.Listen("127.0.0.1", 0, error);
+        m_server.Start([this, handler = std::move(handler)](sim::server::TcpSocket& socket) {
+            Peer peer(socket);
+            handler(peer);
+            pollfd stop{m_server.Signal().Fd(), POLLIN, 0};
+            while (::poll(&stop, 1, -1) <= 0) {}
+        });
     }
-    ~Server() {
-        m_stop = true;
-        m_acceptor.join();
-        {
-            std::lock_guard lock(m_mutex);
-            for (int fd : m_fds) ::shutdown(fd, SHUT_RDWR);
-        }
-        for (auto& t : m_threads) t.join();
-        for (int fd : m_fds) ::close(fd);
-        ::close(m_listener);
-    }
-    Server(const Server&) = delete;
-    Server& operator=(const Server&) = delete;
-
-    std::uint16_t Port() const { return m_port; }
+    std::uint16_t Port() const { return m_server.Port(); }
 
 private:
-    void Accept() {
-        while (!m_stop) {
-            pollfd p{m_listener, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) continue;
-            const int fd = ::accept(m_listener, nullptr, nullptr);
-            if (fd < 0) continue;
-            std::lock_guard lock(m_mutex);
-            m_fds.push_back(fd);
-            m_threads.emplace_back([this, fd] {
-                Peer peer(fd);
-                m_handler(peer);
-            });
-        }
-    }
-
-    Handler m_handler;
-    int m_listener = -1;
-    std::uint16_t m_port = 0;
-    std::atomic<bool> m_stop{false};
-    std::thread m_acceptor;
-    std::mutex m_mutex;
-    std::list<int> m_fds;
-    std::list<std::thread> m_threads;
+    sim::server::ConnectionServer m_server{64};
 };
 
 }  // namespace fake
