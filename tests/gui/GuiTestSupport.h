@@ -15,16 +15,7 @@
 #include <vector>
 
 #include "app/ui/CConnectDialog.h"
-
-inline QApplication& TestApplication() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return *app;
-    static int argc = 1;
-    static char name[] = "korvel_gui_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* application = new QApplication(argc, argv);  // lives to the process end
-    return *application;
-}
+#include "tests/support/TestApplication.h"
 
 // What a modal window showed when the driver met it.
 struct SeenModal {

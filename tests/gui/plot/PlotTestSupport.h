@@ -13,20 +13,12 @@
 #include <fstream>
 #include <string>
 
-inline QApplication& PlotTestApplication() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
-        return *app;
-    static int argc = 1;
-    static char name[] = "korvel_plot_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* application = new QApplication(argc, argv);  // lives to the process end
-    return *application;
-}
+#include "tests/support/TestApplication.h"
 
 class PlotTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        PlotTestApplication();
+        TestApplication();
         ASSERT_TRUE(m_dir.isValid());
     }
     std::string Path(const std::string& name) const {
