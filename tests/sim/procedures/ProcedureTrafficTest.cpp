@@ -97,6 +97,18 @@ TEST(ProcedureTraffic, ConnectingIdentifiesAndClearsAndAFailedProbeIsAllAnInstru
     EXPECT_FALSE(rig.instruments.connected);
 }
 
+TEST(ProcedureTraffic, WithRfBGeneratorTwoIsNeverOpenedAndOtherwiseItsAbsenceLeavesTheBenchUnconnected) {
+    for (const bool rfB : {true, false}) {
+        sim::BenchOptions options;
+        if (!rfB) options.faults.push_back({sim::InstrumentId::Generator2, sim::FaultKind::Refuse, 0});
+        ProcedureRig rig(rfB ? sim::Wiring::RfB : sim::Wiring::Two, options);
+        rig.Connect();
+        EXPECT_EQ(ProcedureRig::Received(rig.Traffic(), "gen2"), Texts{}) << rfB;
+        EXPECT_EQ(rig.instruments.generator2 != nullptr, !rfB);
+        EXPECT_EQ(rig.instruments.connected, rfB);
+    }
+}
+
 TEST(ProcedureTraffic, TheAnalyzerBandwidthFollowsTheGeneratorLevel) {
     const struct {
         const char *level, *rlev, *bandwidth;
