@@ -3,15 +3,11 @@
 // bench's truth.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <QLineEdit>
 #include <QPushButton>
 #include <QMessageBox>
 #include <QTest>
 #include <array>
-#include <cmath>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -23,27 +19,18 @@
 #include "tests/support/MemorySettingsStore.h"
 #include "instrument/NumberText.h"
 #include "sim/server/SimServer.h"
+#include "tests/support/TestSupport.h"
+#include "tests/support/WorkDirectory.h"
 #include "visa/NetworkTesting.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-double Distance(double a, double b) {
-    const double d = std::fmod(std::fabs(a - b), 360.0);
-    return d > 180.0 ? 360.0 - d : d;
-}
 
 class RunsThroughWindow : public ::testing::Test {
 protected:
     void Start(sim::BenchOptions options = {}) {
-        directory = fs::temp_directory_path() / ("korvel-window-runs-" + std::to_string(::getpid()));
-        fs::create_directories(directory);
-        previous = fs::current_path();
-        fs::current_path(directory);
-        ASSERT_TRUE(sim::WriteWaveformFile("dc.wv", nullptr));
+        work = std::make_unique<WorkDirectory>("korvel-window-runs");
         options.speed.fast = true;
-        options.logPath = (directory / "traffic.log").string();
+        options.logPath = (work->Path() / "traffic.log").string();
         bench = std::make_unique<sim::Bench>(options);
         const std::string address = "127.6.0.1";
         std::vector<sim::server::ServedInstrument> served;
@@ -71,8 +58,7 @@ protected:
     void TearDown() override {
         dialog.reset();
         server.Stop();
-        if (!previous.empty()) fs::current_path(previous);
-        fs::remove_all(directory);
+        work.reset();
     }
     void Click(int id) {
         auto* button = dialog->findChild<QPushButton*>(CMeasurementDialog::ControlName(id));
@@ -98,7 +84,7 @@ protected:
         Generator("SOURCE2:POW:POW " + FormatFixed(levelDbm, 1) + ";*OPC?");
     }
     size_t Logged(const std::string& needle) const {
-        std::ifstream in(directory / "traffic.log");
+        std::ifstream in(work->Path() / "traffic.log");
         size_t n = 0;
         for (std::string line; std::getline(in, line);) n += line.find(needle) != std::string::npos;
         return n;
@@ -111,7 +97,7 @@ protected:
     sim::server::SimServer server;
     std::unique_ptr<visa::ScopedTestPorts> ports;
     std::unique_ptr<CMeasurementDialog> dialog;
-    fs::path directory, previous;
+    std::unique_ptr<WorkDirectory> work;
 };
 
 TEST_F(RunsThroughWindow, ASweepThenAdjustToZeroBetweenGridPoints) {
@@ -123,7 +109,7 @@ TEST_F(RunsThroughWindow, ASweepThenAdjustToZeroBetweenGridPoints) {
     for (int row = 0; row < 4; ++row) {
         for (int column = 0; column < 3; ++column) {
             Tune((100 + 100 * column) * 1e6, -25 + 5 * row);
-            EXPECT_LE(Distance(table.RawCell(row, column), bench->TruthPhaseDeg()), 0.1) << row << "," << column;
+            EXPECT_LE(CircleDistance(table.RawCell(row, column), bench->TruthPhaseDeg()), 0.1) << row << "," << column;
         }
     }
 
@@ -134,7 +120,7 @@ TEST_F(RunsThroughWindow, ASweepThenAdjustToZeroBetweenGridPoints) {
     const double secondPath = ParseLeadingDouble(Generator("SOURCE2:BB:POFF?"));
     const double firstPath = ParseLeadingDouble(Generator("SOURCE1:BB:POFF?"));
     EXPECT_NEAR(firstPath, dialog->PhaseResult(), 0.005);
-    EXPECT_LE(Distance(firstPath - secondPath, bench->TruthPhaseDeg() + 180.0), 0.5);
+    EXPECT_LE(CircleDistance(firstPath - secondPath, bench->TruthPhaseDeg() + 180.0), 0.5);
 }
 
 TEST_F(RunsThroughWindow, TicksInsideAnErrorBoxDuringAStepStartNoStepAndStopNothing) {
