@@ -6,7 +6,8 @@
 #include <cerrno>
 
 inline QApplication& TestApplication() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
+    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return *app;
     static int argc = 1;
     static char* argv[] = {program_invocation_name, nullptr};  // the program's own name
     static QApplication* application = new QApplication(argc, argv);

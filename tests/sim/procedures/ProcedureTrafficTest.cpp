@@ -97,10 +97,12 @@ TEST(ProcedureTraffic, ConnectingIdentifiesAndClearsAndAFailedProbeIsAllAnInstru
     EXPECT_FALSE(rig.instruments.connected);
 }
 
-TEST(ProcedureTraffic, WithRfBGeneratorTwoIsNeverOpenedAndOtherwiseItsAbsenceLeavesTheBenchUnconnected) {
+TEST(ProcedureTraffic,
+     WithRfBGeneratorTwoIsNeverOpenedAndOtherwiseItsAbsenceLeavesTheBenchUnconnected) {
     for (const bool rfB : {true, false}) {
         sim::BenchOptions options;
-        if (!rfB) options.faults.push_back({sim::InstrumentId::Generator2, sim::FaultKind::Refuse, 0});
+        if (!rfB)
+            options.faults.push_back({sim::InstrumentId::Generator2, sim::FaultKind::Refuse, 0});
         ProcedureRig rig(rfB ? sim::Wiring::RfB : sim::Wiring::Two, options);
         rig.Connect();
         EXPECT_EQ(ProcedureRig::Received(rig.Traffic(), "gen2"), Texts{}) << rfB;

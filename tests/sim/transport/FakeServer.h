@@ -26,14 +26,15 @@ inline std::uint64_t GetBe(std::string_view in, std::size_t at, int bytes) {
 
 // One accepted connection, as the handler sees it.
 class Peer {
-public:
+  public:
     explicit Peer(sim::server::TcpSocket& socket) : m_socket(socket) {}
 
     // Exactly n bytes, or nothing when the peer closed or timeoutMs passed.
     std::optional<std::string> ReadExact(std::size_t n, int timeoutMs = 10000) {
         std::string out(n, '\0');
         m_socket.SetReadTimeoutMs(timeoutMs);
-        if (!m_socket.ReadExact(out.data(), n)) return std::nullopt;
+        if (!m_socket.ReadExact(out.data(), n))
+            return std::nullopt;
         return out;
     }
     void Write(std::string_view bytes) { m_socket.WriteAll(bytes); }
@@ -88,7 +89,7 @@ public:
         return message;
     }
 
-private:
+  private:
     sim::server::TcpSocket& m_socket;
 };
 
@@ -134,7 +135,7 @@ inline std::string HiSlip(std::uint8_t type, std::uint8_t control, std::uint32_t
 // Listens on 127.0.0.1, an ephemeral port: tests running in parallel never collide. A handler
 // that returns leaves its connection open until the server goes, as a peer that stops answering.
 class Server {
-public:
+  public:
     using Handler = std::function<void(Peer&)>;
 
     explicit Server(Handler handler) {
@@ -144,12 +145,13 @@ public:
             Peer peer(socket);
             handler(peer);
             pollfd stop{m_server.Signal().Fd(), POLLIN, 0};
-            while (::poll(&stop, 1, -1) <= 0) {}
+            while (::poll(&stop, 1, -1) <= 0)
+                continue;
         });
     }
     std::uint16_t Port() const { return m_server.Port(); }
 
-private:
+  private:
     sim::server::ConnectionServer m_server{64};
 };
 
