@@ -1,12 +1,12 @@
 #!/usr/bin/python3
-"""Writes the seed corpora of the fuzz targets into corpus/<target>/: valid exchanges built from
+"""Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/<target>/: valid exchanges built from
 the protocol reference vectors and the unit tests, in each target's input layout (see the comment
 at the top of each target). Run it again after changing a layout; the fuzzers' own finds are
 not kept here."""
 import os
 import struct
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fuzz")
 
 
 def words(text):
