@@ -13,7 +13,6 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <sstream>
 
 #include "sim/core/Bench.h"
 #include "app/ui/CMeasurementDialog.h"
@@ -21,8 +20,7 @@
 #include "tests/gui/GuiTestSupport.h"
 #include "measure/MeasurePhase.h"
 #include "tests/support/MemorySettingsStore.h"
-#include "sim/server/SimServer.h"
-#include "visa/NetworkTesting.h"
+#include "tests/support/ServedBench.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -122,36 +120,19 @@ protected:
     }
     void TearDown() override {
         dialog.reset();
-        server.reset();
-        ports.reset();
+        served.reset();
         if (!previous.empty()) fs::current_path(previous);
         fs::remove_all(directory);
     }
 
     // A fresh bench and servers on the cell's address, as after a restart of korvel-sim.
     void Serve(std::vector<sim::Fault> faults = {}) {
-        // A new server object: a stopped one keeps its old endpoints.
-        server = std::make_unique<sim::server::SimServer>();
+        served.reset();  // its test ports go before the new ones are set
         sim::BenchOptions options;
         options.speed.fast = true;
         options.faults = std::move(faults);
-        bench = std::make_unique<sim::Bench>(options);
-        std::vector<sim::server::ServedInstrument> served;
-        for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, 28}, std::pair{sim::InstrumentId::Generator2, 27},
-                                std::pair{sim::InstrumentId::Analyzer, 20}}) {
-            served.push_back({sim::InstrumentName(id), bench->Instrument(id), address, "gpib0," + std::to_string(gpib),
-                              "hislip" + std::to_string(gpib)});
-        }
-        sim::server::ServingOptions serving;
-        serving.vxi11 = c.transport == Transport::Vxi11;
-        serving.hislip = !serving.vxi11;
-        serving.portmapPort = 0;
-        serving.hislipPort = 0;
-        std::ostringstream diagnostics;
-        ASSERT_TRUE(server->Start(served, serving, diagnostics)) << diagnostics.str();
-        const auto& endpoint = server->Endpoints().at(0);
-        ports.reset();
-        ports = std::make_unique<visa::ScopedTestPorts>(visa::TestPorts{endpoint.portmapPort, 0, endpoint.hislipPort});
+        served = std::make_unique<ServedBench>(options, address, c.transport == Transport::HiSlip);
+        ASSERT_TRUE(served->started) << served->diagnostics;
     }
     QPushButton* Button(int id) { return dialog->findChild<QPushButton*>(CMeasurementDialog::ControlName(id)); }
     void Click(int id) {
@@ -173,9 +154,7 @@ protected:
     QApplication& application = TestApplication();
     MemorySettingsStore store;
     ModalDriver driver;
-    std::unique_ptr<sim::Bench> bench;
-    std::unique_ptr<sim::server::SimServer> server;
-    std::unique_ptr<visa::ScopedTestPorts> ports;
+    std::unique_ptr<ServedBench> served;
     std::unique_ptr<CMeasurementDialog> dialog;
     std::string address, analyzerName;
     fs::path directory, previous;
@@ -275,7 +254,7 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
     // Values: a faulted reading is never a measurement; readings before the fault are kept.
     // Marker replies without a number are no readings (taken as 0 dBm, they would end the search
     // on 120.059 degrees whatever the bench).
-    const double truth = bench->TruthPhaseDeg();
+    const double truth = served->bench.TruthPhaseDeg();
     const bool readingsGood = c.fault != FaultKind::Garbage;
     switch (c.procedure) {
         case Procedure::Connect: break;
@@ -354,7 +333,7 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
     ASSERT_TRUE(dialog->IsConnected()) << dialog->GetInstruments().connectionText << testing::PrintToString(driver.MessageTexts());
     Click(CMeasurementDialog::IDC_SETUP);
     Click(CMeasurementDialog::IDC_GET_PHASE_SINGLE);
-    EXPECT_LE(Distance(dialog->PhaseResult(), bench->TruthPhaseDeg()), 0.2);
+    EXPECT_LE(Distance(dialog->PhaseResult(), served->bench.TruthPhaseDeg()), 0.2);
 }
 
 // Bad input at the level of the whole program; the parsers' own cases are unit-tested.

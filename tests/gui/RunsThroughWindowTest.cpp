@@ -9,19 +9,16 @@
 #include <QTest>
 #include <array>
 #include <fstream>
-#include <sstream>
 
-#include "sim/core/Bench.h"
 #include "app/ui/CMeasurementDialog.h"
 #include "runs/CSweepTable.h"
 #include "instrument/CVisaDevice.h"
 #include "GuiTestSupport.h"
 #include "tests/support/MemorySettingsStore.h"
+#include "tests/support/ServedBench.h"
 #include "instrument/NumberText.h"
-#include "sim/server/SimServer.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WorkDirectory.h"
-#include "visa/NetworkTesting.h"
 
 namespace {
 
@@ -31,24 +28,11 @@ protected:
         work = std::make_unique<WorkDirectory>("korvel-window-runs");
         options.speed.fast = true;
         options.logPath = (work->Path() / "traffic.log").string();
-        bench = std::make_unique<sim::Bench>(options);
-        const std::string address = "127.6.0.1";
-        std::vector<sim::server::ServedInstrument> served;
-        for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, 28}, {sim::InstrumentId::Generator2, 27},
-                                {sim::InstrumentId::Analyzer, 20}}) {
-            const std::string number = std::to_string(gpib);
-            served.push_back({sim::InstrumentName(id), bench->Instrument(id), address, "gpib0," + number, "hislip" + number});
-            store.values[id == sim::InstrumentId::Generator1   ? "VisaGenerator1"
-                         : id == sim::InstrumentId::Generator2 ? "VisaGenerator2"
-                                                               : "VisaAnalyzer"] =
-                "TCPIP::" + address + "::hislip" + number + "::INSTR";
-        }
-        sim::server::ServingOptions serving;
-        serving.vxi11 = false;
-        serving.hislipPort = 0;
-        std::ostringstream diagnostics;
-        ASSERT_TRUE(server.Start(served, serving, diagnostics)) << diagnostics.str();
-        ports = std::make_unique<visa::ScopedTestPorts>(visa::TestPorts{111, 0, server.Endpoints().at(0).hislipPort});
+        served = std::make_unique<ServedBench>(options, "127.6.0.1", true);
+        ASSERT_TRUE(served->started) << served->diagnostics;
+        store.values["VisaGenerator1"] = served->Resource(sim::InstrumentId::Generator1);
+        store.values["VisaGenerator2"] = served->Resource(sim::InstrumentId::Generator2);
+        store.values["VisaAnalyzer"] = served->Resource(sim::InstrumentId::Analyzer);
         driver.onConnect = [](CConnectDialog& d) { d.findChild<QPushButton*>("IDOK")->click(); };
         dialog = std::make_unique<CMeasurementDialog>(store);
         dialog->show();
@@ -57,7 +41,7 @@ protected:
     }
     void TearDown() override {
         dialog.reset();
-        server.Stop();
+        served.reset();
         work.reset();
     }
     void Click(int id) {
@@ -93,9 +77,7 @@ protected:
     QApplication& application = TestApplication();
     MemorySettingsStore store;
     ModalDriver driver;
-    std::unique_ptr<sim::Bench> bench;
-    sim::server::SimServer server;
-    std::unique_ptr<visa::ScopedTestPorts> ports;
+    std::unique_ptr<ServedBench> served;
     std::unique_ptr<CMeasurementDialog> dialog;
     std::unique_ptr<WorkDirectory> work;
 };
@@ -109,7 +91,7 @@ TEST_F(RunsThroughWindow, ASweepThenAdjustToZeroBetweenGridPoints) {
     for (int row = 0; row < 4; ++row) {
         for (int column = 0; column < 3; ++column) {
             Tune((100 + 100 * column) * 1e6, -25 + 5 * row);
-            EXPECT_LE(CircleDistance(table.RawCell(row, column), bench->TruthPhaseDeg()), 0.1) << row << "," << column;
+            EXPECT_LE(CircleDistance(table.RawCell(row, column), served->bench.TruthPhaseDeg()), 0.1) << row << "," << column;
         }
     }
 
@@ -120,7 +102,7 @@ TEST_F(RunsThroughWindow, ASweepThenAdjustToZeroBetweenGridPoints) {
     const double secondPath = ParseLeadingDouble(Generator("SOURCE2:BB:POFF?"));
     const double firstPath = ParseLeadingDouble(Generator("SOURCE1:BB:POFF?"));
     EXPECT_NEAR(firstPath, dialog->PhaseResult(), 0.005);
-    EXPECT_LE(CircleDistance(firstPath - secondPath, bench->TruthPhaseDeg() + 180.0), 0.5);
+    EXPECT_LE(CircleDistance(firstPath - secondPath, served->bench.TruthPhaseDeg() + 180.0), 0.5);
 }
 
 TEST_F(RunsThroughWindow, TicksInsideAnErrorBoxDuringAStepStartNoStepAndStopNothing) {

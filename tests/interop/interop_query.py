@@ -9,44 +9,16 @@ import re
 import signal
 import subprocess
 import sys
-import threading
 import time
+
+from simulator import start_simulator, stop
 
 SKIP = 77
 
 
-def start_simulator(sim, block):
-    command = [sim, "--speed", "fast", "--hislip-port", "0",
-               "--gen1-address", block + ".28", "--gen2-address", block + ".27",
-               "--analyzer-address", block + ".20"]
-    process = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    lines = []
-    ready = threading.Event()
-
-    def pump():
-        for line in process.stdout:
-            lines.append(line.rstrip("\n"))
-            if "ready" in line:
-                ready.set()
-        ready.set()
-
-    threading.Thread(target=pump, daemon=True).start()
-    if not ready.wait(15) or process.poll() is not None:
-        process.kill()
-        stderr = process.stderr.read()
-        raise RuntimeError("korvel-sim did not start:\n" + "\n".join(lines) + stderr)
-    return process, lines
-
-
 def stop_simulator(process):
-    process.send_signal(signal.SIGTERM)
-    try:
-        code = process.wait(10)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        raise RuntimeError("korvel-sim did not stop within 10 s of SIGTERM")
-    if code != 0:
-        raise RuntimeError("korvel-sim ended with status %d" % code)
+    if stop(process, 10, "korvel-sim", signal.SIGTERM) != 0:
+        raise RuntimeError("korvel-sim ended with status %d" % process.returncode)
 
 
 def query_pyvisa(address):
@@ -85,16 +57,15 @@ def main():
         print("FAIL: korvel-sim not found at %s" % args.sim)
         return 1
 
-    process, lines = start_simulator(args.sim, args.block)
+    process, output = start_simulator(args.sim, args.block)
     analyzer = args.block + ".20"
     try:
-        served = [l for l in lines if "analyzer VXI-11" in l]
-        if not served:
+        if not output.wait_for("analyzer VXI-11", 0):
             stop_simulator(process)
             print("SKIP: VXI-11 is not served on %s (the client needs the portmapper on port "
-                  "111 there):\n%s" % (analyzer, "\n".join(lines)))
+                  "111 there):\n%s" % (analyzer, output.text()))
             return SKIP
-        print("\n".join(lines))
+        print(output.text())
         started = time.monotonic()
         idn, marker = query_pyvisa(analyzer) if args.client == "pyvisa" else query_lxi(analyzer)
         took = time.monotonic() - started

@@ -1,5 +1,6 @@
-// Each injected fault as the program's session meets it in-process. What the user sees of every
-// fault during each procedure, over the network, is the end-to-end fault matrix.
+// What the program's session meets of a fault in-process and the end-to-end fault matrix does not
+// show: a new link after a drop, settings that queue errors while queries do not, a slow reply in
+// fast mode, and a huge reply drained so that the next reply is its own.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,58 +11,28 @@ using sim::InstrumentId;
 
 namespace {
 
-sim::BenchOptions WithFaults(std::initializer_list<const char*> texts, sim::Wiring wiring = sim::Wiring::RfB) {
-    sim::BenchOptions options = FastBench(wiring);
+sim::BenchOptions WithFaults(std::initializer_list<const char*> texts) {
+    sim::BenchOptions options = FastBench();
     for (const char* text : texts) options.faults.push_back(*sim::ParseFault(text));
     return options;
 }
 
-TEST(Faults, RefuseLeavesOnlyThatSessionUnconnected) {
-    BenchRig rig(WithFaults({"gen1:refuse"}));
-    EXPECT_FALSE(rig.Open(InstrumentId::Generator1)->IsConnected());
-    EXPECT_EQ(rig.messages, std::vector<std::string>{"Cannot open device GPIB0::28::INSTR"});
-    EXPECT_TRUE(rig.Open(InstrumentId::Analyzer)->IsConnected());
-}
-
-TEST(Faults, DropAfterLosesTheConnectionAndANewLinkCountsAgain) {
-    BenchRig rig(WithFaults({"analyzer:drop-after=3"}));
+TEST(Faults, ANewLinkAfterADropCountsAgainAndOnlySettingsQueueErrors) {
+    BenchRig rig(WithFaults({"analyzer:drop-after=3", "gen1:errors"}));
     std::unique_ptr<CVisaDevice> analyzer = rig.Open(InstrumentId::Analyzer);  // the probe is message 1
     EXPECT_EQ(analyzer->Query("*IDN?"), "Maltoven,ZAS26,101077,1.91");
     EXPECT_FALSE(analyzer->Write("*CLS"));
-    EXPECT_TRUE(analyzer->Write("FREQ:SPAN 50"));
+    EXPECT_TRUE(analyzer->Write("FREQ:SPAN 50"));  // true: it failed
     EXPECT_EQ(analyzer->Status(), visa::VI_ERROR_CONN_LOST);
-    EXPECT_FALSE(analyzer->IsConnected());
+    EXPECT_EQ(rig.Open(InstrumentId::Analyzer)->Query("FREQ:SPAN?"), "26500000000");
 
-    std::unique_ptr<CVisaDevice> again = rig.Open(InstrumentId::Analyzer);
-    EXPECT_EQ(again->Query("FREQ:SPAN?"), "26500000000");
-    EXPECT_TRUE(again->IsConnected());
-}
-
-TEST(Faults, HangAfterTimesTheSessionOut) {
-    BenchRig rig(WithFaults({"gen1:hang-after=2"}));
     std::unique_ptr<CVisaDevice> gen = rig.Open(InstrumentId::Generator1);
-    EXPECT_EQ(gen->Query("*IDN?"), "Maltoven,VRQ200A,100023,4.70");
-    EXPECT_EQ(gen->Query("FREQ?"), "");
-    EXPECT_EQ(gen->Status(), visa::VI_ERROR_TMO);
-    EXPECT_EQ(rig.messages, std::vector<std::string>{"Cannot read from device GPIB0::28::INSTR"});
-}
-
-TEST(Faults, ErrorsAndEndlessErrorsShowInTheErrorListing) {
-    BenchRig rig(WithFaults({"gen1:errors", "gen2:endless-errors"}, sim::Wiring::Two));
-    std::unique_ptr<CVisaDevice> gen1 = rig.Open(InstrumentId::Generator1);
-    std::unique_ptr<CVisaDevice> gen2 = rig.Open(InstrumentId::Generator2);
-    gen1->Query("FREQ 10000000;*OPC?");
-    gen1->ReadErrorQueue(true);
+    gen->Query("FREQ 10000000;*OPC?");
+    gen->ReadErrorQueue(true);
     EXPECT_EQ(rig.messages, std::vector<std::string>{"Error Queue of GPIB0::28::INSTR:\n\n-200,\"Execution error\""});
-    // The setting was made all the same; queries queue nothing.
-    EXPECT_EQ(gen1->Query("FREQ?"), "10000000");
-    gen1->ReadErrorQueue(true);
+    EXPECT_EQ(gen->Query("FREQ?"), "10000000");  // the setting was made all the same
+    gen->ReadErrorQueue(true);
     EXPECT_EQ(rig.messages.size(), 1u);
-
-    gen2->ReadErrorQueue(true);
-    ASSERT_EQ(rig.messages.size(), 2u);
-    EXPECT_NE(rig.messages[1].find("(listing cut after"), std::string::npos);
-    EXPECT_NE(rig.messages[1].find("-300,\"Device-specific error\""), std::string::npos);
 }
 
 TEST(Faults, SlowAndHugeRepliesStillCarryTheAnswer) {
