@@ -20,7 +20,7 @@
 #include "ErrorQueue.h"
 #include "ScpiEngine.h"
 #include "SimClock.h"
-#include "visa/InProcess.h"
+#include "visa/MessageInstrument.h"
 
 namespace sim {
 

@@ -12,7 +12,7 @@
 #include "HiSlipServer.h"
 #include "Portmapper.h"
 #include "Vxi11Server.h"
-#include "visa/InProcess.h"
+#include "visa/MessageInstrument.h"
 
 namespace sim::server {
 
