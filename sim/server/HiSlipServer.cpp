@@ -8,10 +8,12 @@
 
 #include "HiSlipCodec.h"
 #include "MessageAssembler.h"
+#include "visa/protocol/Ieee488.h"
 
 namespace sim::server {
 
 using namespace hislip;
+namespace ieee488 = visa::protocol::ieee488;
 
 namespace {
 
@@ -116,7 +118,7 @@ void HiSlipServer::Initialize(std::shared_ptr<TcpSocket> socket, const HiSlipHea
     auto fatal = [&](uint8_t code, const char* text) {
         socket->WriteAll(EncodeHiSlipMessage(kFatalError, code, 0, text));
     };
-    if (header.payloadLength > kMaxSubAddress) {
+    if (header.payloadLength > kMaxSubAddressBytes) {
         fatal(kFatalInvalidInitSequence, "sub-address too long");
         return;
     }
@@ -295,7 +297,7 @@ void HiSlipServer::ServeSync(const std::shared_ptr<Session>& session) {
                 if (session->closing) return;
                 break;
             case kTrigger:
-                if (header.control & 1) {
+                if (header.control & kRmtDelivered) {
                     std::lock_guard lock(session->mutex);
                     session->mav = false;
                 }
@@ -318,7 +320,7 @@ void HiSlipServer::HandleData(const std::shared_ptr<Session>& session, const HiS
     bool fits = false;
     {
         std::lock_guard lock(session->mutex);
-        if (header.control & 1) session->mav = false;  // the client took the last response
+        if (header.control & kRmtDelivered) session->mav = false;  // the client took the last response
         fits = session->input.Append(payload, header.type == kDataEnd, messages);
     }
     if (!fits) {
@@ -435,13 +437,13 @@ void HiSlipServer::HandleAsync(const std::shared_ptr<Session>& session, const Hi
             return;
         }
         case kAsyncLock: {
-            if (header.control == 1) {
+            if (header.control == kLockRequest) {
                 if (payload.empty()) {
                     const auto result = session->device->Lock(
                         session->owner, DeadlineAfterMs(header.parameter), session->closing);
-                    const uint8_t code = result == ServedDevice::LockResult::Granted ? 1
-                                         : result == ServedDevice::LockResult::AlreadyOwner ? 3
-                                                                                              : 0;
+                    const uint8_t code = result == ServedDevice::LockResult::Granted ? kLockSuccess
+                                         : result == ServedDevice::LockResult::AlreadyOwner ? kLockError
+                                                                                              : kLockFailed;
                     reply(kAsyncLockResponse, code, 0);
                     return;
                 }
@@ -450,21 +452,21 @@ void HiSlipServer::HandleAsync(const std::shared_ptr<Session>& session, const Hi
                 const bool had = session->sharedLock;
                 if (!had) ++m_sharedLocks;
                 session->sharedLock = true;
-                reply(kAsyncLockResponse, had ? 3 : 1, 0);
+                reply(kAsyncLockResponse, had ? kLockError : kLockSuccess, 0);
                 return;
             }
-            if (header.control == 0) {
+            if (header.control == kLockRelease) {
                 if (session->device->Unlock(session->owner)) {
-                    reply(kAsyncLockResponse, 1, 0);
+                    reply(kAsyncLockResponse, kLockSuccess, 0);
                     return;
                 }
                 std::lock_guard lock(session->mutex);
                 if (session->sharedLock) {
                     session->sharedLock = false;
                     --m_sharedLocks;
-                    reply(kAsyncLockResponse, 2, 0);
+                    reply(kAsyncLockResponse, kLockSharedReleased, 0);
                 } else {
-                    reply(kAsyncLockResponse, 3, 0);
+                    reply(kAsyncLockResponse, kLockError, 0);
                 }
                 return;
             }
@@ -478,7 +480,7 @@ void HiSlipServer::HandleAsync(const std::shared_ptr<Session>& session, const Hi
             return;
         }
         case kAsyncRemoteLocalControl:
-            if (header.control > 6) {
+            if (header.control > kLastRemoteLocalCode) {
                 reply(kError, kErrorUnrecognizedControl, 0, "remote/local control code");
             } else {
                 reply(kAsyncRemoteLocalResponse, 0, 0);
@@ -500,8 +502,8 @@ void HiSlipServer::HandleAsync(const std::shared_ptr<Session>& session, const Hi
             uint8_t status = 0;
             {
                 std::lock_guard lock(session->mutex);
-                if (header.control & 1) session->mav = false;
-                if (session->mav) status |= 0x10;
+                if (header.control & kRmtDelivered) session->mav = false;
+                if (session->mav) status |= ieee488::kStbMav;
             }
             reply(kAsyncStatusResponse, status, 0);
             return;

@@ -61,8 +61,8 @@ bool SimServer::Start(const std::vector<ServedInstrument>& instruments,
                 endpoint.abortPort = site->vxi11->AbortPort();
                 if (sharedCorePort == 0) sharedCorePort = endpoint.corePort;
                 const std::vector<PortMapping> mappings = {
-                    {0x0607AF, 1, portmap::kProtocolTcp, endpoint.corePort},
-                    {0x0607B0, 1, portmap::kProtocolTcp, endpoint.abortPort}};
+                    {vxi11::kCoreProgram, vxi11::kCoreVersion, portmap::kProtocolTcp, endpoint.corePort},
+                    {vxi11::kAbortProgram, vxi11::kAbortVersion, portmap::kProtocolTcp, endpoint.abortPort}};
                 site->portmapper =
                     std::make_unique<Portmapper>(address, options.portmapPort, mappings);
                 if (site->portmapper->Start(error)) {

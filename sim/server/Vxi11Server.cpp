@@ -7,6 +7,7 @@
 #include "OncRpc.h"
 #include "Vxi11Codec.h"
 #include "Xdr.h"
+#include "visa/protocol/Ieee488.h"
 
 namespace sim::server {
 
@@ -24,6 +25,7 @@ struct Vxi11Server::Link {
 namespace {
 
 using namespace vxi11;
+namespace ieee488 = visa::protocol::ieee488;
 
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -102,7 +104,7 @@ std::string Vxi11Server::HandleCoreRecord(std::string_view record, uint64_t conn
                                           bool& drop) {
     RpcCall call;
     if (auto answer = ScreenCall(record, kCoreProgram, call, drop)) return *answer;
-    if (call.version != kVersion) return EncodeProgMismatch(call.xid, kVersion, kVersion);
+    if (call.version != kCoreVersion) return EncodeProgMismatch(call.xid, kCoreVersion, kCoreVersion);
     bool garbage = false;
     std::string results = Dispatch(call.procedure, call.arguments, connectionId, drop, garbage);
     if (garbage) return EncodeAcceptedReply(call.xid, rpc::AcceptStat::GarbageArgs);
@@ -117,12 +119,12 @@ std::shared_ptr<Vxi11Server::Link> Vxi11Server::FindLink(int32_t lid) const {
 }
 
 int32_t Vxi11Server::CheckLock(Link& link, int32_t flags, uint32_t lockTimeoutMs) {
-    if (!link.device->LockedByOther(link.owner)) return kNoError;
-    if (!(flags & kFlagWaitLock)) return kDeviceLocked;
+    if (!link.device->LockedByOther(link.owner)) return kErrorNone;
+    if (!(flags & kFlagWaitLock)) return kErrorLocked;
     if (link.device->WaitAccess(link.owner, DeadlineAfterMs(lockTimeoutMs), link.cancel)) {
-        return kNoError;
+        return kErrorNone;
     }
-    return link.cancel ? kAbort : kDeviceLocked;
+    return link.cancel ? kErrorAbort : kErrorLocked;
 }
 
 std::string Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId,
@@ -137,7 +139,7 @@ std::string Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId
     });
     const uint16_t abortPort = m_abort.Port();
     if (named == m_devices.end() || !named->device->AcceptsLink()) {
-        return EncodeCreateLinkResp(kDeviceNotAccessible, 0, abortPort, m_options.maxRecvSize);
+        return EncodeCreateLinkResp(kErrorNotAccessible, 0, abortPort, m_options.maxRecvSize);
     }
     auto link = std::make_shared<Link>(m_options.maxMessageBytes);
     link->device = named->device;
@@ -148,14 +150,14 @@ std::string Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId
             return entry.second->device == named->device;
         });
         if (links >= m_options.maxLinksPerDevice) {
-            return EncodeCreateLinkResp(kOutOfResources, 0, abortPort, m_options.maxRecvSize);
+            return EncodeCreateLinkResp(kErrorOutOfResources, 0, abortPort, m_options.maxRecvSize);
         }
     }
     if (parms->lockDevice) {
         const auto result =
             link->device->Lock(link->owner, DeadlineAfterMs(parms->lockTimeoutMs), m_stopping);
         if (result != ServedDevice::LockResult::Granted) {
-            return EncodeCreateLinkResp(kDeviceLocked, 0, abortPort, m_options.maxRecvSize);
+            return EncodeCreateLinkResp(kErrorLocked, 0, abortPort, m_options.maxRecvSize);
         }
     }
     std::lock_guard lock(m_mutex);
@@ -163,12 +165,12 @@ std::string Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId
     link->lid = m_nextLid++;
     if (m_nextLid < 0) m_nextLid = 0;
     m_links[link->lid] = link;
-    return EncodeCreateLinkResp(kNoError, link->lid, abortPort, m_options.maxRecvSize);
+    return EncodeCreateLinkResp(kErrorNone, link->lid, abortPort, m_options.maxRecvSize);
 }
 
 std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
                                   uint64_t connectionId, bool& drop, bool& garbage) {
-    const auto noLink = [] { return EncodeDeviceError(kInvalidLink); };
+    const auto noLink = [] { return EncodeDeviceError(kErrorInvalidLink); };
     switch (procedure) {
         case kCreateLink:
             return CreateLink(args, connectionId, garbage);
@@ -178,9 +180,9 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
             const auto p = DecodeDeviceWrite(args, MaxRecordBytes(m_options.maxRecvSize));
             if (!p) break;
             auto link = FindLink(p->lid);
-            if (!link) return EncodeDeviceWriteResp(kInvalidLink, 0);
+            if (!link) return EncodeDeviceWriteResp(kErrorInvalidLink, 0);
             if (p->data.size() > m_options.maxRecvSize) {
-                return EncodeDeviceWriteResp(kParameterError, 0);
+                return EncodeDeviceWriteResp(kErrorParameter, 0);
             }
             link->cancel = m_stopping.load();
             if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
@@ -192,19 +194,19 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
                 std::lock_guard lock(link->inputMutex);
                 fits = link->input.Append(p->data, (p->flags & kFlagEnd) != 0, messages);
             }
-            if (!fits) return EncodeDeviceWriteResp(kIoError, 0);
+            if (!fits) return EncodeDeviceWriteResp(kErrorIo, 0);
             for (const std::string& message : messages) {
                 link->device->Deliver(message);
                 if (!link->device->KeepsLink()) drop = true;
             }
-            return EncodeDeviceWriteResp(kNoError, static_cast<uint32_t>(p->data.size()));
+            return EncodeDeviceWriteResp(kErrorNone, static_cast<uint32_t>(p->data.size()));
         }
 
         case kDeviceRead: {
             const auto p = DecodeDeviceRead(args);
             if (!p) break;
             auto link = FindLink(p->lid);
-            if (!link) return EncodeDeviceReadResp(kInvalidLink, 0, {});
+            if (!link) return EncodeDeviceReadResp(kErrorInvalidLink, 0, {});
             link->cancel = m_stopping.load();
             if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
                 return EncodeDeviceReadResp(error, 0, {});
@@ -217,17 +219,17 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
                                               link->cancel, termChar);
             if (r.kind == ServedDevice::ReadResult::Kind::Cancelled) {
                 if (m_stopping) drop = true;
-                return EncodeDeviceReadResp(kAbort, 0, {});
+                return EncodeDeviceReadResp(kErrorAbort, 0, {});
             }
             if (r.kind != ServedDevice::ReadResult::Kind::Data) {
-                return EncodeDeviceReadResp(kIoTimeout, 0, {});
+                return EncodeDeviceReadResp(kErrorIoTimeout, 0, {});
             }
             int32_t reason = 0;
             if (r.end) reason |= kReasonEnd;
             if (r.termChar) reason |= kReasonTermChar;
             if (r.data.size() == p->requestSize) reason |= kReasonRequestCount;
             if (r.end && !link->device->KeepsLink()) drop = true;
-            return EncodeDeviceReadResp(kNoError, reason, r.data);
+            return EncodeDeviceReadResp(kErrorNone, reason, r.data);
         }
 
         case kDeviceReadStb:
@@ -239,12 +241,12 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
             if (!p) break;
             auto link = FindLink(p->lid);
             const bool stb = procedure == kDeviceReadStb;
-            if (!link) return stb ? EncodeReadStbResp(kInvalidLink, 0) : noLink();
+            if (!link) return stb ? EncodeReadStbResp(kErrorInvalidLink, 0) : noLink();
             link->cancel = m_stopping.load();
             if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
                 return stb ? EncodeReadStbResp(error, 0) : EncodeDeviceError(error);
             }
-            if (stb) return EncodeReadStbResp(kNoError, link->device->OutputPending() ? 0x10 : 0);
+            if (stb) return EncodeReadStbResp(kErrorNone, link->device->OutputPending() ? ieee488::kStbMav : 0);
             if (procedure == kDeviceClear) {
                 {
                     std::lock_guard lock(link->inputMutex);
@@ -252,7 +254,7 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
                 }
                 link->device->Clear();
             }
-            return EncodeDeviceError(kNoError);
+            return EncodeDeviceError(kErrorNone);
         }
 
         case kDeviceLock: {
@@ -264,11 +266,11 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
             const uint32_t waitMs = (p->flags & kFlagWaitLock) ? p->lockTimeoutMs : 0;
             switch (link->device->Lock(link->owner, DeadlineAfterMs(waitMs), link->cancel)) {
                 case ServedDevice::LockResult::Granted:
-                    return EncodeDeviceError(kNoError);
+                    return EncodeDeviceError(kErrorNone);
                 case ServedDevice::LockResult::Cancelled:
-                    return EncodeDeviceError(kAbort);
+                    return EncodeDeviceError(kErrorAbort);
                 default:
-                    return EncodeDeviceError(kDeviceLocked);
+                    return EncodeDeviceError(kErrorLocked);
             }
         }
 
@@ -277,20 +279,20 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
             if (!lid) break;
             auto link = FindLink(*lid);
             if (!link) return noLink();
-            return EncodeDeviceError(link->device->Unlock(link->owner) ? kNoError : kNoLockHeld);
+            return EncodeDeviceError(link->device->Unlock(link->owner) ? kErrorNone : kErrorNoLock);
         }
 
         case kDeviceEnableSrq: {
             const auto lid = DecodeEnableSrq(args);
             if (!lid) break;
-            return EncodeDeviceError(FindLink(*lid) ? kNoError : kInvalidLink);
+            return EncodeDeviceError(FindLink(*lid) ? kErrorNone : kErrorInvalidLink);
         }
 
         case kDeviceDocmd: {
             XdrReader reader(args);
             int32_t lid = 0;
             if (!reader.GetI32(lid)) break;
-            return EncodeDocmdResp(FindLink(lid) ? kOperationNotSupported : kInvalidLink);
+            return EncodeDocmdResp(FindLink(lid) ? kErrorNotSupported : kErrorInvalidLink);
         }
 
         case kDestroyLink: {
@@ -300,18 +302,18 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
             {
                 std::lock_guard lock(m_mutex);
                 auto it = m_links.find(*lid);
-                if (it == m_links.end()) return EncodeDeviceError(kInvalidLink);
+                if (it == m_links.end()) return EncodeDeviceError(kErrorInvalidLink);
                 link = it->second;
                 m_links.erase(it);
             }
             link->device->Unlock(link->owner);
-            return EncodeDeviceError(kNoError);
+            return EncodeDeviceError(kErrorNone);
         }
 
         case kCreateIntrChan:
-            return EncodeDeviceError(kOperationNotSupported);
+            return EncodeDeviceError(kErrorNotSupported);
         case kDestroyIntrChan:
-            return EncodeDeviceError(kChannelNotEstablished);
+            return EncodeDeviceError(kErrorChannelNotEstablished);
         default:
             return {};  // PROC_UNAVAIL
     }
@@ -361,7 +363,7 @@ void Vxi11Server::ServeAbort(TcpSocket& socket) {
 std::string Vxi11Server::HandleAbortRecord(std::string_view record, bool& close) {
     RpcCall call;
     if (auto answer = ScreenCall(record, kAbortProgram, call, close)) return *answer;
-    if (call.version != kVersion) return EncodeProgMismatch(call.xid, kVersion, kVersion);
+    if (call.version != kAbortVersion) return EncodeProgMismatch(call.xid, kAbortVersion, kAbortVersion);
     if (call.procedure != kDeviceAbort) {
         return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProcUnavail);
     }
@@ -373,7 +375,7 @@ std::string Vxi11Server::HandleAbortRecord(std::string_view record, bool& close)
         link->device->Wake();
     }
     return EncodeAcceptedReply(call.xid, rpc::AcceptStat::Success,
-                               EncodeDeviceError(link ? kNoError : kInvalidLink));
+                               EncodeDeviceError(link ? kErrorNone : kErrorInvalidLink));
 }
 
 }  // namespace sim::server

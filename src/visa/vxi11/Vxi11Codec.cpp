@@ -8,7 +8,7 @@ namespace visa::vxi11 {
 
 void EncodeGetPort(std::vector<std::uint8_t>& out, std::uint32_t xid, std::uint32_t program,
                    std::uint32_t version, std::uint32_t protocol) {
-    BeginCall(out, xid, kPortmapProgram, kPortmapVersion, kPortmapGetPort);
+    BeginCall(out, xid, portmap::kProgram, portmap::kVersion, portmap::kGetPort);
     XdrWriter w(out);
     w.PutUint(program);
     w.PutUint(version);
