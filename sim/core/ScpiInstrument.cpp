@@ -119,7 +119,7 @@ void ScpiInstrument::Execute(std::string_view message) {
         m_errors.Push(-410);
     }
     m_time = std::max(m_clock.NowS(), m_busyUntil) + m_timing.messageMs / 1000.0;
-    if (message.size() > kMaxMessageBytes) {
+    if (message.size() > kMaxProgramMessageBytes) {
         m_errors.Push(-363);
     } else if (std::optional<std::string> reply = m_engine.Execute(message, m_errors)) {
         m_output.push_back(Response{*reply + '\n', m_time});

@@ -26,7 +26,7 @@ namespace sim {
 
 class ScpiInstrument : public visa::MessageInstrument {
 public:
-    static constexpr size_t kMaxMessageBytes = 1 << 20;
+    static constexpr size_t kMaxProgramMessageBytes = 1 << 20;
 
     ScpiInstrument(std::mutex& benchMutex, SimClock& clock, const TimingOptions& timing, std::string identification);
 

@@ -63,7 +63,7 @@ struct HiSlipServer::Session {
     std::thread responder;
     MessageAssembler input;
 
-    explicit Session(size_t maxMessageBytes) : input(maxMessageBytes) {}
+    explicit Session(size_t maxProgramMessageBytes) : input(maxProgramMessageBytes) {}
 };
 
 HiSlipServer::HiSlipServer(HiSlipOptions options, std::vector<SubAddress> devices)
@@ -137,7 +137,7 @@ void HiSlipServer::Initialize(std::shared_ptr<TcpSocket> socket, const HiSlipHea
         fatal(kFatalMaxClients, "the instrument refuses the connection");
         return;
     }
-    auto session = std::make_shared<Session>(m_options.maxMessageBytes);
+    auto session = std::make_shared<Session>(m_options.maxProgramMessageBytes);
     session->device = named->device;
     session->sync = socket;
     {
@@ -221,7 +221,7 @@ HiSlipServer::ReadOutcome HiSlipServer::ReadMessage(Session& session, bool sync,
     std::string bytes(kHeaderBytes, '\0');
     if (!socket.ReadExact(bytes.data(), bytes.size())) return ReadOutcome::Closed;
     const auto decoded = DecodeHiSlipHeader(bytes);
-    const uint64_t limit = sync ? m_options.maxMessageSize - std::min<uint64_t>(m_options.maxMessageSize, kHeaderBytes)
+    const uint64_t limit = sync ? m_options.maxHiSlipMessageSize - std::min<uint64_t>(m_options.maxHiSlipMessageSize, kHeaderBytes)
                                 : kMaxAsyncPayload;
     if (!decoded || decoded->payloadLength > kMaxSkippablePayload) {
         // Synchronisation is lost: tell both channels, then close both.
@@ -433,7 +433,7 @@ void HiSlipServer::HandleAsync(const std::shared_ptr<Session>& session, const Hi
                 std::lock_guard lock(session->mutex);
                 session->clientMaxMessage = *size;
             }
-            reply(kAsyncMaximumMessageSizeResponse, 0, 0, EncodeU64(m_options.maxMessageSize));
+            reply(kAsyncMaximumMessageSizeResponse, 0, 0, EncodeU64(m_options.maxHiSlipMessageSize));
             return;
         }
         case kAsyncLock: {

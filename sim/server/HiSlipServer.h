@@ -21,9 +21,9 @@ namespace sim::server {
 struct HiSlipOptions {
     std::string address = "127.0.0.1";
     uint16_t port = 4880;
-    uint64_t maxMessageSize = 1u << 20;  // largest message (header included) we accept
+    uint64_t maxHiSlipMessageSize = 1u << 20;  // largest message (header included) we accept
     size_t maxSessions = 32;
-    size_t maxMessageBytes = 16u << 20;  // an incomplete program message may not grow beyond
+    size_t maxProgramMessageBytes = 16u << 20;  // an incomplete program message may not grow beyond
 };
 
 struct SubAddress {

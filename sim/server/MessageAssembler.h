@@ -13,7 +13,7 @@ namespace sim::server {
 
 class MessageAssembler {
 public:
-    explicit MessageAssembler(size_t maxMessageBytes) : m_maxMessageBytes(maxMessageBytes) {}
+    explicit MessageAssembler(size_t maxProgramMessageBytes) : m_maxProgramMessageBytes(maxProgramMessageBytes) {}
 
     // Appends bytes; `end` marks their last byte as carrying END. Completed messages are
     // appended to `messages`. Returns false when the incomplete message would grow past the
@@ -29,7 +29,7 @@ private:
     void Complete(std::vector<std::string>& messages);
 
     enum class State { Text, Quote, BlockDigitCount, BlockLength, BlockData, IndefiniteBlock };
-    size_t m_maxMessageBytes;
+    size_t m_maxProgramMessageBytes;
     std::string m_message;
     State m_state = State::Text;
     char m_quote = 0;

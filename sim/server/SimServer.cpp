@@ -95,7 +95,7 @@ bool SimServer::Start(const std::vector<ServedInstrument>& instruments,
             HiSlipOptions ho;
             ho.address = address;
             ho.port = options.hislipPort;
-            ho.maxMessageSize = options.hislipMaxMessage;
+            ho.maxHiSlipMessageSize = options.hislipMaxMessage;
             site->hislip = std::make_unique<HiSlipServer>(ho, hislipNames);
             if (site->hislip->Start(error)) {
                 endpoint.hislipPort = site->hislip->Port();

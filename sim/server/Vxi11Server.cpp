@@ -19,7 +19,7 @@ struct Vxi11Server::Link {
     std::atomic<bool> cancel{false};  // set by device_abort and by Stop
     std::mutex inputMutex;
     MessageAssembler input;
-    explicit Link(size_t maxMessageBytes) : input(maxMessageBytes) {}
+    explicit Link(size_t maxProgramMessageBytes) : input(maxProgramMessageBytes) {}
 };
 
 namespace {
@@ -141,7 +141,7 @@ std::string Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId
     if (named == m_devices.end() || !named->device->AcceptsLink()) {
         return EncodeCreateLinkResp(kErrorNotAccessible, 0, abortPort, m_options.maxRecvSize);
     }
-    auto link = std::make_shared<Link>(m_options.maxMessageBytes);
+    auto link = std::make_shared<Link>(m_options.maxProgramMessageBytes);
     link->device = named->device;
     link->connectionId = connectionId;
     {

@@ -24,7 +24,7 @@ struct Vxi11Options {
     size_t readChunkLimit = 0;  // largest device_read reply; 0: only requestSize limits it
     size_t maxLinksPerDevice = 16;
     size_t maxConnections = 64;
-    size_t maxMessageBytes = 16u << 20;  // an incomplete program message may not grow beyond
+    size_t maxProgramMessageBytes = 16u << 20;  // an incomplete program message may not grow beyond
 };
 
 struct NamedDevice {
