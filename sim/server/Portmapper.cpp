@@ -184,7 +184,7 @@ bool CallLocalPortmapper(uint32_t procedure, const PortMapping& mapping, uint16_
     }
     XdrReader reader(std::string_view(reply, sizeof reply));
     uint32_t words[8] = {};
-    for (uint32_t& word : words) reader.GetU32(word);
+    for (uint32_t& word : words) word = reader.GetU32();
     if (words[3] != 0 || words[6] != 0 || words[7] != 1) {
         error = "the portmapper refused the registration";
         return false;

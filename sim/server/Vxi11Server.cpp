@@ -290,8 +290,8 @@ std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
 
         case kDeviceDocmd: {
             XdrReader reader(args);
-            int32_t lid = 0;
-            if (!reader.GetI32(lid)) break;
+            const int32_t lid = reader.GetI32();
+            if (!reader.Ok()) break;
             return EncodeDocmdResp(FindLink(lid) ? kErrorNotSupported : kErrorInvalidLink);
         }
 

@@ -82,21 +82,19 @@ void JoinFragments(std::uint8_t* stream, const RecordExtent& extent) {
 
 ReplyHeader DecodeReply(const std::uint8_t* record, std::size_t size) {
     ReplyHeader header;
-    XdrReader r(record, size);
-    header.xid = r.GetUint();
-    const std::uint32_t type = r.GetUint();
-    const std::uint32_t replyStat = r.GetUint();
+    XdrReader r({record, size});
+    header.xid = r.GetU32();
+    const std::uint32_t type = r.GetU32();
+    const std::uint32_t replyStat = r.GetU32();
     if (!r.Ok() || type != rpc::kReply) return header;
     if (replyStat == rpc::kMsgDenied) {
         header.kind = ReplyKind::Denied;
         return header;
     }
     if (replyStat != rpc::kMsgAccepted) return header;
-    r.GetUint();  // verifier flavor: whatever the server sends is ignored
-    const std::uint8_t* body = nullptr;
-    std::size_t bodyLength = 0;
-    r.GetOpaque(body, bodyLength, rpc::kMaxAuthBytes);
-    const std::uint32_t acceptStat = r.GetUint();
+    r.GetU32();  // verifier flavor: whatever the server sends is ignored
+    r.GetOpaque(rpc::kMaxAuthBytes);
+    const std::uint32_t acceptStat = r.GetU32();
     if (!r.Ok()) return header;
     using rpc::AcceptStat;
     switch (static_cast<AcceptStat>(acceptStat)) {
