@@ -416,105 +416,99 @@ void HiSlipServer::ServeAsync(const std::shared_ptr<Session>& session) {
     }
 }
 
+void HiSlipServer::ReplyAsync(Session& session, uint8_t type, uint8_t control, uint32_t parameter,
+                              std::string_view data) {
+    Send(*session.async, session.asyncSend, EncodeHiSlipMessage(type, control, parameter, data));
+}
+
 void HiSlipServer::HandleAsync(const std::shared_ptr<Session>& session, const HiSlipHeader& header,
                                std::string_view payload) {
-    TcpSocket& socket = *session->async;
-    auto reply = [&](uint8_t type, uint8_t control, uint32_t parameter, std::string_view data = {}) {
-        Send(socket, session->asyncSend, EncodeHiSlipMessage(type, control, parameter, data));
-    };
+    Session& s = *session;
     switch (header.type) {
-        case kAsyncMaximumMessageSize: {
-            const auto size = DecodeU64(payload);
-            if (!size) {
-                reply(kError, kErrorUnidentified, 0, "the size takes 8 bytes");
-                return;
-            }
-            {
-                std::lock_guard lock(session->mutex);
-                session->clientMaxMessage = *size;
-            }
-            reply(kAsyncMaximumMessageSizeResponse, 0, 0, EncodeU64(m_options.maxHiSlipMessageSize));
-            return;
-        }
-        case kAsyncLock: {
-            if (header.control == kLockRequest) {
-                if (payload.empty()) {
-                    const auto result = session->device->Lock(
-                        session->owner, DeadlineAfterMs(header.parameter), session->closing);
-                    const uint8_t code = result == ServedDevice::LockResult::Granted ? kLockSuccess
-                                         : result == ServedDevice::LockResult::AlreadyOwner ? kLockError
-                                                                                              : kLockFailed;
-                    reply(kAsyncLockResponse, code, 0);
-                    return;
-                }
-                // Shared locks are granted without checking keys.
-                std::lock_guard lock(session->mutex);
-                const bool had = session->sharedLock;
-                if (!had) ++m_sharedLocks;
-                session->sharedLock = true;
-                reply(kAsyncLockResponse, had ? kLockError : kLockSuccess, 0);
-                return;
-            }
-            if (header.control == kLockRelease) {
-                if (session->device->Unlock(session->owner)) {
-                    reply(kAsyncLockResponse, kLockSuccess, 0);
-                    return;
-                }
-                std::lock_guard lock(session->mutex);
-                if (session->sharedLock) {
-                    session->sharedLock = false;
-                    --m_sharedLocks;
-                    reply(kAsyncLockResponse, kLockSharedReleased, 0);
-                } else {
-                    reply(kAsyncLockResponse, kLockError, 0);
-                }
-                return;
-            }
-            reply(kError, kErrorUnrecognizedControl, 0, "lock control code");
-            return;
-        }
+        case kAsyncMaximumMessageSize: return AsyncMaximumMessageSize(s, payload);
+        case kAsyncLock: return AsyncLock(s, header, payload);
         case kAsyncLockInfo: {
-            const bool exclusive = session->device->Locked();
-            reply(kAsyncLockInfoResponse, exclusive ? 1 : 0,
-                  static_cast<uint32_t>(m_sharedLocks.load() + (exclusive ? 1 : 0)));
-            return;
+            const bool exclusive = s.device->Locked();
+            return ReplyAsync(s, kAsyncLockInfoResponse, exclusive ? 1 : 0,
+                              static_cast<uint32_t>(m_sharedLocks.load() + (exclusive ? 1 : 0)));
         }
         case kAsyncRemoteLocalControl:
+            // Only acknowledged: the served devices have no front panel to lock out.
             if (header.control > kLastRemoteLocalCode) {
-                reply(kError, kErrorUnrecognizedControl, 0, "remote/local control code");
-            } else {
-                reply(kAsyncRemoteLocalResponse, 0, 0);
+                return ReplyAsync(s, kError, kErrorUnrecognizedControl, 0, "remote/local control code");
             }
-            return;
-        case kAsyncDeviceClear: {
-            {
-                std::lock_guard lock(session->mutex);
-                session->clearing = true;
-                session->job.reset();
-                session->input.Clear();
-                session->mav = false;
-            }
-            session->device->Clear();
-            reply(kAsyncDeviceClearAcknowledge, 0, 0);
-            return;
-        }
-        case kAsyncStatusQuery: {
-            uint8_t status = 0;
-            {
-                std::lock_guard lock(session->mutex);
-                if (header.control & kRmtDelivered) session->mav = false;
-                if (session->mav) status |= ieee488::kStbMav;
-            }
-            reply(kAsyncStatusResponse, status, 0);
-            return;
-        }
+            return ReplyAsync(s, kAsyncRemoteLocalResponse, 0, 0);
+        case kAsyncDeviceClear: return AsyncDeviceClear(s);
+        case kAsyncStatusQuery: return AsyncStatusQuery(s, header);
         default:
-            reply(kError,
-                  header.type >= kFirstVendorSpecific ? kErrorUnrecognizedVendor
-                                                      : kErrorUnrecognizedType,
-                  0, "unexpected message on the asynchronous channel");
-            return;
+            return ReplyAsync(s, kError,
+                              header.type >= kFirstVendorSpecific ? kErrorUnrecognizedVendor
+                                                                  : kErrorUnrecognizedType,
+                              0, "unexpected message on the asynchronous channel");
     }
+}
+
+void HiSlipServer::AsyncMaximumMessageSize(Session& session, std::string_view payload) {
+    const auto size = DecodeU64(payload);
+    if (!size) return ReplyAsync(session, kError, kErrorUnidentified, 0, "the size takes 8 bytes");
+    {
+        std::lock_guard lock(session.mutex);
+        session.clientMaxMessage = *size;
+    }
+    ReplyAsync(session, kAsyncMaximumMessageSizeResponse, 0, 0,
+               EncodeU64(m_options.maxHiSlipMessageSize));
+}
+
+void HiSlipServer::AsyncLock(Session& session, const HiSlipHeader& header, std::string_view payload) {
+    if (header.control == kLockRequest && payload.empty()) {
+        const auto result = session.device->Lock(session.owner, DeadlineAfterMs(header.parameter),
+                                                 session.closing);
+        const uint8_t code = result == ServedDevice::LockResult::Granted        ? kLockSuccess
+                             : result == ServedDevice::LockResult::AlreadyOwner ? kLockError
+                                                                                : kLockFailed;
+        return ReplyAsync(session, kAsyncLockResponse, code, 0);
+    }
+    if (header.control == kLockRequest) {
+        // Shared locks are granted without checking keys.
+        std::lock_guard lock(session.mutex);
+        const bool had = session.sharedLock;
+        if (!had) ++m_sharedLocks;
+        session.sharedLock = true;
+        return ReplyAsync(session, kAsyncLockResponse, had ? kLockError : kLockSuccess, 0);
+    }
+    if (header.control != kLockRelease) {
+        return ReplyAsync(session, kError, kErrorUnrecognizedControl, 0, "lock control code");
+    }
+    if (session.device->Unlock(session.owner)) {
+        return ReplyAsync(session, kAsyncLockResponse, kLockSuccess, 0);
+    }
+    std::lock_guard lock(session.mutex);
+    if (!session.sharedLock) return ReplyAsync(session, kAsyncLockResponse, kLockError, 0);
+    session.sharedLock = false;
+    --m_sharedLocks;
+    ReplyAsync(session, kAsyncLockResponse, kLockSharedReleased, 0);
+}
+
+void HiSlipServer::AsyncDeviceClear(Session& session) {
+    {
+        std::lock_guard lock(session.mutex);
+        session.clearing = true;
+        session.job.reset();
+        session.input.Clear();
+        session.mav = false;
+    }
+    session.device->Clear();
+    ReplyAsync(session, kAsyncDeviceClearAcknowledge, 0, 0);
+}
+
+void HiSlipServer::AsyncStatusQuery(Session& session, const HiSlipHeader& header) {
+    uint8_t status = 0;
+    {
+        std::lock_guard lock(session.mutex);
+        if (header.control & kRmtDelivered) session.mav = false;
+        if (session.mav) status |= ieee488::kStbMav;
+    }
+    ReplyAsync(session, kAsyncStatusResponse, status, 0);
 }
 
 }  // namespace sim::server

@@ -59,6 +59,12 @@ private:
                     std::string_view payload);
     void HandleAsync(const std::shared_ptr<Session>& session, const HiSlipHeader& header,
                      std::string_view payload);
+    void ReplyAsync(Session& session, uint8_t type, uint8_t control, uint32_t parameter,
+                    std::string_view data = {});
+    void AsyncMaximumMessageSize(Session& session, std::string_view payload);
+    void AsyncLock(Session& session, const HiSlipHeader& header, std::string_view payload);
+    void AsyncDeviceClear(Session& session);
+    void AsyncStatusQuery(Session& session, const HiSlipHeader& header);
     void Close(Session& session);
     // Reads one message; false when the channel must close (after a FatalError where due).
     enum class ReadOutcome { Message, Oversize, Closed };
