@@ -99,13 +99,15 @@ void GeneratorModel::AddPathNumber(const std::string& pattern, const NumericRule
                                    ScpiHandler query) {
     if (!query) {
         query = [this, member](ScpiCall& call) {
-            if (call.Expect(0, 0)) call.Reply(FormatNumber(Path(call).*member, 3));
+            if (call.Expect(0, 0))
+                call.Reply(FormatNumber(Path(call).*member, 3));
         };
     }
     Engine().Add(
         std::string(kSource) + pattern,
         [this, rule, member, settleMs](ScpiCall& call) {
-            if (!call.Expect(1, 1)) return;
+            if (!call.Expect(1, 1))
+                return;
             if (auto value = call.Number(0, rule)) {
                 Path(call).*member = *value;
                 Overlapped(Timing().*settleMs / 1000.0);
@@ -118,26 +120,30 @@ void GeneratorModel::AddPathFlag(const std::string& pattern, bool GeneratorPath:
     Engine().Add(
         std::string(kSource) + pattern,
         [this, member](ScpiCall& call) {
-            if (!call.Expect(1, 1)) return;
-            if (auto on = call.Boolean(0)) Path(call).*member = *on;
+            if (!call.Expect(1, 1))
+                return;
+            if (auto on = call.Boolean(0))
+                Path(call).*member = *on;
         },
         [this, member](ScpiCall& call) {
-            if (call.Expect(0, 0)) call.Reply(OnOff(Path(call).*member));
+            if (call.Expect(0, 0))
+                call.Reply(OnOff(Path(call).*member));
         });
 }
 
 void GeneratorModel::AddSynthesizerCommands() {
     ScpiEngine& e = Engine();
     const std::string source = kSource;
-    AddPathNumber("FREQuency[:CW]", {kMinFrequencyHz, kMaxFrequencyHz, 1e9, Unit::Hertz},
-                  &GeneratorPath::frequencyHz, &TimingOptions::frequencySettleMs,
-                  [this](ScpiCall& call) {
-                      if (!call.Expect(0, 0)) return;
-                      // In coupled mode path B runs on path A's synthesizer.
-                      const GeneratorPath& a = m_state.paths[0];
-                      const bool followsA = call.Suffix("SOURCE") == 2 && a.loMode == LoMode::Coupled;
-                      call.Reply(FormatNumber(followsA ? a.frequencyHz : Path(call).frequencyHz, 3));
-                  });
+    AddPathNumber(
+        "FREQuency[:CW]", {kMinFrequencyHz, kMaxFrequencyHz, 1e9, Unit::Hertz},
+        &GeneratorPath::frequencyHz, &TimingOptions::frequencySettleMs, [this](ScpiCall& call) {
+            if (!call.Expect(0, 0))
+                return;
+            // In coupled mode path B runs on path A's synthesizer.
+            const GeneratorPath& a = m_state.paths[0];
+            const bool followsA = call.Suffix("SOURCE") == 2 && a.loMode == LoMode::Coupled;
+            call.Reply(FormatNumber(followsA ? a.frequencyHz : Path(call).frequencyHz, 3));
+        });
     const NumericRule level{kMinLevelDbm, kMaxLevelDbm, -30.0, Unit::Dbm};
     AddPathNumber("POWer[:LEVel][:IMMediate][:AMPLitude]", level, &GeneratorPath::levelDbm,
                   &TimingOptions::levelSettleMs);

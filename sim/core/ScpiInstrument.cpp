@@ -13,11 +13,16 @@ ScpiInstrument::ScpiInstrument(std::mutex& benchMutex, SimClock& clock, const Ti
     : m_mutex(benchMutex), m_clock(clock), m_timing(timing), m_identification(std::move(identification)) {
     m_errors.SetListener([this](int code) {
         // Event status bits of IEEE 488.2: query, device-dependent, execution, command error.
-        if (code <= -400 && code > -500) m_eventStatus |= kEsrQye;
-        else if (code <= -300 && code > -400) m_eventStatus |= kEsrDde;
-        else if (code <= -200 && code > -300) m_eventStatus |= kEsrExe;
-        else if (code <= -100 && code > -200) m_eventStatus |= kEsrCme;
-        else if (code > 0) m_eventStatus |= kEsrDde;
+        if (code <= -400 && code > -500)
+            m_eventStatus |= kEsrQye;
+        else if (code <= -300 && code > -400)
+            m_eventStatus |= kEsrDde;
+        else if (code <= -200 && code > -300)
+            m_eventStatus |= kEsrExe;
+        else if (code <= -100 && code > -200)
+            m_eventStatus |= kEsrCme;
+        else if (code > 0)
+            m_eventStatus |= kEsrDde;
     });
     m_engine.SetAfterSetting([this](ErrorQueue& errors) {
         if (m_errorOnEverySetting) errors.Push(-200);
@@ -84,10 +89,14 @@ void ScpiInstrument::AddCommonCommands() {
         if (!call.Expect(0, 0)) return;
         updateOpc();
         int status = 0;
-        if (!m_errors.Empty()) status |= kStbErrorQueue;
-        if (!m_output.empty()) status |= kStbMav;
-        if (m_eventStatus & m_eventEnable) status |= kStbEsb;
-        if (status & m_serviceEnable) status |= kStbRqs;
+        if (!m_errors.Empty())
+            status |= kStbErrorQueue;
+        if (!m_output.empty())
+            status |= kStbMav;
+        if (m_eventStatus & m_eventEnable)
+            status |= kStbEsb;
+        if (status & m_serviceEnable)
+            status |= kStbRqs;
         call.Reply(std::to_string(status));
     });
     e.AddCommon("*TST", {}, [](ScpiCall& call) {

@@ -221,8 +221,10 @@ HiSlipServer::ReadOutcome HiSlipServer::ReadMessage(Session& session, bool sync,
     std::string bytes(kHeaderBytes, '\0');
     if (!socket.ReadExact(bytes.data(), bytes.size())) return ReadOutcome::Closed;
     const auto decoded = DecodeHiSlipHeader(bytes);
-    const uint64_t limit = sync ? m_options.maxHiSlipMessageSize - std::min<uint64_t>(m_options.maxHiSlipMessageSize, kHeaderBytes)
-                                : kMaxAsyncPayload;
+    const uint64_t limit =
+        sync ? m_options.maxHiSlipMessageSize -
+                   std::min<uint64_t>(m_options.maxHiSlipMessageSize, kHeaderBytes)
+             : kMaxAsyncPayload;
     if (!decoded || decoded->payloadLength > kMaxSkippablePayload) {
         // Synchronisation is lost: tell both channels, then close both.
         const std::string fatal = EncodeHiSlipMessage(kFatalError, kFatalBadHeader, 0,
@@ -320,7 +322,8 @@ void HiSlipServer::HandleData(const std::shared_ptr<Session>& session, const HiS
     bool fits = false;
     {
         std::lock_guard lock(session->mutex);
-        if (header.control & kRmtDelivered) session->mav = false;  // the client took the last response
+        if (header.control & kRmtDelivered)
+            session->mav = false;  // the client took the last response
         fits = session->input.Append(payload, header.type == kDataEnd, messages);
     }
     if (!fits) {
@@ -425,8 +428,10 @@ void HiSlipServer::HandleAsync(const std::shared_ptr<Session>& session, const Hi
                                std::string_view payload) {
     Session& s = *session;
     switch (header.type) {
-        case kAsyncMaximumMessageSize: return AsyncMaximumMessageSize(s, payload);
-        case kAsyncLock: return AsyncLock(s, header, payload);
+        case kAsyncMaximumMessageSize:
+            return AsyncMaximumMessageSize(s, payload);
+        case kAsyncLock:
+            return AsyncLock(s, header, payload);
         case kAsyncLockInfo: {
             const bool exclusive = s.device->Locked();
             return ReplyAsync(s, kAsyncLockInfoResponse, exclusive ? 1 : 0,
@@ -435,11 +440,14 @@ void HiSlipServer::HandleAsync(const std::shared_ptr<Session>& session, const Hi
         case kAsyncRemoteLocalControl:
             // Only acknowledged: the served devices have no front panel to lock out.
             if (header.control > kLastRemoteLocalCode) {
-                return ReplyAsync(s, kError, kErrorUnrecognizedControl, 0, "remote/local control code");
+                return ReplyAsync(s, kError, kErrorUnrecognizedControl, 0,
+                                  "remote/local control code");
             }
             return ReplyAsync(s, kAsyncRemoteLocalResponse, 0, 0);
-        case kAsyncDeviceClear: return AsyncDeviceClear(s);
-        case kAsyncStatusQuery: return AsyncStatusQuery(s, header);
+        case kAsyncDeviceClear:
+            return AsyncDeviceClear(s);
+        case kAsyncStatusQuery:
+            return AsyncStatusQuery(s, header);
         default:
             return ReplyAsync(s, kError,
                               header.type >= kFirstVendorSpecific ? kErrorUnrecognizedVendor
@@ -450,7 +458,8 @@ void HiSlipServer::HandleAsync(const std::shared_ptr<Session>& session, const Hi
 
 void HiSlipServer::AsyncMaximumMessageSize(Session& session, std::string_view payload) {
     const auto size = DecodeU64(payload);
-    if (!size) return ReplyAsync(session, kError, kErrorUnidentified, 0, "the size takes 8 bytes");
+    if (!size)
+        return ReplyAsync(session, kError, kErrorUnidentified, 0, "the size takes 8 bytes");
     {
         std::lock_guard lock(session.mutex);
         session.clientMaxMessage = *size;
@@ -459,10 +468,11 @@ void HiSlipServer::AsyncMaximumMessageSize(Session& session, std::string_view pa
                EncodeU64(m_options.maxHiSlipMessageSize));
 }
 
-void HiSlipServer::AsyncLock(Session& session, const HiSlipHeader& header, std::string_view payload) {
+void HiSlipServer::AsyncLock(Session& session, const HiSlipHeader& header,
+                             std::string_view payload) {
     if (header.control == kLockRequest && payload.empty()) {
-        const auto result = session.device->Lock(session.owner, DeadlineAfterMs(header.parameter),
-                                                 session.closing);
+        const auto result =
+            session.device->Lock(session.owner, DeadlineAfterMs(header.parameter), session.closing);
         const uint8_t code = result == ServedDevice::LockResult::Granted        ? kLockSuccess
                              : result == ServedDevice::LockResult::AlreadyOwner ? kLockError
                                                                                 : kLockFailed;
@@ -472,7 +482,8 @@ void HiSlipServer::AsyncLock(Session& session, const HiSlipHeader& header, std::
         // Shared locks are granted without checking keys.
         std::lock_guard lock(session.mutex);
         const bool had = session.sharedLock;
-        if (!had) ++m_sharedLocks;
+        if (!had)
+            ++m_sharedLocks;
         session.sharedLock = true;
         return ReplyAsync(session, kAsyncLockResponse, had ? kLockError : kLockSuccess, 0);
     }
@@ -483,7 +494,8 @@ void HiSlipServer::AsyncLock(Session& session, const HiSlipHeader& header, std::
         return ReplyAsync(session, kAsyncLockResponse, kLockSuccess, 0);
     }
     std::lock_guard lock(session.mutex);
-    if (!session.sharedLock) return ReplyAsync(session, kAsyncLockResponse, kLockError, 0);
+    if (!session.sharedLock)
+        return ReplyAsync(session, kAsyncLockResponse, kLockError, 0);
     session.sharedLock = false;
     --m_sharedLocks;
     ReplyAsync(session, kAsyncLockResponse, kLockSharedReleased, 0);
@@ -505,8 +517,10 @@ void HiSlipServer::AsyncStatusQuery(Session& session, const HiSlipHeader& header
     uint8_t status = 0;
     {
         std::lock_guard lock(session.mutex);
-        if (header.control & kRmtDelivered) session.mav = false;
-        if (session.mav) status |= ieee488::kStbMav;
+        if (header.control & kRmtDelivered)
+            session.mav = false;
+        if (session.mav)
+            status |= ieee488::kStbMav;
     }
     ReplyAsync(session, kAsyncStatusResponse, status, 0);
 }

@@ -25,17 +25,20 @@ RpcDecode DecodeCall(std::string_view record, RpcCall& call) {
     XdrReader reader(record);
     call.xid = reader.GetU32();
     const uint32_t type = reader.GetU32();
-    if (!reader.Ok()) return RpcDecode::Malformed;
+    if (!reader.Ok())
+        return RpcDecode::Malformed;
     if (type != rpc::kCall) return RpcDecode::NotCall;
     call.rpcVersion = reader.GetU32();
-    if (!reader.Ok()) return RpcDecode::Malformed;
+    if (!reader.Ok())
+        return RpcDecode::Malformed;
     if (call.rpcVersion != rpc::kVersion) return RpcDecode::WrongVersion;
     call.program = reader.GetU32();
     call.version = reader.GetU32();
     call.procedure = reader.GetU32();
     SkipAuth(reader);  // credentials
     SkipAuth(reader);  // verifier
-    if (!reader.Ok()) return RpcDecode::Malformed;
+    if (!reader.Ok())
+        return RpcDecode::Malformed;
     call.arguments = reader.Rest();
     return RpcDecode::Call;
 }

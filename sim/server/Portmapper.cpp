@@ -98,7 +98,8 @@ std::string AnswerPortmapCall(std::string_view record, const std::vector<PortMap
                               const std::string& hostAddress, bool& malformed) {
     RpcCall call;
     if (auto answer = ScreenCall(record, kProgram, call, malformed)) return *answer;
-    if (call.version == kVersion) return AnswerVersion2(call, mappings);
+    if (call.version == kVersion)
+        return AnswerVersion2(call, mappings);
     if (call.version == 3 || call.version == 4) return AnswerRpcbind(call, mappings, hostAddress);
     return EncodeProgMismatch(call.xid, kVersion, 4);
 }
@@ -184,7 +185,8 @@ bool CallLocalPortmapper(uint32_t procedure, const PortMapping& mapping, uint16_
     }
     XdrReader reader(std::string_view(reply, sizeof reply));
     uint32_t words[8] = {};
-    for (uint32_t& word : words) word = reader.GetU32();
+    for (uint32_t& word : words)
+        word = reader.GetU32();
     if (words[3] != 0 || words[6] != 0 || words[7] != 1) {
         error = "the portmapper refused the registration";
         return false;

@@ -37,10 +37,12 @@ bool SimServer::Start(const std::vector<ServedInstrument>& instruments,
             vxi11Names.push_back({entry->vxi11Name, device});
             hislipNames.push_back({entry->hislipName, device});
         }
-        if (options.vxi11 && ServeVxi11(*site, endpoint, vxi11Names, options, sharedCorePort, diagnostics)) {
+        if (options.vxi11 &&
+            ServeVxi11(*site, endpoint, vxi11Names, options, sharedCorePort, diagnostics)) {
             ServePortmapper(*site, endpoint, options, diagnostics);
         }
-        if (options.hislip) ServeHiSlip(*site, endpoint, hislipNames, options, diagnostics);
+        if (options.hislip)
+            ServeHiSlip(*site, endpoint, hislipNames, options, diagnostics);
         served = served || endpoint.corePort || endpoint.hislipPort;
         AddResourceLines(byAddress[address], endpoint);
         m_endpoints.push_back(endpoint);
@@ -74,7 +76,8 @@ bool SimServer::ServeVxi11(Site& site, Endpoint& endpoint, const std::vector<Nam
     }
     endpoint.corePort = site.vxi11->CorePort();
     endpoint.abortPort = site.vxi11->AbortPort();
-    if (sharedCorePort == 0) sharedCorePort = endpoint.corePort;
+    if (sharedCorePort == 0)
+        sharedCorePort = endpoint.corePort;
     return true;
 }
 
@@ -95,9 +98,11 @@ void SimServer::ServePortmapper(Site& site, Endpoint& endpoint, const ServingOpt
     bool registered = false;
     for (const PortMapping& m : mappings) {
         const bool ok = RegisterWithPortmapper(m, options.portmapPort, why);
-        if (ok) m_registrations.emplace_back(m, options.portmapPort);
+        if (ok)
+            m_registrations.emplace_back(m, options.portmapPort);
         registered = registered || ok;
-        if (!ok) break;
+        if (!ok)
+            break;
     }
     if (registered) {
         diagnostics << "korvel-sim: " << error << "; registered VXI-11 on " << endpoint.address
@@ -144,7 +149,8 @@ void SimServer::AddResourceLines(const std::vector<const ServedInstrument*>& ent
             if (endpoint.hislipPort != hislip::kDefaultPort) {
                 name += "," + std::to_string(endpoint.hislipPort);
             }
-            m_lines.push_back(entry->label + " HiSLIP: TCPIP0::" + address + "::" + name + "::INSTR");
+            m_lines.push_back(entry->label + " HiSLIP: TCPIP0::" + address + "::" + name +
+                              "::INSTR");
         }
     }
 }

@@ -7,11 +7,14 @@ namespace sim::server {
 namespace {
 
 // A char travels as a full word, the value in its low bits.
-uint8_t GetU8(XdrReader& reader) { return static_cast<uint8_t>(reader.GetU32()); }
+uint8_t GetU8(XdrReader& reader) {
+    return static_cast<uint8_t>(reader.GetU32());
+}
 
 template <typename T>
 std::optional<T> Done(const XdrReader& reader, T value) {
-    if (!reader.Ok()) return std::nullopt;
+    if (!reader.Ok())
+        return std::nullopt;
     return value;
 }
 

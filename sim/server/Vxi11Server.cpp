@@ -104,9 +104,11 @@ std::string Vxi11Server::HandleCoreRecord(std::string_view record, uint64_t conn
                                           bool& drop) {
     RpcCall call;
     if (auto answer = ScreenCall(record, kCoreProgram, call, drop)) return *answer;
-    if (call.version != kCoreVersion) return EncodeProgMismatch(call.xid, kCoreVersion, kCoreVersion);
+    if (call.version != kCoreVersion)
+        return EncodeProgMismatch(call.xid, kCoreVersion, kCoreVersion);
     CallResult result = Dispatch(call.procedure, call.arguments, connectionId);
-    if (result.drop) drop = true;
+    if (result.drop)
+        drop = true;
     switch (result.kind) {
         case CallResult::Kind::GarbageArgs:
             return EncodeAcceptedReply(call.xid, rpc::AcceptStat::GarbageArgs);
@@ -125,8 +127,10 @@ std::shared_ptr<Vxi11Server::Link> Vxi11Server::FindLink(int32_t lid) const {
 }
 
 int32_t Vxi11Server::CheckLock(Link& link, int32_t flags, uint32_t lockTimeoutMs) {
-    if (!link.device->LockedByOther(link.owner)) return kErrorNone;
-    if (!(flags & kFlagWaitLock)) return kErrorLocked;
+    if (!link.device->LockedByOther(link.owner))
+        return kErrorNone;
+    if (!(flags & kFlagWaitLock))
+        return kErrorLocked;
     if (link.device->WaitAccess(link.owner, DeadlineAfterMs(lockTimeoutMs), link.cancel)) {
         return kErrorNone;
     }
@@ -135,7 +139,8 @@ int32_t Vxi11Server::CheckLock(Link& link, int32_t flags, uint32_t lockTimeoutMs
 
 Vxi11Server::CallResult Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId) {
     const auto parms = DecodeCreateLink(args);
-    if (!parms) return CallResult(CallResult::Kind::GarbageArgs);
+    if (!parms)
+        return CallResult(CallResult::Kind::GarbageArgs);
     const auto named = std::find_if(m_devices.begin(), m_devices.end(), [&](const NamedDevice& d) {
         return SameName(d.name, parms->device);
     });
@@ -173,32 +178,47 @@ Vxi11Server::CallResult Vxi11Server::CreateLink(std::string_view args, uint64_t 
 Vxi11Server::CallResult Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
                                               uint64_t connectionId) {
     switch (procedure) {
-        case kCreateLink: return CreateLink(args, connectionId);
-        case kDeviceWrite: return DeviceWrite(args);
-        case kDeviceRead: return DeviceRead(args);
+        case kCreateLink:
+            return CreateLink(args, connectionId);
+        case kDeviceWrite:
+            return DeviceWrite(args);
+        case kDeviceRead:
+            return DeviceRead(args);
         case kDeviceReadStb:
         case kDeviceTrigger:
         case kDeviceClear:
         case kDeviceRemote:
-        case kDeviceLocal: return DeviceGeneric(procedure, args);
-        case kDeviceLock: return DeviceLock(args);
-        case kDeviceUnlock: return DeviceUnlock(args);
-        case kDeviceEnableSrq: return DeviceEnableSrq(args);
-        case kDeviceDocmd: return DeviceDocmd(args);
-        case kDestroyLink: return DestroyLink(args);
-        case kCreateIntrChan: return EncodeDeviceError(kErrorNotSupported);
-        case kDestroyIntrChan: return EncodeDeviceError(kErrorChannelNotEstablished);
-        default: return CallResult(CallResult::Kind::ProcUnavail);
+        case kDeviceLocal:
+            return DeviceGeneric(procedure, args);
+        case kDeviceLock:
+            return DeviceLock(args);
+        case kDeviceUnlock:
+            return DeviceUnlock(args);
+        case kDeviceEnableSrq:
+            return DeviceEnableSrq(args);
+        case kDeviceDocmd:
+            return DeviceDocmd(args);
+        case kDestroyLink:
+            return DestroyLink(args);
+        case kCreateIntrChan:
+            return EncodeDeviceError(kErrorNotSupported);
+        case kDestroyIntrChan:
+            return EncodeDeviceError(kErrorChannelNotEstablished);
+        default:
+            return CallResult(CallResult::Kind::ProcUnavail);
     }
 }
 
 Vxi11Server::CallResult Vxi11Server::DeviceWrite(std::string_view args) {
     // The codec bound is the record limit; maxRecvSize is enforced below with error 5.
     const auto p = DecodeDeviceWrite(args, MaxRecordBytes(m_options.maxRecvSize));
-    if (!p) return CallResult(CallResult::Kind::GarbageArgs);
+    if (!p)
+        return CallResult(CallResult::Kind::GarbageArgs);
     auto link = FindLink(p->lid);
-    if (!link) return EncodeDeviceWriteResp(kErrorInvalidLink, 0);
-    if (p->data.size() > m_options.maxRecvSize) return EncodeDeviceWriteResp(kErrorParameter, 0);
+    if (!link)
+        return EncodeDeviceWriteResp(kErrorInvalidLink, 0);
+    if (p->data.size() > m_options.maxRecvSize)
+        return EncodeDeviceWriteResp(kErrorParameter, 0);
     link->cancel = m_stopping.load();
     if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
         return EncodeDeviceWriteResp(error, 0);
@@ -209,28 +229,35 @@ Vxi11Server::CallResult Vxi11Server::DeviceWrite(std::string_view args) {
         std::lock_guard lock(link->inputMutex);
         fits = link->input.Append(p->data, (p->flags & kFlagEnd) != 0, messages);
     }
-    if (!fits) return EncodeDeviceWriteResp(kErrorIo, 0);
+    if (!fits)
+        return EncodeDeviceWriteResp(kErrorIo, 0);
     bool drop = false;
     for (const std::string& message : messages) {
         link->device->Deliver(message);
-        if (!link->device->KeepsLink()) drop = true;
+        if (!link->device->KeepsLink())
+            drop = true;
     }
-    return CallResult(EncodeDeviceWriteResp(kErrorNone, static_cast<uint32_t>(p->data.size())), drop);
+    return CallResult(EncodeDeviceWriteResp(kErrorNone, static_cast<uint32_t>(p->data.size())),
+                      drop);
 }
 
 Vxi11Server::CallResult Vxi11Server::DeviceRead(std::string_view args) {
     const auto p = DecodeDeviceRead(args);
-    if (!p) return CallResult(CallResult::Kind::GarbageArgs);
+    if (!p)
+        return CallResult(CallResult::Kind::GarbageArgs);
     auto link = FindLink(p->lid);
-    if (!link) return EncodeDeviceReadResp(kErrorInvalidLink, 0, {});
+    if (!link)
+        return EncodeDeviceReadResp(kErrorInvalidLink, 0, {});
     link->cancel = m_stopping.load();
     if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
         return EncodeDeviceReadResp(error, 0, {});
     }
     size_t maxBytes = p->requestSize;
-    if (m_options.readChunkLimit) maxBytes = std::min(maxBytes, m_options.readChunkLimit);
+    if (m_options.readChunkLimit)
+        maxBytes = std::min(maxBytes, m_options.readChunkLimit);
     std::optional<char> termChar;
-    if (p->flags & kFlagTermCharSet) termChar = static_cast<char>(p->termChar);
+    if (p->flags & kFlagTermCharSet)
+        termChar = static_cast<char>(p->termChar);
     const auto r =
         link->device->Read(maxBytes, DeadlineAfterMs(p->ioTimeoutMs), link->cancel, termChar);
     if (r.kind == ServedDevice::ReadResult::Kind::Cancelled) {
@@ -240,26 +267,33 @@ Vxi11Server::CallResult Vxi11Server::DeviceRead(std::string_view args) {
         return EncodeDeviceReadResp(kErrorIoTimeout, 0, {});
     }
     int32_t reason = 0;
-    if (r.end) reason |= kReasonEnd;
-    if (r.termChar) reason |= kReasonTermChar;
-    if (r.data.size() == p->requestSize) reason |= kReasonRequestCount;
+    if (r.end)
+        reason |= kReasonEnd;
+    if (r.termChar)
+        reason |= kReasonTermChar;
+    if (r.data.size() == p->requestSize)
+        reason |= kReasonRequestCount;
     const bool drop = r.end && !link->device->KeepsLink();
     return CallResult(EncodeDeviceReadResp(kErrorNone, reason, r.data), drop);
 }
 
 Vxi11Server::CallResult Vxi11Server::DeviceGeneric(uint32_t procedure, std::string_view args) {
     const auto p = DecodeDeviceGeneric(args);
-    if (!p) return CallResult(CallResult::Kind::GarbageArgs);
+    if (!p)
+        return CallResult(CallResult::Kind::GarbageArgs);
     // device_readstb answers its own structure, the others a Device_Error.
     const bool stb = procedure == kDeviceReadStb;
     const auto answer = [stb](int32_t error, uint8_t status = 0) {
         return stb ? EncodeReadStbResp(error, status) : EncodeDeviceError(error);
     };
     auto link = FindLink(p->lid);
-    if (!link) return answer(kErrorInvalidLink);
+    if (!link)
+        return answer(kErrorInvalidLink);
     link->cancel = m_stopping.load();
-    if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) return answer(error);
-    if (stb) return answer(kErrorNone, link->device->OutputPending() ? ieee488::kStbMav : 0);
+    if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs))
+        return answer(error);
+    if (stb)
+        return answer(kErrorNone, link->device->OutputPending() ? ieee488::kStbMav : 0);
     if (procedure == kDeviceClear) {
         {
             std::lock_guard lock(link->inputMutex);
@@ -272,29 +306,37 @@ Vxi11Server::CallResult Vxi11Server::DeviceGeneric(uint32_t procedure, std::stri
 
 Vxi11Server::CallResult Vxi11Server::DeviceLock(std::string_view args) {
     const auto p = DecodeDeviceLock(args);
-    if (!p) return CallResult(CallResult::Kind::GarbageArgs);
+    if (!p)
+        return CallResult(CallResult::Kind::GarbageArgs);
     auto link = FindLink(p->lid);
-    if (!link) return EncodeDeviceError(kErrorInvalidLink);
+    if (!link)
+        return EncodeDeviceError(kErrorInvalidLink);
     link->cancel = m_stopping.load();
     const uint32_t waitMs = (p->flags & kFlagWaitLock) ? p->lockTimeoutMs : 0;
     switch (link->device->Lock(link->owner, DeadlineAfterMs(waitMs), link->cancel)) {
-        case ServedDevice::LockResult::Granted: return EncodeDeviceError(kErrorNone);
-        case ServedDevice::LockResult::Cancelled: return EncodeDeviceError(kErrorAbort);
-        default: return EncodeDeviceError(kErrorLocked);
+        case ServedDevice::LockResult::Granted:
+            return EncodeDeviceError(kErrorNone);
+        case ServedDevice::LockResult::Cancelled:
+            return EncodeDeviceError(kErrorAbort);
+        default:
+            return EncodeDeviceError(kErrorLocked);
     }
 }
 
 Vxi11Server::CallResult Vxi11Server::DeviceUnlock(std::string_view args) {
     const auto lid = DecodeDeviceLink(args);
-    if (!lid) return CallResult(CallResult::Kind::GarbageArgs);
+    if (!lid)
+        return CallResult(CallResult::Kind::GarbageArgs);
     auto link = FindLink(*lid);
-    if (!link) return EncodeDeviceError(kErrorInvalidLink);
+    if (!link)
+        return EncodeDeviceError(kErrorInvalidLink);
     return EncodeDeviceError(link->device->Unlock(link->owner) ? kErrorNone : kErrorNoLock);
 }
 
 Vxi11Server::CallResult Vxi11Server::DeviceEnableSrq(std::string_view args) {
     const auto lid = DecodeEnableSrq(args);
-    if (!lid) return CallResult(CallResult::Kind::GarbageArgs);
+    if (!lid)
+        return CallResult(CallResult::Kind::GarbageArgs);
     return EncodeDeviceError(FindLink(*lid) ? kErrorNone : kErrorInvalidLink);
 }
 
@@ -302,18 +344,21 @@ Vxi11Server::CallResult Vxi11Server::DeviceDocmd(std::string_view args) {
     // Only the link is looked at: no command is supported.
     XdrReader reader(args);
     const int32_t lid = reader.GetI32();
-    if (!reader.Ok()) return CallResult(CallResult::Kind::GarbageArgs);
+    if (!reader.Ok())
+        return CallResult(CallResult::Kind::GarbageArgs);
     return EncodeDocmdResp(FindLink(lid) ? kErrorNotSupported : kErrorInvalidLink);
 }
 
 Vxi11Server::CallResult Vxi11Server::DestroyLink(std::string_view args) {
     const auto lid = DecodeDeviceLink(args);
-    if (!lid) return CallResult(CallResult::Kind::GarbageArgs);
+    if (!lid)
+        return CallResult(CallResult::Kind::GarbageArgs);
     std::shared_ptr<Link> link;
     {
         std::lock_guard lock(m_mutex);
         auto it = m_links.find(*lid);
-        if (it == m_links.end()) return EncodeDeviceError(kErrorInvalidLink);
+        if (it == m_links.end())
+            return EncodeDeviceError(kErrorInvalidLink);
         link = it->second;
         m_links.erase(it);
     }
@@ -363,7 +408,8 @@ void Vxi11Server::ServeAbort(TcpSocket& socket) {
 std::string Vxi11Server::HandleAbortRecord(std::string_view record, bool& close) {
     RpcCall call;
     if (auto answer = ScreenCall(record, kAbortProgram, call, close)) return *answer;
-    if (call.version != kAbortVersion) return EncodeProgMismatch(call.xid, kAbortVersion, kAbortVersion);
+    if (call.version != kAbortVersion)
+        return EncodeProgMismatch(call.xid, kAbortVersion, kAbortVersion);
     if (call.procedure != kDeviceAbort) {
         return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProcUnavail);
     }

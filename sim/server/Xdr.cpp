@@ -29,7 +29,8 @@ uint32_t XdrReader::GetU32() {
 
 std::string_view XdrReader::GetOpaque(size_t maxLength) {
     const uint32_t length = GetU32();
-    if (!m_ok) return {};
+    if (!m_ok)
+        return {};
     if (length > maxLength || length > m_bytes.size() - m_offset) {
         m_ok = false;
         return {};

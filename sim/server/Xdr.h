@@ -40,7 +40,7 @@ public:
     std::string_view Rest() const { return m_bytes.substr(m_offset); }
     bool Ok() const { return m_ok; }
 
-private:
+  private:
     std::string_view m_bytes;
     size_t m_offset = 0;
     bool m_ok = true;

@@ -107,7 +107,8 @@ void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
                 if (async.ReadExact(sizeRequest, sizeof sizeRequest)) {
                     std::uint8_t size[8];
                     for (int i = 0; i < 8; ++i)
-                        size[i] = static_cast<std::uint8_t>(script.maxHiSlipMessageSize >> (56 - 8 * i));
+                        size[i] =
+                            static_cast<std::uint8_t>(script.maxHiSlipMessageSize >> (56 - 8 * i));
                     async.Write(Message(kAsyncMaximumMessageSizeResponse, 0, 0,
                                         std::string_view(reinterpret_cast<const char*>(size), 8)) +
                                 script.async);

@@ -129,7 +129,8 @@ ViStatus HiSlipTransport::Open(const std::vector<net::Endpoint>& server, std::st
         return OpenFailed(VI_ERROR_RSRC_NFOUND);
     }
     if (header.type == kFatalError) {
-        return OpenFailed(header.control == kFatalMaxClients ? VI_ERROR_RSRC_BUSY : VI_ERROR_RSRC_NFOUND);
+        return OpenFailed(header.control == kFatalMaxClients ? VI_ERROR_RSRC_BUSY
+                                                             : VI_ERROR_RSRC_NFOUND);
     }
     if (header.type != kInitializeResponse) return OpenFailed(VI_ERROR_RSRC_NFOUND);
     const InitializeResult session = DecodeInitializeResponse(header);
@@ -142,7 +143,8 @@ ViStatus HiSlipTransport::Open(const std::vector<net::Endpoint>& server, std::st
         return OpenFailed(VI_ERROR_RSRC_NFOUND);
     }
     if (header.type == kFatalError) {
-        return OpenFailed(header.control == kFatalMaxClients ? VI_ERROR_RSRC_BUSY : VI_ERROR_RSRC_NFOUND);
+        return OpenFailed(header.control == kFatalMaxClients ? VI_ERROR_RSRC_BUSY
+                                                             : VI_ERROR_RSRC_NFOUND);
     }
     if (header.type != kAsyncInitializeResponse) return OpenFailed(VI_ERROR_RSRC_NFOUND);
 
@@ -170,7 +172,8 @@ ViStatus HiSlipTransport::Write(ViConstBuf data, ViUInt32 count, ViUInt32& writt
     do {
         const ViUInt32 length = static_cast<ViUInt32>(std::min<std::uint64_t>(count - offset, maxPayload));
         const bool last = offset + length == count;
-        EncodeMessage(m_tx, last ? kDataEnd : kData, m_rmtDelivered ? kRmtDelivered : 0, m_messageId, data + offset, length);
+        EncodeMessage(m_tx, last ? kDataEnd : kData, m_rmtDelivered ? kRmtDelivered : 0,
+                      m_messageId, data + offset, length);
         ViStatus status = VI_SUCCESS;
         if (!SendMessage(m_sync, operation, status)) return status;
         m_lastSentId = m_messageId;
@@ -205,8 +208,9 @@ ViStatus HiSlipTransport::Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received
                     m_messageEnds = header.type == kDataEnd;
                     m_messageLeft = header.payloadLength;
                     // In overlapped mode the server numbers its own messages: nothing to match.
-                    m_messageDiscard = !(m_overlapped || header.parameter == m_lastSentId ||
-                                         (header.type == kData && header.parameter == kUnknownMessageId));
+                    m_messageDiscard =
+                        !(m_overlapped || header.parameter == m_lastSentId ||
+                          (header.type == kData && header.parameter == kUnknownMessageId));
                     break;
                 case kFatalError:
                     return Lost();

@@ -86,24 +86,38 @@ ReplyHeader DecodeReply(const std::uint8_t* record, std::size_t size) {
     header.xid = r.GetU32();
     const std::uint32_t type = r.GetU32();
     const std::uint32_t replyStat = r.GetU32();
-    if (!r.Ok() || type != rpc::kReply) return header;
+    if (!r.Ok() || type != rpc::kReply)
+        return header;
     if (replyStat == rpc::kMsgDenied) {
         header.kind = ReplyKind::Denied;
         return header;
     }
-    if (replyStat != rpc::kMsgAccepted) return header;
+    if (replyStat != rpc::kMsgAccepted)
+        return header;
     r.GetU32();  // verifier flavor: whatever the server sends is ignored
     r.GetOpaque(rpc::kMaxAuthBytes);
     const std::uint32_t acceptStat = r.GetU32();
     if (!r.Ok()) return header;
     using rpc::AcceptStat;
     switch (static_cast<AcceptStat>(acceptStat)) {
-        case AcceptStat::Success: header.kind = ReplyKind::Success; break;
-        case AcceptStat::ProgUnavail: header.kind = ReplyKind::ProgUnavail; break;
-        case AcceptStat::ProgMismatch: header.kind = ReplyKind::ProgMismatch; break;
-        case AcceptStat::ProcUnavail: header.kind = ReplyKind::ProcUnavail; break;
-        case AcceptStat::GarbageArgs: header.kind = ReplyKind::GarbageArgs; break;
-        case AcceptStat::SystemErr: header.kind = ReplyKind::SystemError; break;
+        case AcceptStat::Success:
+            header.kind = ReplyKind::Success;
+            break;
+        case AcceptStat::ProgUnavail:
+            header.kind = ReplyKind::ProgUnavail;
+            break;
+        case AcceptStat::ProgMismatch:
+            header.kind = ReplyKind::ProgMismatch;
+            break;
+        case AcceptStat::ProcUnavail:
+            header.kind = ReplyKind::ProcUnavail;
+            break;
+        case AcceptStat::GarbageArgs:
+            header.kind = ReplyKind::GarbageArgs;
+            break;
+        case AcceptStat::SystemErr:
+            header.kind = ReplyKind::SystemError;
+            break;
         default: header.kind = ReplyKind::Malformed; break;
     }
     header.resultsOffset = r.Position();

@@ -43,7 +43,8 @@ public:
         std::string record;
         for (;;) {
             char mark[4];
-            if (!socket.ReadExact(mark, 4)) return {};
+            if (!socket.ReadExact(mark, 4))
+                return {};
             const uint32_t word = XdrReader({mark, 4}).GetU32();
             std::string fragment(word & 0x7FFFFFFFu, '\0');
             if (record.size() + fragment.size() > (1u << 24) ||
@@ -81,7 +82,8 @@ public:
             r.GetOpaque(400);
         }
         reply.acceptStat = r.GetU32();
-        if (!r.Ok() || type != 1) return std::nullopt;
+        if (!r.Ok() || type != 1)
+            return std::nullopt;
         reply.results = std::string(r.Rest());
         return reply;
     }
@@ -172,7 +174,8 @@ inline std::optional<ReadReply> DeviceRead(RpcClient& c, int32_t lid, uint32_t r
 inline int32_t ErrorCall(RpcClient& c, uint32_t procedure, std::initializer_list<uint32_t> words) {
     const auto results = CoreCall(c, procedure, words);
     int32_t error = -1;
-    if (results) error = XdrReader(*results).GetI32();
+    if (results)
+        error = XdrReader(*results).GetI32();
     return error;
 }
 // Calls taking a Device_Link (destroy_link, device_unlock), the generic parameters, or a lock.
