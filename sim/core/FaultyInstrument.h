@@ -10,7 +10,7 @@
 
 #include "BenchOptions.h"
 #include "Random.h"
-#include "visa/InProcess.h"
+#include "visa/MessageInstrument.h"
 
 namespace sim {
 

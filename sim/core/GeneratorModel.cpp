@@ -88,54 +88,68 @@ void GeneratorModel::SelectWaveform(GeneratorPath& path, const std::string& file
 }
 
 void GeneratorModel::AddCommands() {
+    AddSynthesizerCommands();
+    AddBasebandCommands();
+    AddMemoryCommands();
+    AddDiagnosticCommands();
+}
+
+void GeneratorModel::AddPathNumber(const std::string& pattern, const NumericRule& rule,
+                                   double GeneratorPath::*member, double TimingOptions::*settleMs,
+                                   ScpiHandler query) {
+    if (!query) {
+        query = [this, member](ScpiCall& call) {
+            if (call.Expect(0, 0))
+                call.Reply(FormatNumber(Path(call).*member, 3));
+        };
+    }
+    Engine().Add(
+        std::string(kSource) + pattern,
+        [this, rule, member, settleMs](ScpiCall& call) {
+            if (!call.Expect(1, 1))
+                return;
+            if (auto value = call.Number(0, rule)) {
+                Path(call).*member = *value;
+                Overlapped(Timing().*settleMs / 1000.0);
+            }
+        },
+        std::move(query));
+}
+
+void GeneratorModel::AddPathFlag(const std::string& pattern, bool GeneratorPath::*member) {
+    Engine().Add(
+        std::string(kSource) + pattern,
+        [this, member](ScpiCall& call) {
+            if (!call.Expect(1, 1))
+                return;
+            if (auto on = call.Boolean(0))
+                Path(call).*member = *on;
+        },
+        [this, member](ScpiCall& call) {
+            if (call.Expect(0, 0))
+                call.Reply(OnOff(Path(call).*member));
+        });
+}
+
+void GeneratorModel::AddSynthesizerCommands() {
     ScpiEngine& e = Engine();
     const std::string source = kSource;
-    const NumericRule frequency{kMinFrequencyHz, kMaxFrequencyHz, 1e9, Unit::Hertz};
+    AddPathNumber(
+        "FREQuency[:CW]", {kMinFrequencyHz, kMaxFrequencyHz, 1e9, Unit::Hertz},
+        &GeneratorPath::frequencyHz, &TimingOptions::frequencySettleMs, [this](ScpiCall& call) {
+            if (!call.Expect(0, 0))
+                return;
+            // In coupled mode path B runs on path A's synthesizer.
+            const GeneratorPath& a = m_state.paths[0];
+            const bool followsA = call.Suffix("SOURCE") == 2 && a.loMode == LoMode::Coupled;
+            call.Reply(FormatNumber(followsA ? a.frequencyHz : Path(call).frequencyHz, 3));
+        });
     const NumericRule level{kMinLevelDbm, kMaxLevelDbm, -30.0, Unit::Dbm};
-    const NumericRule phase{-kMaxPhaseOffsetDeg, kMaxPhaseOffsetDeg, 0.0, Unit::Degree};
-
-    // A boolean setting of one path.
-    auto pathFlag = [this, &e, &source](const std::string& pattern, bool GeneratorPath::*member) {
-        e.Add(source + pattern,
-              [this, member](ScpiCall& call) {
-                  if (!call.Expect(1, 1)) return;
-                  if (auto on = call.Boolean(0)) Path(call).*member = *on;
-              },
-              [this, member](ScpiCall& call) {
-                  if (call.Expect(0, 0)) call.Reply(OnOff(Path(call).*member));
-              });
-    };
-
-    e.Add(source + "FREQuency[:CW]",
-          [this, frequency](ScpiCall& call) {
-              if (!call.Expect(1, 1)) return;
-              if (auto hz = call.Number(0, frequency)) {
-                  Path(call).frequencyHz = *hz;
-                  Overlapped(Timing().frequencySettleMs / 1000.0);
-              }
-          },
-          [this](ScpiCall& call) {
-              if (!call.Expect(0, 0)) return;
-              // In coupled mode path B runs on path A's synthesizer.
-              const GeneratorPath& a = m_state.paths[0];
-              const bool followsA = call.Suffix("SOURCE") == 2 && a.loMode == LoMode::Coupled;
-              call.Reply(FormatNumber(followsA ? a.frequencyHz : Path(call).frequencyHz, 3));
-          });
-
-    auto setLevel = [this, level](ScpiCall& call) {
-        if (!call.Expect(1, 1)) return;
-        if (auto dbm = call.Number(0, level)) {
-            Path(call).levelDbm = *dbm;
-            Overlapped(Timing().levelSettleMs / 1000.0);
-        }
-    };
-    auto queryLevel = [this](ScpiCall& call) {
-        if (call.Expect(0, 0)) call.Reply(FormatNumber(Path(call).levelDbm, 3));
-    };
-    e.Add(source + "POWer[:LEVel][:IMMediate][:AMPLitude]", setLevel, queryLevel);
+    AddPathNumber("POWer[:LEVel][:IMMediate][:AMPLitude]", level, &GeneratorPath::levelDbm,
+                  &TimingOptions::levelSettleMs);
     // The firmware also takes POW:POW, which the phase bench software sends.
-    e.Add(source + "POWer:POWer", setLevel, queryLevel);
-    pathFlag("POWer:ALC[:STATe]", &GeneratorPath::alcOn);
+    AddPathNumber("POWer:POWer", level, &GeneratorPath::levelDbm, &TimingOptions::levelSettleMs);
+    AddPathFlag("POWer:ALC[:STATe]", &GeneratorPath::alcOn);
 
     e.Add(source + "ROSCillator:SOURce",
           [this](ScpiCall& call) {
@@ -159,20 +173,14 @@ void GeneratorModel::AddCommands() {
               static const char* const kNames[] = {"INT", "COUP", "EXT"};
               call.Reply(kNames[static_cast<int>(Path(call).loMode)]);
           });
-    pathFlag("FREQuency:LOSCillator:OUTPut[:STATe]", &GeneratorPath::loOutputOn);
+    AddPathFlag("FREQuency:LOSCillator:OUTPut[:STATe]", &GeneratorPath::loOutputOn);
+}
 
-    e.Add(source + "BB:POFFset",
-          [this, phase](ScpiCall& call) {
-              if (!call.Expect(1, 1)) return;
-              if (auto deg = call.Number(0, phase)) {
-                  Path(call).phaseOffsetDeg = *deg;
-                  Overlapped(Timing().phaseSettleMs / 1000.0);
-              }
-          },
-          [this](ScpiCall& call) {
-              if (call.Expect(0, 0)) call.Reply(FormatNumber(Path(call).phaseOffsetDeg, 3));
-          });
-
+void GeneratorModel::AddBasebandCommands() {
+    ScpiEngine& e = Engine();
+    const std::string source = kSource;
+    AddPathNumber("BB:POFFset", {-kMaxPhaseOffsetDeg, kMaxPhaseOffsetDeg, 0.0, Unit::Degree},
+                  &GeneratorPath::phaseOffsetDeg, &TimingOptions::phaseSettleMs);
     e.Add(source + "BB:ARBitrary:WAVeform:SELect",
           [this](ScpiCall& call) {
               if (!call.Expect(1, 1)) return;
@@ -190,8 +198,8 @@ void GeneratorModel::AddCommands() {
           [this](ScpiCall& call) {
               if (call.Expect(0, 0)) call.Reply(Quoted(Path(call).waveform));
           });
-    pathFlag("BB:ARBitrary[:STATe]", &GeneratorPath::arbOn);
-    pathFlag("IQ[:STATe]", &GeneratorPath::iqOn);
+    AddPathFlag("BB:ARBitrary[:STATe]", &GeneratorPath::arbOn);
+    AddPathFlag("IQ[:STATe]", &GeneratorPath::iqOn);
 
     e.Add("OUTPut#2[:STATe]",
           [this](ScpiCall& call) {
@@ -201,7 +209,10 @@ void GeneratorModel::AddCommands() {
           [this](ScpiCall& call) {
               if (call.Expect(0, 0)) call.Reply(OnOff(m_state.paths[static_cast<size_t>(call.Suffix("OUTPUT") - 1)].outputOn));
           });
+}
 
+void GeneratorModel::AddMemoryCommands() {
+    ScpiEngine& e = Engine();
     e.Add("MMEMory:CDIRectory",
           [this](ScpiCall& call) {
               if (!call.Expect(1, 1)) return;
@@ -253,7 +264,10 @@ void GeneratorModel::AddCommands() {
               const std::string length = std::to_string(it->second.size());
               call.Reply('#' + std::to_string(length.size()) + length + it->second);
           });
+}
 
+void GeneratorModel::AddDiagnosticCommands() {
+    ScpiEngine& e = Engine();
     e.Add("DIAGnostic#1:MEASure:POINt", {}, [this](ScpiCall& call) {
         if (!call.Expect(1, 1)) return;
         auto point = call.String(0);

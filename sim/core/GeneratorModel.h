@@ -34,6 +34,17 @@ protected:
 
 private:
     void AddCommands();
+    void AddSynthesizerCommands();  // frequency, level, reference and local oscillator
+    void AddBasebandCommands();     // phase offset, waveform, ARB, I/Q and the outputs
+    void AddMemoryCommands();
+    void AddDiagnosticCommands();
+    // A numeric setting of one path bound to member: limits, default and unit from rule; a change
+    // keeps *OPC? waiting for the settle time. The query answers the member unless given.
+    void AddPathNumber(const std::string& pattern, const NumericRule& rule,
+                       double GeneratorPath::*member, double TimingOptions::*settleMs,
+                       ScpiHandler query = {});
+    // A boolean setting of one path.
+    void AddPathFlag(const std::string& pattern, bool GeneratorPath::*member);
     GeneratorPath& Path(ScpiCall& call) { return m_state.paths[static_cast<size_t>(call.Suffix("SOURCE") - 1)]; }
     // The file name part of name if name lies in the list directory (or has no directory).
     bool FileInListDirectory(const std::string& name, std::string& file) const;

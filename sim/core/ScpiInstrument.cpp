@@ -2,18 +2,27 @@
 
 #include <algorithm>
 
+#include "visa/protocol/Ieee488.h"
+
 namespace sim {
+
+using namespace visa::protocol::ieee488;
 
 ScpiInstrument::ScpiInstrument(std::mutex& benchMutex, SimClock& clock, const TimingOptions& timing,
                                std::string identification)
     : m_mutex(benchMutex), m_clock(clock), m_timing(timing), m_identification(std::move(identification)) {
     m_errors.SetListener([this](int code) {
         // Event status bits of IEEE 488.2: query, device-dependent, execution, command error.
-        if (code <= -400 && code > -500) m_eventStatus |= 0x04;
-        else if (code <= -300 && code > -400) m_eventStatus |= 0x08;
-        else if (code <= -200 && code > -300) m_eventStatus |= 0x10;
-        else if (code <= -100 && code > -200) m_eventStatus |= 0x20;
-        else if (code > 0) m_eventStatus |= 0x08;
+        if (code <= -400 && code > -500)
+            m_eventStatus |= kEsrQye;
+        else if (code <= -300 && code > -400)
+            m_eventStatus |= kEsrDde;
+        else if (code <= -200 && code > -300)
+            m_eventStatus |= kEsrExe;
+        else if (code <= -100 && code > -200)
+            m_eventStatus |= kEsrCme;
+        else if (code > 0)
+            m_eventStatus |= kEsrDde;
     });
     m_engine.SetAfterSetting([this](ErrorQueue& errors) {
         if (m_errorOnEverySetting) errors.Push(-200);
@@ -28,7 +37,7 @@ void ScpiInstrument::AddCommonCommands() {
     auto waitPending = [this] { m_time = std::max(m_time, m_pendingUntil); };
     auto updateOpc = [this] {
         if (m_opcAt >= 0.0 && m_time >= m_opcAt) {
-            m_eventStatus |= 0x01;
+            m_eventStatus |= kEsrOpc;
             m_opcAt = -1.0;
         }
     };
@@ -80,10 +89,14 @@ void ScpiInstrument::AddCommonCommands() {
         if (!call.Expect(0, 0)) return;
         updateOpc();
         int status = 0;
-        if (!m_errors.Empty()) status |= 0x04;
-        if (!m_output.empty()) status |= 0x10;
-        if (m_eventStatus & m_eventEnable) status |= 0x20;
-        if (status & m_serviceEnable) status |= 0x40;
+        if (!m_errors.Empty())
+            status |= kStbErrorQueue;
+        if (!m_output.empty())
+            status |= kStbMav;
+        if (m_eventStatus & m_eventEnable)
+            status |= kStbEsb;
+        if (status & m_serviceEnable)
+            status |= kStbRqs;
         call.Reply(std::to_string(status));
     });
     e.AddCommon("*TST", {}, [](ScpiCall& call) {
@@ -115,7 +128,7 @@ void ScpiInstrument::Execute(std::string_view message) {
         m_errors.Push(-410);
     }
     m_time = std::max(m_clock.NowS(), m_busyUntil) + m_timing.messageMs / 1000.0;
-    if (message.size() > kMaxMessageBytes) {
+    if (message.size() > kMaxProgramMessageBytes) {
         m_errors.Push(-363);
     } else if (std::optional<std::string> reply = m_engine.Execute(message, m_errors)) {
         m_output.push_back(Response{*reply + '\n', m_time});

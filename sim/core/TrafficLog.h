@@ -12,7 +12,7 @@
 
 #include "BenchOptions.h"
 #include "SimClock.h"
-#include "visa/InProcess.h"
+#include "visa/MessageInstrument.h"
 
 namespace sim {
 

@@ -7,61 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "visa/protocol/HiSlip.h"
+
 namespace sim::server {
 
-namespace hislip {
-constexpr size_t kHeaderBytes = 16;
-constexpr uint16_t kProtocolVersion = 0x0100;  // 1.0: major byte, minor byte
-constexpr uint32_t kInitialMessageId = 0xFFFFFF00u;
-constexpr uint32_t kUnknownMessageId = 0xFFFFFFFFu;
-constexpr size_t kMaxSubAddress = 256;
-
-enum MessageType : uint8_t {
-    kInitialize = 0,
-    kInitializeResponse = 1,
-    kFatalError = 2,
-    kError = 3,
-    kAsyncLock = 4,
-    kAsyncLockResponse = 5,
-    kData = 6,
-    kDataEnd = 7,
-    kDeviceClearComplete = 8,
-    kDeviceClearAcknowledge = 9,
-    kAsyncRemoteLocalControl = 10,
-    kAsyncRemoteLocalResponse = 11,
-    kTrigger = 12,
-    kInterrupted = 13,
-    kAsyncInterrupted = 14,
-    kAsyncMaximumMessageSize = 15,
-    kAsyncMaximumMessageSizeResponse = 16,
-    kAsyncInitialize = 17,
-    kAsyncInitializeResponse = 18,
-    kAsyncDeviceClear = 19,
-    kAsyncServiceRequest = 20,
-    kAsyncStatusQuery = 21,
-    kAsyncStatusResponse = 22,
-    kAsyncDeviceClearAcknowledge = 23,
-    kAsyncLockInfo = 24,
-    kAsyncLockInfoResponse = 25,
-    kFirstVendorSpecific = 128,
-};
-
-enum FatalCode : uint8_t {
-    kFatalUnidentified = 0,
-    kFatalBadHeader = 1,
-    kFatalChannelsNotEstablished = 2,
-    kFatalInvalidInitSequence = 3,
-    kFatalMaxClients = 4,
-};
-
-enum ErrorCode : uint8_t {
-    kErrorUnidentified = 0,
-    kErrorUnrecognizedType = 1,
-    kErrorUnrecognizedControl = 2,
-    kErrorUnrecognizedVendor = 3,
-    kErrorMessageTooLarge = 4,
-};
-}  // namespace hislip
+namespace hislip = visa::protocol::hislip;
 
 struct HiSlipHeader {
     uint8_t type = 0;

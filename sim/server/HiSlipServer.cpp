@@ -8,10 +8,12 @@
 
 #include "HiSlipCodec.h"
 #include "MessageAssembler.h"
+#include "visa/protocol/Ieee488.h"
 
 namespace sim::server {
 
 using namespace hislip;
+namespace ieee488 = visa::protocol::ieee488;
 
 namespace {
 
@@ -61,7 +63,7 @@ struct HiSlipServer::Session {
     std::thread responder;
     MessageAssembler input;
 
-    explicit Session(size_t maxMessageBytes) : input(maxMessageBytes) {}
+    explicit Session(size_t maxProgramMessageBytes) : input(maxProgramMessageBytes) {}
 };
 
 HiSlipServer::HiSlipServer(HiSlipOptions options, std::vector<SubAddress> devices)
@@ -116,7 +118,7 @@ void HiSlipServer::Initialize(std::shared_ptr<TcpSocket> socket, const HiSlipHea
     auto fatal = [&](uint8_t code, const char* text) {
         socket->WriteAll(EncodeHiSlipMessage(kFatalError, code, 0, text));
     };
-    if (header.payloadLength > kMaxSubAddress) {
+    if (header.payloadLength > kMaxSubAddressBytes) {
         fatal(kFatalInvalidInitSequence, "sub-address too long");
         return;
     }
@@ -135,7 +137,7 @@ void HiSlipServer::Initialize(std::shared_ptr<TcpSocket> socket, const HiSlipHea
         fatal(kFatalMaxClients, "the instrument refuses the connection");
         return;
     }
-    auto session = std::make_shared<Session>(m_options.maxMessageBytes);
+    auto session = std::make_shared<Session>(m_options.maxProgramMessageBytes);
     session->device = named->device;
     session->sync = socket;
     {
@@ -219,8 +221,10 @@ HiSlipServer::ReadOutcome HiSlipServer::ReadMessage(Session& session, bool sync,
     std::string bytes(kHeaderBytes, '\0');
     if (!socket.ReadExact(bytes.data(), bytes.size())) return ReadOutcome::Closed;
     const auto decoded = DecodeHiSlipHeader(bytes);
-    const uint64_t limit = sync ? m_options.maxMessageSize - std::min<uint64_t>(m_options.maxMessageSize, kHeaderBytes)
-                                : kMaxAsyncPayload;
+    const uint64_t limit =
+        sync ? m_options.maxHiSlipMessageSize -
+                   std::min<uint64_t>(m_options.maxHiSlipMessageSize, kHeaderBytes)
+             : kMaxAsyncPayload;
     if (!decoded || decoded->payloadLength > kMaxSkippablePayload) {
         // Synchronisation is lost: tell both channels, then close both.
         const std::string fatal = EncodeHiSlipMessage(kFatalError, kFatalBadHeader, 0,
@@ -295,7 +299,7 @@ void HiSlipServer::ServeSync(const std::shared_ptr<Session>& session) {
                 if (session->closing) return;
                 break;
             case kTrigger:
-                if (header.control & 1) {
+                if (header.control & kRmtDelivered) {
                     std::lock_guard lock(session->mutex);
                     session->mav = false;
                 }
@@ -318,7 +322,8 @@ void HiSlipServer::HandleData(const std::shared_ptr<Session>& session, const HiS
     bool fits = false;
     {
         std::lock_guard lock(session->mutex);
-        if (header.control & 1) session->mav = false;  // the client took the last response
+        if (header.control & kRmtDelivered)
+            session->mav = false;  // the client took the last response
         fits = session->input.Append(payload, header.type == kDataEnd, messages);
     }
     if (!fits) {
@@ -414,105 +419,110 @@ void HiSlipServer::ServeAsync(const std::shared_ptr<Session>& session) {
     }
 }
 
+void HiSlipServer::ReplyAsync(Session& session, uint8_t type, uint8_t control, uint32_t parameter,
+                              std::string_view data) {
+    Send(*session.async, session.asyncSend, EncodeHiSlipMessage(type, control, parameter, data));
+}
+
 void HiSlipServer::HandleAsync(const std::shared_ptr<Session>& session, const HiSlipHeader& header,
                                std::string_view payload) {
-    TcpSocket& socket = *session->async;
-    auto reply = [&](uint8_t type, uint8_t control, uint32_t parameter, std::string_view data = {}) {
-        Send(socket, session->asyncSend, EncodeHiSlipMessage(type, control, parameter, data));
-    };
+    Session& s = *session;
     switch (header.type) {
-        case kAsyncMaximumMessageSize: {
-            const auto size = DecodeU64(payload);
-            if (!size) {
-                reply(kError, kErrorUnidentified, 0, "the size takes 8 bytes");
-                return;
-            }
-            {
-                std::lock_guard lock(session->mutex);
-                session->clientMaxMessage = *size;
-            }
-            reply(kAsyncMaximumMessageSizeResponse, 0, 0, EncodeU64(m_options.maxMessageSize));
-            return;
-        }
-        case kAsyncLock: {
-            if (header.control == 1) {
-                if (payload.empty()) {
-                    const auto result = session->device->Lock(
-                        session->owner, DeadlineAfterMs(header.parameter), session->closing);
-                    const uint8_t code = result == ServedDevice::LockResult::Granted ? 1
-                                         : result == ServedDevice::LockResult::AlreadyOwner ? 3
-                                                                                              : 0;
-                    reply(kAsyncLockResponse, code, 0);
-                    return;
-                }
-                // Shared locks are granted without checking keys.
-                std::lock_guard lock(session->mutex);
-                const bool had = session->sharedLock;
-                if (!had) ++m_sharedLocks;
-                session->sharedLock = true;
-                reply(kAsyncLockResponse, had ? 3 : 1, 0);
-                return;
-            }
-            if (header.control == 0) {
-                if (session->device->Unlock(session->owner)) {
-                    reply(kAsyncLockResponse, 1, 0);
-                    return;
-                }
-                std::lock_guard lock(session->mutex);
-                if (session->sharedLock) {
-                    session->sharedLock = false;
-                    --m_sharedLocks;
-                    reply(kAsyncLockResponse, 2, 0);
-                } else {
-                    reply(kAsyncLockResponse, 3, 0);
-                }
-                return;
-            }
-            reply(kError, kErrorUnrecognizedControl, 0, "lock control code");
-            return;
-        }
+        case kAsyncMaximumMessageSize:
+            return AsyncMaximumMessageSize(s, payload);
+        case kAsyncLock:
+            return AsyncLock(s, header, payload);
         case kAsyncLockInfo: {
-            const bool exclusive = session->device->Locked();
-            reply(kAsyncLockInfoResponse, exclusive ? 1 : 0,
-                  static_cast<uint32_t>(m_sharedLocks.load() + (exclusive ? 1 : 0)));
-            return;
+            const bool exclusive = s.device->Locked();
+            return ReplyAsync(s, kAsyncLockInfoResponse, exclusive ? 1 : 0,
+                              static_cast<uint32_t>(m_sharedLocks.load() + (exclusive ? 1 : 0)));
         }
         case kAsyncRemoteLocalControl:
-            if (header.control > 6) {
-                reply(kError, kErrorUnrecognizedControl, 0, "remote/local control code");
-            } else {
-                reply(kAsyncRemoteLocalResponse, 0, 0);
+            // Only acknowledged: the served devices have no front panel to lock out.
+            if (header.control > kLastRemoteLocalCode) {
+                return ReplyAsync(s, kError, kErrorUnrecognizedControl, 0,
+                                  "remote/local control code");
             }
-            return;
-        case kAsyncDeviceClear: {
-            {
-                std::lock_guard lock(session->mutex);
-                session->clearing = true;
-                session->job.reset();
-                session->input.Clear();
-                session->mav = false;
-            }
-            session->device->Clear();
-            reply(kAsyncDeviceClearAcknowledge, 0, 0);
-            return;
-        }
-        case kAsyncStatusQuery: {
-            uint8_t status = 0;
-            {
-                std::lock_guard lock(session->mutex);
-                if (header.control & 1) session->mav = false;
-                if (session->mav) status |= 0x10;
-            }
-            reply(kAsyncStatusResponse, status, 0);
-            return;
-        }
+            return ReplyAsync(s, kAsyncRemoteLocalResponse, 0, 0);
+        case kAsyncDeviceClear:
+            return AsyncDeviceClear(s);
+        case kAsyncStatusQuery:
+            return AsyncStatusQuery(s, header);
         default:
-            reply(kError,
-                  header.type >= kFirstVendorSpecific ? kErrorUnrecognizedVendor
-                                                      : kErrorUnrecognizedType,
-                  0, "unexpected message on the asynchronous channel");
-            return;
+            return ReplyAsync(s, kError,
+                              header.type >= kFirstVendorSpecific ? kErrorUnrecognizedVendor
+                                                                  : kErrorUnrecognizedType,
+                              0, "unexpected message on the asynchronous channel");
     }
+}
+
+void HiSlipServer::AsyncMaximumMessageSize(Session& session, std::string_view payload) {
+    const auto size = DecodeU64(payload);
+    if (!size)
+        return ReplyAsync(session, kError, kErrorUnidentified, 0, "the size takes 8 bytes");
+    {
+        std::lock_guard lock(session.mutex);
+        session.clientMaxMessage = *size;
+    }
+    ReplyAsync(session, kAsyncMaximumMessageSizeResponse, 0, 0,
+               EncodeU64(m_options.maxHiSlipMessageSize));
+}
+
+void HiSlipServer::AsyncLock(Session& session, const HiSlipHeader& header,
+                             std::string_view payload) {
+    if (header.control == kLockRequest && payload.empty()) {
+        const auto result =
+            session.device->Lock(session.owner, DeadlineAfterMs(header.parameter), session.closing);
+        const uint8_t code = result == ServedDevice::LockResult::Granted        ? kLockSuccess
+                             : result == ServedDevice::LockResult::AlreadyOwner ? kLockError
+                                                                                : kLockFailed;
+        return ReplyAsync(session, kAsyncLockResponse, code, 0);
+    }
+    if (header.control == kLockRequest) {
+        // Shared locks are granted without checking keys.
+        std::lock_guard lock(session.mutex);
+        const bool had = session.sharedLock;
+        if (!had)
+            ++m_sharedLocks;
+        session.sharedLock = true;
+        return ReplyAsync(session, kAsyncLockResponse, had ? kLockError : kLockSuccess, 0);
+    }
+    if (header.control != kLockRelease) {
+        return ReplyAsync(session, kError, kErrorUnrecognizedControl, 0, "lock control code");
+    }
+    if (session.device->Unlock(session.owner)) {
+        return ReplyAsync(session, kAsyncLockResponse, kLockSuccess, 0);
+    }
+    std::lock_guard lock(session.mutex);
+    if (!session.sharedLock)
+        return ReplyAsync(session, kAsyncLockResponse, kLockError, 0);
+    session.sharedLock = false;
+    --m_sharedLocks;
+    ReplyAsync(session, kAsyncLockResponse, kLockSharedReleased, 0);
+}
+
+void HiSlipServer::AsyncDeviceClear(Session& session) {
+    {
+        std::lock_guard lock(session.mutex);
+        session.clearing = true;
+        session.job.reset();
+        session.input.Clear();
+        session.mav = false;
+    }
+    session.device->Clear();
+    ReplyAsync(session, kAsyncDeviceClearAcknowledge, 0, 0);
+}
+
+void HiSlipServer::AsyncStatusQuery(Session& session, const HiSlipHeader& header) {
+    uint8_t status = 0;
+    {
+        std::lock_guard lock(session.mutex);
+        if (header.control & kRmtDelivered)
+            session.mav = false;
+        if (session.mav)
+            status |= ieee488::kStbMav;
+    }
+    ReplyAsync(session, kAsyncStatusResponse, status, 0);
 }
 
 }  // namespace sim::server

@@ -21,9 +21,9 @@ namespace sim::server {
 struct HiSlipOptions {
     std::string address = "127.0.0.1";
     uint16_t port = 4880;
-    uint64_t maxMessageSize = 1u << 20;  // largest message (header included) we accept
+    uint64_t maxHiSlipMessageSize = 1u << 20;  // largest message (header included) we accept
     size_t maxSessions = 32;
-    size_t maxMessageBytes = 16u << 20;  // an incomplete program message may not grow beyond
+    size_t maxProgramMessageBytes = 16u << 20;  // an incomplete program message may not grow beyond
 };
 
 struct SubAddress {
@@ -59,6 +59,12 @@ private:
                     std::string_view payload);
     void HandleAsync(const std::shared_ptr<Session>& session, const HiSlipHeader& header,
                      std::string_view payload);
+    void ReplyAsync(Session& session, uint8_t type, uint8_t control, uint32_t parameter,
+                    std::string_view data = {});
+    void AsyncMaximumMessageSize(Session& session, std::string_view payload);
+    void AsyncLock(Session& session, const HiSlipHeader& header, std::string_view payload);
+    void AsyncDeviceClear(Session& session);
+    void AsyncStatusQuery(Session& session, const HiSlipHeader& header);
     void Close(Session& session);
     // Reads one message; false when the channel must close (after a FatalError where due).
     enum class ReadOutcome { Message, Oversize, Closed };

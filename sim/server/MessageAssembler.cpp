@@ -10,7 +10,7 @@ bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool MessageAssembler::Append(std::string_view bytes, bool end,
                               std::vector<std::string>& messages) {
     for (char c : bytes) {
-        if (m_message.size() >= m_maxMessageBytes) {
+        if (m_message.size() >= m_maxProgramMessageBytes) {
             Clear();
             return false;
         }

@@ -6,10 +6,9 @@ namespace sim::server {
 
 namespace {
 
-bool SkipAuth(XdrReader& reader) {
-    uint32_t flavor = 0;
-    std::string body;
-    return reader.GetU32(flavor) && reader.GetOpaque(body, rpc::kMaxAuthBytes);
+void SkipAuth(XdrReader& reader) {
+    reader.GetU32();  // flavor
+    reader.GetOpaque(rpc::kMaxAuthBytes);
 }
 
 void PutReplyHead(XdrWriter& writer, uint32_t xid) {
@@ -24,15 +23,22 @@ void PutReplyHead(XdrWriter& writer, uint32_t xid) {
 
 RpcDecode DecodeCall(std::string_view record, RpcCall& call) {
     XdrReader reader(record);
-    uint32_t type = 0;
-    if (!reader.GetU32(call.xid) || !reader.GetU32(type)) return RpcDecode::Malformed;
-    if (type != rpc::kCall) return RpcDecode::NotCall;
-    if (!reader.GetU32(call.rpcVersion)) return RpcDecode::Malformed;
-    if (call.rpcVersion != rpc::kVersion) return RpcDecode::WrongVersion;
-    if (!reader.GetU32(call.program) || !reader.GetU32(call.version) ||
-        !reader.GetU32(call.procedure) || !SkipAuth(reader) || !SkipAuth(reader)) {
+    call.xid = reader.GetU32();
+    const uint32_t type = reader.GetU32();
+    if (!reader.Ok())
         return RpcDecode::Malformed;
-    }
+    if (type != rpc::kCall) return RpcDecode::NotCall;
+    call.rpcVersion = reader.GetU32();
+    if (!reader.Ok())
+        return RpcDecode::Malformed;
+    if (call.rpcVersion != rpc::kVersion) return RpcDecode::WrongVersion;
+    call.program = reader.GetU32();
+    call.version = reader.GetU32();
+    call.procedure = reader.GetU32();
+    SkipAuth(reader);  // credentials
+    SkipAuth(reader);  // verifier
+    if (!reader.Ok())
+        return RpcDecode::Malformed;
     call.arguments = reader.Rest();
     return RpcDecode::Call;
 }

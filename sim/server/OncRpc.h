@@ -6,24 +6,11 @@
 #include <string>
 #include <string_view>
 
+#include "visa/protocol/Vxi11.h"
+
 namespace sim::server {
 
-namespace rpc {
-constexpr uint32_t kCall = 0;
-constexpr uint32_t kReply = 1;
-constexpr uint32_t kVersion = 2;
-// The opaque auth body is limited to 400 bytes.
-constexpr size_t kMaxAuthBytes = 400;
-
-enum class AcceptStat : uint32_t {
-    Success = 0,
-    ProgUnavail = 1,
-    ProgMismatch = 2,
-    ProcUnavail = 3,
-    GarbageArgs = 4,
-    SystemErr = 5,
-};
-}  // namespace rpc
+namespace rpc = visa::protocol::rpc;
 
 struct RpcCall {
     uint32_t xid = 0;

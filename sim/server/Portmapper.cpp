@@ -98,9 +98,10 @@ std::string AnswerPortmapCall(std::string_view record, const std::vector<PortMap
                               const std::string& hostAddress, bool& malformed) {
     RpcCall call;
     if (auto answer = ScreenCall(record, kProgram, call, malformed)) return *answer;
-    if (call.version == 2) return AnswerVersion2(call, mappings);
+    if (call.version == kVersion)
+        return AnswerVersion2(call, mappings);
     if (call.version == 3 || call.version == 4) return AnswerRpcbind(call, mappings, hostAddress);
-    return EncodeProgMismatch(call.xid, 2, 4);
+    return EncodeProgMismatch(call.xid, kVersion, 4);
 }
 
 Portmapper::Portmapper(std::string address, uint16_t port, std::vector<PortMapping> mappings)
@@ -168,7 +169,7 @@ bool CallLocalPortmapper(uint32_t procedure, const PortMapping& mapping, uint16_
     call.PutU32(rpc::kCall);
     call.PutU32(rpc::kVersion);
     call.PutU32(kProgram);
-    call.PutU32(2);
+    call.PutU32(kVersion);
     call.PutU32(procedure);
     for (int i = 0; i < 4; ++i) call.PutU32(0);  // AUTH_NONE credential and verifier
     std::string request = call.Take() + EncodeMapping(mapping);
@@ -184,7 +185,8 @@ bool CallLocalPortmapper(uint32_t procedure, const PortMapping& mapping, uint16_
     }
     XdrReader reader(std::string_view(reply, sizeof reply));
     uint32_t words[8] = {};
-    for (uint32_t& word : words) reader.GetU32(word);
+    for (uint32_t& word : words)
+        word = reader.GetU32();
     if (words[3] != 0 || words[6] != 0 || words[7] != 1) {
         error = "the portmapper refused the registration";
         return false;

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <thread>
 
-#include "visa/InProcess.h"
+#include "visa/MessageInstrument.h"
 
 namespace sim::server {
 

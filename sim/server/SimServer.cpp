@@ -37,94 +37,122 @@ bool SimServer::Start(const std::vector<ServedInstrument>& instruments,
             vxi11Names.push_back({entry->vxi11Name, device});
             hislipNames.push_back({entry->hislipName, device});
         }
-        std::string error;
-        if (options.vxi11) {
-            Vxi11Options vo;
-            vo.address = address;
-            vo.maxRecvSize = options.maxRecvSize;
-            vo.readChunkLimit = options.readChunkLimit;
-            // One core port on every address lets a single registration with a system
-            // portmapper serve them all.
-            vo.corePort = sharedCorePort;
-            site->vxi11 = std::make_unique<Vxi11Server>(vo, vxi11Names);
-            bool started = site->vxi11->Start(error);
-            if (!started && options.vxi11Port == 0 && vo.corePort != 0) {
-                vo.corePort = 0;
-                site->vxi11 = std::make_unique<Vxi11Server>(vo, vxi11Names);
-                started = site->vxi11->Start(error);
-            }
-            if (!started) {
-                diagnostics << "korvel-sim: VXI-11 off on " << address << ": " << error << "\n";
-                site->vxi11.reset();
-            } else {
-                endpoint.corePort = site->vxi11->CorePort();
-                endpoint.abortPort = site->vxi11->AbortPort();
-                if (sharedCorePort == 0) sharedCorePort = endpoint.corePort;
-                const std::vector<PortMapping> mappings = {
-                    {0x0607AF, 1, portmap::kProtocolTcp, endpoint.corePort},
-                    {0x0607B0, 1, portmap::kProtocolTcp, endpoint.abortPort}};
-                site->portmapper =
-                    std::make_unique<Portmapper>(address, options.portmapPort, mappings);
-                if (site->portmapper->Start(error)) {
-                    endpoint.portmapPort = site->portmapper->Port();
-                } else {
-                    site->portmapper.reset();
-                    // The port is taken, most likely by the system's portmapper: register there.
-                    std::string why;
-                    bool registered = false;
-                    for (const PortMapping& m : mappings) {
-                        const bool ok = RegisterWithPortmapper(m, options.portmapPort, why);
-                        if (ok) m_registrations.emplace_back(m, options.portmapPort);
-                        registered = registered || ok;
-                        if (!ok) break;
-                    }
-                    if (registered) {
-                        diagnostics << "korvel-sim: " << error << "; registered VXI-11 on "
-                                    << address << " with the portmapper already running\n";
-                    } else {
-                        diagnostics << "korvel-sim: VXI-11 off on " << address << ": " << error
-                                    << ", and " << why << "\n";
-                        site->vxi11->Stop();
-                        site->vxi11.reset();
-                        endpoint.corePort = endpoint.abortPort = 0;
-                    }
-                }
-            }
+        if (options.vxi11 &&
+            ServeVxi11(*site, endpoint, vxi11Names, options, sharedCorePort, diagnostics)) {
+            ServePortmapper(*site, endpoint, options, diagnostics);
         }
-        if (options.hislip) {
-            HiSlipOptions ho;
-            ho.address = address;
-            ho.port = options.hislipPort;
-            ho.maxMessageSize = options.hislipMaxMessage;
-            site->hislip = std::make_unique<HiSlipServer>(ho, hislipNames);
-            if (site->hislip->Start(error)) {
-                endpoint.hislipPort = site->hislip->Port();
-            } else {
-                diagnostics << "korvel-sim: HiSLIP off on " << address << ": " << error << "\n";
-                site->hislip.reset();
-            }
-        }
+        if (options.hislip)
+            ServeHiSlip(*site, endpoint, hislipNames, options, diagnostics);
         served = served || endpoint.corePort || endpoint.hislipPort;
-        for (const ServedInstrument* entry : byAddress[address]) {
-            if (endpoint.corePort) {
-                std::string line = entry->label + " VXI-11: TCPIP0::" + address + "::" +
-                                   entry->vxi11Name + "::INSTR";
-                if (endpoint.portmapPort && endpoint.portmapPort != 111) {
-                    line += "  (portmapper on port " + std::to_string(endpoint.portmapPort) + ")";
-                }
-                m_lines.push_back(line);
-            }
-            if (endpoint.hislipPort) {
-                std::string name = entry->hislipName;
-                if (endpoint.hislipPort != 4880) name += "," + std::to_string(endpoint.hislipPort);
-                m_lines.push_back(entry->label + " HiSLIP: TCPIP0::" + address + "::" + name +
-                                  "::INSTR");
-            }
-        }
+        AddResourceLines(byAddress[address], endpoint);
         m_endpoints.push_back(endpoint);
         m_sites.push_back(std::move(site));
     }
     return served;
+}
+
+bool SimServer::ServeVxi11(Site& site, Endpoint& endpoint, const std::vector<NamedDevice>& names,
+                           const ServingOptions& options, uint16_t& sharedCorePort,
+                           std::ostream& diagnostics) {
+    Vxi11Options vo;
+    vo.address = endpoint.address;
+    vo.maxRecvSize = options.maxRecvSize;
+    vo.readChunkLimit = options.readChunkLimit;
+    // One core port on every address lets a single registration with a system portmapper serve
+    // them all.
+    vo.corePort = sharedCorePort;
+    std::string error;
+    site.vxi11 = std::make_unique<Vxi11Server>(vo, names);
+    bool started = site.vxi11->Start(error);
+    if (!started && options.vxi11Port == 0 && vo.corePort != 0) {
+        vo.corePort = 0;
+        site.vxi11 = std::make_unique<Vxi11Server>(vo, names);
+        started = site.vxi11->Start(error);
+    }
+    if (!started) {
+        diagnostics << "korvel-sim: VXI-11 off on " << endpoint.address << ": " << error << "\n";
+        site.vxi11.reset();
+        return false;
+    }
+    endpoint.corePort = site.vxi11->CorePort();
+    endpoint.abortPort = site.vxi11->AbortPort();
+    if (sharedCorePort == 0)
+        sharedCorePort = endpoint.corePort;
+    return true;
+}
+
+void SimServer::ServePortmapper(Site& site, Endpoint& endpoint, const ServingOptions& options,
+                                std::ostream& diagnostics) {
+    const std::vector<PortMapping> mappings = {
+        {vxi11::kCoreProgram, vxi11::kCoreVersion, portmap::kProtocolTcp, endpoint.corePort},
+        {vxi11::kAbortProgram, vxi11::kAbortVersion, portmap::kProtocolTcp, endpoint.abortPort}};
+    std::string error;
+    site.portmapper = std::make_unique<Portmapper>(endpoint.address, options.portmapPort, mappings);
+    if (site.portmapper->Start(error)) {
+        endpoint.portmapPort = site.portmapper->Port();
+        return;
+    }
+    site.portmapper.reset();
+    // The port is taken, most likely by the system's portmapper: register there.
+    std::string why;
+    bool registered = false;
+    for (const PortMapping& m : mappings) {
+        const bool ok = RegisterWithPortmapper(m, options.portmapPort, why);
+        if (ok)
+            m_registrations.emplace_back(m, options.portmapPort);
+        registered = registered || ok;
+        if (!ok)
+            break;
+    }
+    if (registered) {
+        diagnostics << "korvel-sim: " << error << "; registered VXI-11 on " << endpoint.address
+                    << " with the portmapper already running\n";
+        return;
+    }
+    diagnostics << "korvel-sim: VXI-11 off on " << endpoint.address << ": " << error << ", and "
+                << why << "\n";
+    site.vxi11->Stop();
+    site.vxi11.reset();
+    endpoint.corePort = endpoint.abortPort = 0;
+}
+
+void SimServer::ServeHiSlip(Site& site, Endpoint& endpoint, const std::vector<SubAddress>& names,
+                            const ServingOptions& options, std::ostream& diagnostics) {
+    HiSlipOptions ho;
+    ho.address = endpoint.address;
+    ho.port = options.hislipPort;
+    ho.maxHiSlipMessageSize = options.hislipMaxMessage;
+    std::string error;
+    site.hislip = std::make_unique<HiSlipServer>(ho, names);
+    if (site.hislip->Start(error)) {
+        endpoint.hislipPort = site.hislip->Port();
+        return;
+    }
+    diagnostics << "korvel-sim: HiSLIP off on " << endpoint.address << ": " << error << "\n";
+    site.hislip.reset();
+}
+
+void SimServer::AddResourceLines(const std::vector<const ServedInstrument*>& entries,
+                                 const Endpoint& endpoint) {
+    const std::string& address = endpoint.address;
+    for (const ServedInstrument* entry : entries) {
+        if (endpoint.corePort) {
+            std::string line =
+                entry->label + " VXI-11: TCPIP0::" + address + "::" + entry->vxi11Name + "::INSTR";
+            if (endpoint.portmapPort && endpoint.portmapPort != portmap::kPort) {
+                line += "  (portmapper on port " + std::to_string(endpoint.portmapPort) + ")";
+            }
+            m_lines.push_back(line);
+        }
+        if (endpoint.hislipPort) {
+            std::string name = entry->hislipName;
+            if (endpoint.hislipPort != hislip::kDefaultPort) {
+                name += "," + std::to_string(endpoint.hislipPort);
+            }
+            m_lines.push_back(entry->label + " HiSLIP: TCPIP0::" + address + "::" + name +
+                              "::INSTR");
+        }
+    }
 }
 
 void SimServer::Stop() {

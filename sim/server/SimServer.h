@@ -12,7 +12,7 @@
 #include "HiSlipServer.h"
 #include "Portmapper.h"
 #include "Vxi11Server.h"
-#include "visa/InProcess.h"
+#include "visa/MessageInstrument.h"
 
 namespace sim::server {
 
@@ -27,9 +27,9 @@ struct ServedInstrument {
 struct ServingOptions {
     bool vxi11 = true;
     bool hislip = true;
-    uint16_t portmapPort = 111;
+    uint16_t portmapPort = portmap::kPort;
     uint16_t vxi11Port = 0;  // 0: ephemeral, the same on every address where it can be had
-    uint16_t hislipPort = 4880;
+    uint16_t hislipPort = hislip::kDefaultPort;
     uint32_t maxRecvSize = 65536;
     size_t readChunkLimit = 0;
     uint64_t hislipMaxMessage = 1u << 20;
@@ -62,6 +62,17 @@ public:
 
 private:
     struct Site;
+    // Each false or silent when it cannot serve, with the reason on diagnostics.
+    bool ServeVxi11(Site& site, Endpoint& endpoint, const std::vector<NamedDevice>& names,
+                    const ServingOptions& options, uint16_t& sharedCorePort,
+                    std::ostream& diagnostics);
+    // The site's own portmapper, or else a registration with the one already running.
+    void ServePortmapper(Site& site, Endpoint& endpoint, const ServingOptions& options,
+                         std::ostream& diagnostics);
+    void ServeHiSlip(Site& site, Endpoint& endpoint, const std::vector<SubAddress>& names,
+                     const ServingOptions& options, std::ostream& diagnostics);
+    void AddResourceLines(const std::vector<const ServedInstrument*>& entries,
+                          const Endpoint& endpoint);
     std::vector<std::unique_ptr<Site>> m_sites;
     std::vector<Endpoint> m_endpoints;
     std::vector<std::string> m_lines;

@@ -6,16 +6,15 @@ namespace sim::server {
 
 namespace {
 
-bool GetU8(XdrReader& reader, uint8_t& value) {
-    uint32_t raw = 0;
-    if (!reader.GetU32(raw)) return false;
-    value = static_cast<uint8_t>(raw);  // a char travels as a full word, the value in its low bits
-    return true;
+// A char travels as a full word, the value in its low bits.
+uint8_t GetU8(XdrReader& reader) {
+    return static_cast<uint8_t>(reader.GetU32());
 }
 
 template <typename T>
 std::optional<T> Done(const XdrReader& reader, T value) {
-    if (reader.Failed()) return std::nullopt;
+    if (!reader.Ok())
+        return std::nullopt;
     return value;
 }
 
@@ -24,70 +23,66 @@ std::optional<T> Done(const XdrReader& reader, T value) {
 std::optional<CreateLinkParms> DecodeCreateLink(std::string_view args) {
     XdrReader reader(args);
     CreateLinkParms p;
-    reader.GetI32(p.clientId);
-    reader.GetBool(p.lockDevice);
-    reader.GetU32(p.lockTimeoutMs);
-    reader.GetString(p.device, vxi11::kMaxDeviceName);
+    p.clientId = reader.GetI32();
+    p.lockDevice = reader.GetBool();
+    p.lockTimeoutMs = reader.GetU32();
+    p.device = reader.GetString(vxi11::kMaxDeviceName);
     return Done(reader, std::move(p));
 }
 
 std::optional<DeviceWriteParms> DecodeDeviceWrite(std::string_view args, size_t maxData) {
     XdrReader reader(args);
     DeviceWriteParms p;
-    reader.GetI32(p.lid);
-    reader.GetU32(p.ioTimeoutMs);
-    reader.GetU32(p.lockTimeoutMs);
-    reader.GetI32(p.flags);
-    reader.GetOpaque(p.data, maxData);
+    p.lid = reader.GetI32();
+    p.ioTimeoutMs = reader.GetU32();
+    p.lockTimeoutMs = reader.GetU32();
+    p.flags = reader.GetI32();
+    p.data = reader.GetOpaque(maxData);
     return Done(reader, std::move(p));
 }
 
 std::optional<DeviceReadParms> DecodeDeviceRead(std::string_view args) {
     XdrReader reader(args);
     DeviceReadParms p;
-    reader.GetI32(p.lid);
-    reader.GetU32(p.requestSize);
-    reader.GetU32(p.ioTimeoutMs);
-    reader.GetU32(p.lockTimeoutMs);
-    reader.GetI32(p.flags);
-    GetU8(reader, p.termChar);
+    p.lid = reader.GetI32();
+    p.requestSize = reader.GetU32();
+    p.ioTimeoutMs = reader.GetU32();
+    p.lockTimeoutMs = reader.GetU32();
+    p.flags = reader.GetI32();
+    p.termChar = GetU8(reader);
     return Done(reader, p);
 }
 
 std::optional<DeviceGenericParms> DecodeDeviceGeneric(std::string_view args) {
     XdrReader reader(args);
     DeviceGenericParms p;
-    reader.GetI32(p.lid);
-    reader.GetI32(p.flags);
-    reader.GetU32(p.lockTimeoutMs);
-    reader.GetU32(p.ioTimeoutMs);
+    p.lid = reader.GetI32();
+    p.flags = reader.GetI32();
+    p.lockTimeoutMs = reader.GetU32();
+    p.ioTimeoutMs = reader.GetU32();
     return Done(reader, p);
 }
 
 std::optional<DeviceLockParms> DecodeDeviceLock(std::string_view args) {
     XdrReader reader(args);
     DeviceLockParms p;
-    reader.GetI32(p.lid);
-    reader.GetI32(p.flags);
-    reader.GetU32(p.lockTimeoutMs);
+    p.lid = reader.GetI32();
+    p.flags = reader.GetI32();
+    p.lockTimeoutMs = reader.GetU32();
     return Done(reader, p);
 }
 
 std::optional<int32_t> DecodeDeviceLink(std::string_view args) {
     XdrReader reader(args);
-    int32_t lid = 0;
-    reader.GetI32(lid);
+    const int32_t lid = reader.GetI32();
     return Done(reader, lid);
 }
 
 std::optional<int32_t> DecodeEnableSrq(std::string_view args) {
     XdrReader reader(args);
-    int32_t lid = 0;
-    bool enable = false;
-    std::string handle;
-    reader.GetI32(lid);
-    reader.GetBool(enable);
-    reader.GetOpaque(handle, 40);
+    const int32_t lid = reader.GetI32();
+    reader.GetBool();  // enable
+    reader.GetOpaque(vxi11::kMaxSrqHandleBytes);
     return Done(reader, lid);
 }
 
@@ -139,21 +134,21 @@ std::string EncodeDocmdResp(int32_t error) {
 std::optional<PortMapping> DecodeMapping(std::string_view args) {
     XdrReader reader(args);
     PortMapping m;
-    reader.GetU32(m.program);
-    reader.GetU32(m.version);
-    reader.GetU32(m.protocol);
-    reader.GetU32(m.port);
+    m.program = reader.GetU32();
+    m.version = reader.GetU32();
+    m.protocol = reader.GetU32();
+    m.port = reader.GetU32();
     return Done(reader, m);
 }
 
 std::optional<RpcbEntry> DecodeRpcb(std::string_view args) {
     XdrReader reader(args);
     RpcbEntry e;
-    reader.GetU32(e.program);
-    reader.GetU32(e.version);
-    reader.GetString(e.netid, portmap::kMaxRpcbString);
-    reader.GetString(e.address, portmap::kMaxRpcbString);
-    reader.GetString(e.owner, portmap::kMaxRpcbString);
+    e.program = reader.GetU32();
+    e.version = reader.GetU32();
+    e.netid = reader.GetString(portmap::kMaxRpcbString);
+    e.address = reader.GetString(portmap::kMaxRpcbString);
+    e.owner = reader.GetString(portmap::kMaxRpcbString);
     return Done(reader, std::move(e));
 }
 

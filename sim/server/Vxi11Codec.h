@@ -8,56 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "visa/protocol/Vxi11.h"
+
 namespace sim::server {
 
 namespace vxi11 {
-constexpr uint32_t kCoreProgram = 0x0607AF;
-constexpr uint32_t kAbortProgram = 0x0607B0;
-constexpr uint32_t kVersion = 1;
-
-enum Procedure : uint32_t {
-    kDeviceAbort = 1,
-    kCreateLink = 10,
-    kDeviceWrite = 11,
-    kDeviceRead = 12,
-    kDeviceReadStb = 13,
-    kDeviceTrigger = 14,
-    kDeviceClear = 15,
-    kDeviceRemote = 16,
-    kDeviceLocal = 17,
-    kDeviceLock = 18,
-    kDeviceUnlock = 19,
-    kDeviceEnableSrq = 20,
-    kDeviceDocmd = 22,
-    kDestroyLink = 23,
-    kCreateIntrChan = 25,
-    kDestroyIntrChan = 26,
-};
-
-enum Error : int32_t {
-    kNoError = 0,
-    kSyntaxError = 1,
-    kDeviceNotAccessible = 3,
-    kInvalidLink = 4,
-    kParameterError = 5,
-    kChannelNotEstablished = 6,
-    kOperationNotSupported = 8,
-    kOutOfResources = 9,
-    kDeviceLocked = 11,
-    kNoLockHeld = 12,
-    kIoTimeout = 15,
-    kIoError = 17,
-    kAbort = 23,
-};
-
-constexpr int32_t kFlagWaitLock = 0x01;
-constexpr int32_t kFlagEnd = 0x08;
-constexpr int32_t kFlagTermCharSet = 0x80;
-
-constexpr int32_t kReasonRequestCount = 0x01;
-constexpr int32_t kReasonTermChar = 0x02;
-constexpr int32_t kReasonEnd = 0x04;
-
+using namespace visa::protocol::vxi11;
 // Device names longer than this cannot be ours; the call is answered as garbage.
 constexpr size_t kMaxDeviceName = 256;
 }  // namespace vxi11
@@ -122,12 +78,7 @@ std::string EncodeDocmdResp(int32_t error);
 // Portmapper (program 100000). Version 2 speaks mappings and ports; versions 3 and 4 (rpcbind)
 // speak netids and universal addresses.
 namespace portmap {
-constexpr uint32_t kProgram = 100000;
-constexpr uint32_t kProtocolTcp = 6;
-constexpr uint32_t kProtocolUdp = 17;
-enum Procedure : uint32_t { kNull = 0, kSet = 1, kUnset = 2, kGetPort = 3, kDump = 4, kCallIt = 5 };
-// rpcbind 3/4: 3 GETADDR as in version 2's GETPORT position; 4 adds GETVERSADDR (9).
-constexpr uint32_t kGetVersAddr = 9;
+using namespace visa::protocol::portmap;
 constexpr size_t kMaxRpcbString = 256;
 }  // namespace portmap
 

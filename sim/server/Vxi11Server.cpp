@@ -7,6 +7,7 @@
 #include "OncRpc.h"
 #include "Vxi11Codec.h"
 #include "Xdr.h"
+#include "visa/protocol/Ieee488.h"
 
 namespace sim::server {
 
@@ -18,12 +19,13 @@ struct Vxi11Server::Link {
     std::atomic<bool> cancel{false};  // set by device_abort and by Stop
     std::mutex inputMutex;
     MessageAssembler input;
-    explicit Link(size_t maxMessageBytes) : input(maxMessageBytes) {}
+    explicit Link(size_t maxProgramMessageBytes) : input(maxProgramMessageBytes) {}
 };
 
 namespace {
 
 using namespace vxi11;
+namespace ieee488 = visa::protocol::ieee488;
 
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -102,12 +104,20 @@ std::string Vxi11Server::HandleCoreRecord(std::string_view record, uint64_t conn
                                           bool& drop) {
     RpcCall call;
     if (auto answer = ScreenCall(record, kCoreProgram, call, drop)) return *answer;
-    if (call.version != kVersion) return EncodeProgMismatch(call.xid, kVersion, kVersion);
-    bool garbage = false;
-    std::string results = Dispatch(call.procedure, call.arguments, connectionId, drop, garbage);
-    if (garbage) return EncodeAcceptedReply(call.xid, rpc::AcceptStat::GarbageArgs);
-    if (results.empty()) return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProcUnavail);
-    return EncodeAcceptedReply(call.xid, rpc::AcceptStat::Success, results);
+    if (call.version != kCoreVersion)
+        return EncodeProgMismatch(call.xid, kCoreVersion, kCoreVersion);
+    CallResult result = Dispatch(call.procedure, call.arguments, connectionId);
+    if (result.drop)
+        drop = true;
+    switch (result.kind) {
+        case CallResult::Kind::GarbageArgs:
+            return EncodeAcceptedReply(call.xid, rpc::AcceptStat::GarbageArgs);
+        case CallResult::Kind::ProcUnavail:
+            return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProcUnavail);
+        case CallResult::Kind::Results:
+            break;
+    }
+    return EncodeAcceptedReply(call.xid, rpc::AcceptStat::Success, result.results);
 }
 
 std::shared_ptr<Vxi11Server::Link> Vxi11Server::FindLink(int32_t lid) const {
@@ -117,29 +127,28 @@ std::shared_ptr<Vxi11Server::Link> Vxi11Server::FindLink(int32_t lid) const {
 }
 
 int32_t Vxi11Server::CheckLock(Link& link, int32_t flags, uint32_t lockTimeoutMs) {
-    if (!link.device->LockedByOther(link.owner)) return kNoError;
-    if (!(flags & kFlagWaitLock)) return kDeviceLocked;
+    if (!link.device->LockedByOther(link.owner))
+        return kErrorNone;
+    if (!(flags & kFlagWaitLock))
+        return kErrorLocked;
     if (link.device->WaitAccess(link.owner, DeadlineAfterMs(lockTimeoutMs), link.cancel)) {
-        return kNoError;
+        return kErrorNone;
     }
-    return link.cancel ? kAbort : kDeviceLocked;
+    return link.cancel ? kErrorAbort : kErrorLocked;
 }
 
-std::string Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId,
-                                    bool& garbage) {
+Vxi11Server::CallResult Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId) {
     const auto parms = DecodeCreateLink(args);
-    if (!parms) {
-        garbage = true;
-        return {};
-    }
+    if (!parms)
+        return CallResult(CallResult::Kind::GarbageArgs);
     const auto named = std::find_if(m_devices.begin(), m_devices.end(), [&](const NamedDevice& d) {
         return SameName(d.name, parms->device);
     });
     const uint16_t abortPort = m_abort.Port();
     if (named == m_devices.end() || !named->device->AcceptsLink()) {
-        return EncodeCreateLinkResp(kDeviceNotAccessible, 0, abortPort, m_options.maxRecvSize);
+        return EncodeCreateLinkResp(kErrorNotAccessible, 0, abortPort, m_options.maxRecvSize);
     }
-    auto link = std::make_shared<Link>(m_options.maxMessageBytes);
+    auto link = std::make_shared<Link>(m_options.maxProgramMessageBytes);
     link->device = named->device;
     link->connectionId = connectionId;
     {
@@ -148,14 +157,14 @@ std::string Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId
             return entry.second->device == named->device;
         });
         if (links >= m_options.maxLinksPerDevice) {
-            return EncodeCreateLinkResp(kOutOfResources, 0, abortPort, m_options.maxRecvSize);
+            return EncodeCreateLinkResp(kErrorOutOfResources, 0, abortPort, m_options.maxRecvSize);
         }
     }
     if (parms->lockDevice) {
         const auto result =
             link->device->Lock(link->owner, DeadlineAfterMs(parms->lockTimeoutMs), m_stopping);
         if (result != ServedDevice::LockResult::Granted) {
-            return EncodeCreateLinkResp(kDeviceLocked, 0, abortPort, m_options.maxRecvSize);
+            return EncodeCreateLinkResp(kErrorLocked, 0, abortPort, m_options.maxRecvSize);
         }
     }
     std::lock_guard lock(m_mutex);
@@ -163,160 +172,198 @@ std::string Vxi11Server::CreateLink(std::string_view args, uint64_t connectionId
     link->lid = m_nextLid++;
     if (m_nextLid < 0) m_nextLid = 0;
     m_links[link->lid] = link;
-    return EncodeCreateLinkResp(kNoError, link->lid, abortPort, m_options.maxRecvSize);
+    return EncodeCreateLinkResp(kErrorNone, link->lid, abortPort, m_options.maxRecvSize);
 }
 
-std::string Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
-                                  uint64_t connectionId, bool& drop, bool& garbage) {
-    const auto noLink = [] { return EncodeDeviceError(kInvalidLink); };
+Vxi11Server::CallResult Vxi11Server::Dispatch(uint32_t procedure, std::string_view args,
+                                              uint64_t connectionId) {
     switch (procedure) {
         case kCreateLink:
-            return CreateLink(args, connectionId, garbage);
-
-        case kDeviceWrite: {
-            // The codec bound is the record limit; maxRecvSize is enforced below with error 5.
-            const auto p = DecodeDeviceWrite(args, MaxRecordBytes(m_options.maxRecvSize));
-            if (!p) break;
-            auto link = FindLink(p->lid);
-            if (!link) return EncodeDeviceWriteResp(kInvalidLink, 0);
-            if (p->data.size() > m_options.maxRecvSize) {
-                return EncodeDeviceWriteResp(kParameterError, 0);
-            }
-            link->cancel = m_stopping.load();
-            if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
-                return EncodeDeviceWriteResp(error, 0);
-            }
-            std::vector<std::string> messages;
-            bool fits = false;
-            {
-                std::lock_guard lock(link->inputMutex);
-                fits = link->input.Append(p->data, (p->flags & kFlagEnd) != 0, messages);
-            }
-            if (!fits) return EncodeDeviceWriteResp(kIoError, 0);
-            for (const std::string& message : messages) {
-                link->device->Deliver(message);
-                if (!link->device->KeepsLink()) drop = true;
-            }
-            return EncodeDeviceWriteResp(kNoError, static_cast<uint32_t>(p->data.size()));
-        }
-
-        case kDeviceRead: {
-            const auto p = DecodeDeviceRead(args);
-            if (!p) break;
-            auto link = FindLink(p->lid);
-            if (!link) return EncodeDeviceReadResp(kInvalidLink, 0, {});
-            link->cancel = m_stopping.load();
-            if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
-                return EncodeDeviceReadResp(error, 0, {});
-            }
-            size_t maxBytes = p->requestSize;
-            if (m_options.readChunkLimit) maxBytes = std::min(maxBytes, m_options.readChunkLimit);
-            std::optional<char> termChar;
-            if (p->flags & kFlagTermCharSet) termChar = static_cast<char>(p->termChar);
-            const auto r = link->device->Read(maxBytes, DeadlineAfterMs(p->ioTimeoutMs),
-                                              link->cancel, termChar);
-            if (r.kind == ServedDevice::ReadResult::Kind::Cancelled) {
-                if (m_stopping) drop = true;
-                return EncodeDeviceReadResp(kAbort, 0, {});
-            }
-            if (r.kind != ServedDevice::ReadResult::Kind::Data) {
-                return EncodeDeviceReadResp(kIoTimeout, 0, {});
-            }
-            int32_t reason = 0;
-            if (r.end) reason |= kReasonEnd;
-            if (r.termChar) reason |= kReasonTermChar;
-            if (r.data.size() == p->requestSize) reason |= kReasonRequestCount;
-            if (r.end && !link->device->KeepsLink()) drop = true;
-            return EncodeDeviceReadResp(kNoError, reason, r.data);
-        }
-
+            return CreateLink(args, connectionId);
+        case kDeviceWrite:
+            return DeviceWrite(args);
+        case kDeviceRead:
+            return DeviceRead(args);
         case kDeviceReadStb:
         case kDeviceTrigger:
         case kDeviceClear:
         case kDeviceRemote:
-        case kDeviceLocal: {
-            const auto p = DecodeDeviceGeneric(args);
-            if (!p) break;
-            auto link = FindLink(p->lid);
-            const bool stb = procedure == kDeviceReadStb;
-            if (!link) return stb ? EncodeReadStbResp(kInvalidLink, 0) : noLink();
-            link->cancel = m_stopping.load();
-            if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
-                return stb ? EncodeReadStbResp(error, 0) : EncodeDeviceError(error);
-            }
-            if (stb) return EncodeReadStbResp(kNoError, link->device->OutputPending() ? 0x10 : 0);
-            if (procedure == kDeviceClear) {
-                {
-                    std::lock_guard lock(link->inputMutex);
-                    link->input.Clear();
-                }
-                link->device->Clear();
-            }
-            return EncodeDeviceError(kNoError);
-        }
-
-        case kDeviceLock: {
-            const auto p = DecodeDeviceLock(args);
-            if (!p) break;
-            auto link = FindLink(p->lid);
-            if (!link) return noLink();
-            link->cancel = m_stopping.load();
-            const uint32_t waitMs = (p->flags & kFlagWaitLock) ? p->lockTimeoutMs : 0;
-            switch (link->device->Lock(link->owner, DeadlineAfterMs(waitMs), link->cancel)) {
-                case ServedDevice::LockResult::Granted:
-                    return EncodeDeviceError(kNoError);
-                case ServedDevice::LockResult::Cancelled:
-                    return EncodeDeviceError(kAbort);
-                default:
-                    return EncodeDeviceError(kDeviceLocked);
-            }
-        }
-
-        case kDeviceUnlock: {
-            const auto lid = DecodeDeviceLink(args);
-            if (!lid) break;
-            auto link = FindLink(*lid);
-            if (!link) return noLink();
-            return EncodeDeviceError(link->device->Unlock(link->owner) ? kNoError : kNoLockHeld);
-        }
-
-        case kDeviceEnableSrq: {
-            const auto lid = DecodeEnableSrq(args);
-            if (!lid) break;
-            return EncodeDeviceError(FindLink(*lid) ? kNoError : kInvalidLink);
-        }
-
-        case kDeviceDocmd: {
-            XdrReader reader(args);
-            int32_t lid = 0;
-            if (!reader.GetI32(lid)) break;
-            return EncodeDocmdResp(FindLink(lid) ? kOperationNotSupported : kInvalidLink);
-        }
-
-        case kDestroyLink: {
-            const auto lid = DecodeDeviceLink(args);
-            if (!lid) break;
-            std::shared_ptr<Link> link;
-            {
-                std::lock_guard lock(m_mutex);
-                auto it = m_links.find(*lid);
-                if (it == m_links.end()) return EncodeDeviceError(kInvalidLink);
-                link = it->second;
-                m_links.erase(it);
-            }
-            link->device->Unlock(link->owner);
-            return EncodeDeviceError(kNoError);
-        }
-
+        case kDeviceLocal:
+            return DeviceGeneric(procedure, args);
+        case kDeviceLock:
+            return DeviceLock(args);
+        case kDeviceUnlock:
+            return DeviceUnlock(args);
+        case kDeviceEnableSrq:
+            return DeviceEnableSrq(args);
+        case kDeviceDocmd:
+            return DeviceDocmd(args);
+        case kDestroyLink:
+            return DestroyLink(args);
         case kCreateIntrChan:
-            return EncodeDeviceError(kOperationNotSupported);
+            return EncodeDeviceError(kErrorNotSupported);
         case kDestroyIntrChan:
-            return EncodeDeviceError(kChannelNotEstablished);
+            return EncodeDeviceError(kErrorChannelNotEstablished);
         default:
-            return {};  // PROC_UNAVAIL
+            return CallResult(CallResult::Kind::ProcUnavail);
     }
-    garbage = true;
-    return {};
+}
+
+Vxi11Server::CallResult Vxi11Server::DeviceWrite(std::string_view args) {
+    // The codec bound is the record limit; maxRecvSize is enforced below with error 5.
+    const auto p = DecodeDeviceWrite(args, MaxRecordBytes(m_options.maxRecvSize));
+    if (!p)
+        return CallResult(CallResult::Kind::GarbageArgs);
+    auto link = FindLink(p->lid);
+    if (!link)
+        return EncodeDeviceWriteResp(kErrorInvalidLink, 0);
+    if (p->data.size() > m_options.maxRecvSize)
+        return EncodeDeviceWriteResp(kErrorParameter, 0);
+    link->cancel = m_stopping.load();
+    if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
+        return EncodeDeviceWriteResp(error, 0);
+    }
+    std::vector<std::string> messages;
+    bool fits = false;
+    {
+        std::lock_guard lock(link->inputMutex);
+        fits = link->input.Append(p->data, (p->flags & kFlagEnd) != 0, messages);
+    }
+    if (!fits)
+        return EncodeDeviceWriteResp(kErrorIo, 0);
+    bool drop = false;
+    for (const std::string& message : messages) {
+        link->device->Deliver(message);
+        if (!link->device->KeepsLink())
+            drop = true;
+    }
+    return CallResult(EncodeDeviceWriteResp(kErrorNone, static_cast<uint32_t>(p->data.size())),
+                      drop);
+}
+
+Vxi11Server::CallResult Vxi11Server::DeviceRead(std::string_view args) {
+    const auto p = DecodeDeviceRead(args);
+    if (!p)
+        return CallResult(CallResult::Kind::GarbageArgs);
+    auto link = FindLink(p->lid);
+    if (!link)
+        return EncodeDeviceReadResp(kErrorInvalidLink, 0, {});
+    link->cancel = m_stopping.load();
+    if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs)) {
+        return EncodeDeviceReadResp(error, 0, {});
+    }
+    size_t maxBytes = p->requestSize;
+    if (m_options.readChunkLimit)
+        maxBytes = std::min(maxBytes, m_options.readChunkLimit);
+    std::optional<char> termChar;
+    if (p->flags & kFlagTermCharSet)
+        termChar = static_cast<char>(p->termChar);
+    const auto r =
+        link->device->Read(maxBytes, DeadlineAfterMs(p->ioTimeoutMs), link->cancel, termChar);
+    if (r.kind == ServedDevice::ReadResult::Kind::Cancelled) {
+        return CallResult(EncodeDeviceReadResp(kErrorAbort, 0, {}), m_stopping.load());
+    }
+    if (r.kind != ServedDevice::ReadResult::Kind::Data) {
+        return EncodeDeviceReadResp(kErrorIoTimeout, 0, {});
+    }
+    int32_t reason = 0;
+    if (r.end)
+        reason |= kReasonEnd;
+    if (r.termChar)
+        reason |= kReasonTermChar;
+    if (r.data.size() == p->requestSize)
+        reason |= kReasonRequestCount;
+    const bool drop = r.end && !link->device->KeepsLink();
+    return CallResult(EncodeDeviceReadResp(kErrorNone, reason, r.data), drop);
+}
+
+Vxi11Server::CallResult Vxi11Server::DeviceGeneric(uint32_t procedure, std::string_view args) {
+    const auto p = DecodeDeviceGeneric(args);
+    if (!p)
+        return CallResult(CallResult::Kind::GarbageArgs);
+    // device_readstb answers its own structure, the others a Device_Error.
+    const bool stb = procedure == kDeviceReadStb;
+    const auto answer = [stb](int32_t error, uint8_t status = 0) {
+        return stb ? EncodeReadStbResp(error, status) : EncodeDeviceError(error);
+    };
+    auto link = FindLink(p->lid);
+    if (!link)
+        return answer(kErrorInvalidLink);
+    link->cancel = m_stopping.load();
+    if (const int32_t error = CheckLock(*link, p->flags, p->lockTimeoutMs))
+        return answer(error);
+    if (stb)
+        return answer(kErrorNone, link->device->OutputPending() ? ieee488::kStbMav : 0);
+    if (procedure == kDeviceClear) {
+        {
+            std::lock_guard lock(link->inputMutex);
+            link->input.Clear();
+        }
+        link->device->Clear();
+    }
+    return answer(kErrorNone);
+}
+
+Vxi11Server::CallResult Vxi11Server::DeviceLock(std::string_view args) {
+    const auto p = DecodeDeviceLock(args);
+    if (!p)
+        return CallResult(CallResult::Kind::GarbageArgs);
+    auto link = FindLink(p->lid);
+    if (!link)
+        return EncodeDeviceError(kErrorInvalidLink);
+    link->cancel = m_stopping.load();
+    const uint32_t waitMs = (p->flags & kFlagWaitLock) ? p->lockTimeoutMs : 0;
+    switch (link->device->Lock(link->owner, DeadlineAfterMs(waitMs), link->cancel)) {
+        case ServedDevice::LockResult::Granted:
+            return EncodeDeviceError(kErrorNone);
+        case ServedDevice::LockResult::Cancelled:
+            return EncodeDeviceError(kErrorAbort);
+        default:
+            return EncodeDeviceError(kErrorLocked);
+    }
+}
+
+Vxi11Server::CallResult Vxi11Server::DeviceUnlock(std::string_view args) {
+    const auto lid = DecodeDeviceLink(args);
+    if (!lid)
+        return CallResult(CallResult::Kind::GarbageArgs);
+    auto link = FindLink(*lid);
+    if (!link)
+        return EncodeDeviceError(kErrorInvalidLink);
+    return EncodeDeviceError(link->device->Unlock(link->owner) ? kErrorNone : kErrorNoLock);
+}
+
+Vxi11Server::CallResult Vxi11Server::DeviceEnableSrq(std::string_view args) {
+    const auto lid = DecodeEnableSrq(args);
+    if (!lid)
+        return CallResult(CallResult::Kind::GarbageArgs);
+    return EncodeDeviceError(FindLink(*lid) ? kErrorNone : kErrorInvalidLink);
+}
+
+Vxi11Server::CallResult Vxi11Server::DeviceDocmd(std::string_view args) {
+    // Only the link is looked at: no command is supported.
+    XdrReader reader(args);
+    const int32_t lid = reader.GetI32();
+    if (!reader.Ok())
+        return CallResult(CallResult::Kind::GarbageArgs);
+    return EncodeDocmdResp(FindLink(lid) ? kErrorNotSupported : kErrorInvalidLink);
+}
+
+Vxi11Server::CallResult Vxi11Server::DestroyLink(std::string_view args) {
+    const auto lid = DecodeDeviceLink(args);
+    if (!lid)
+        return CallResult(CallResult::Kind::GarbageArgs);
+    std::shared_ptr<Link> link;
+    {
+        std::lock_guard lock(m_mutex);
+        auto it = m_links.find(*lid);
+        if (it == m_links.end())
+            return EncodeDeviceError(kErrorInvalidLink);
+        link = it->second;
+        m_links.erase(it);
+    }
+    link->device->Unlock(link->owner);
+    return EncodeDeviceError(kErrorNone);
 }
 
 void Vxi11Server::DestroyLinksOf(uint64_t connectionId) {
@@ -361,7 +408,8 @@ void Vxi11Server::ServeAbort(TcpSocket& socket) {
 std::string Vxi11Server::HandleAbortRecord(std::string_view record, bool& close) {
     RpcCall call;
     if (auto answer = ScreenCall(record, kAbortProgram, call, close)) return *answer;
-    if (call.version != kVersion) return EncodeProgMismatch(call.xid, kVersion, kVersion);
+    if (call.version != kAbortVersion)
+        return EncodeProgMismatch(call.xid, kAbortVersion, kAbortVersion);
     if (call.procedure != kDeviceAbort) {
         return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProcUnavail);
     }
@@ -373,7 +421,7 @@ std::string Vxi11Server::HandleAbortRecord(std::string_view record, bool& close)
         link->device->Wake();
     }
     return EncodeAcceptedReply(call.xid, rpc::AcceptStat::Success,
-                               EncodeDeviceError(link ? kNoError : kInvalidLink));
+                               EncodeDeviceError(link ? kErrorNone : kErrorInvalidLink));
 }
 
 }  // namespace sim::server

@@ -24,7 +24,7 @@ struct Vxi11Options {
     size_t readChunkLimit = 0;  // largest device_read reply; 0: only requestSize limits it
     size_t maxLinksPerDevice = 16;
     size_t maxConnections = 64;
-    size_t maxMessageBytes = 16u << 20;  // an incomplete program message may not grow beyond
+    size_t maxProgramMessageBytes = 16u << 20;  // an incomplete program message may not grow beyond
 };
 
 struct NamedDevice {
@@ -52,9 +52,28 @@ public:
 
 private:
     struct Link;
-    std::string Dispatch(uint32_t procedure, std::string_view args, uint64_t connectionId,
-                         bool& drop, bool& garbage);
-    std::string CreateLink(std::string_view args, uint64_t connectionId, bool& garbage);
+    // What a procedure answers: its results, GARBAGE_ARGS or PROC_UNAVAIL, and whether the
+    // connection closes after the reply.
+    struct CallResult {
+        enum class Kind { Results, GarbageArgs, ProcUnavail };
+        CallResult(std::string results, bool drop = false)
+            : kind(Kind::Results), results(std::move(results)), drop(drop) {}
+        explicit CallResult(Kind kind) : kind(kind) {}
+        Kind kind;
+        std::string results;
+        bool drop = false;
+    };
+    CallResult Dispatch(uint32_t procedure, std::string_view args, uint64_t connectionId);
+    CallResult CreateLink(std::string_view args, uint64_t connectionId);
+    CallResult DeviceWrite(std::string_view args);
+    CallResult DeviceRead(std::string_view args);
+    // device_readstb, device_trigger, device_clear, device_remote, device_local.
+    CallResult DeviceGeneric(uint32_t procedure, std::string_view args);
+    CallResult DeviceLock(std::string_view args);
+    CallResult DeviceUnlock(std::string_view args);
+    CallResult DeviceEnableSrq(std::string_view args);
+    CallResult DeviceDocmd(std::string_view args);
+    CallResult DestroyLink(std::string_view args);
     std::shared_ptr<Link> FindLink(int32_t lid) const;
     // 0 when the call may go ahead, else the error to answer.
     int32_t CheckLock(Link& link, int32_t flags, uint32_t lockTimeoutMs);

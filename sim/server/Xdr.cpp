@@ -17,37 +17,29 @@ void XdrWriter::PutOpaque(std::string_view bytes) {
     m_bytes.append((4 - bytes.size() % 4) % 4, '\0');
 }
 
-bool XdrReader::GetU32(uint32_t& value) {
-    if (m_failed || m_bytes.size() - m_offset < 4) return Fail();
+uint32_t XdrReader::GetU32() {
+    if (!m_ok || m_bytes.size() - m_offset < 4) {
+        m_ok = false;
+        return 0;
+    }
     const auto* p = reinterpret_cast<const unsigned char*>(m_bytes.data() + m_offset);
-    value = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
     m_offset += 4;
-    return true;
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-bool XdrReader::GetI32(int32_t& value) {
-    uint32_t raw = 0;
-    if (!GetU32(raw)) return false;
-    value = static_cast<int32_t>(raw);
-    return true;
-}
-
-bool XdrReader::GetBool(bool& value) {
-    uint32_t raw = 0;
-    if (!GetU32(raw)) return false;
-    value = raw != 0;
-    return true;
-}
-
-bool XdrReader::GetOpaque(std::string& bytes, size_t maxLength) {
-    uint32_t length = 0;
-    if (!GetU32(length)) return false;
-    if (length > maxLength || length > m_bytes.size() - m_offset) return Fail();
-    bytes.assign(m_bytes.substr(m_offset, length));
+std::string_view XdrReader::GetOpaque(size_t maxLength) {
+    const uint32_t length = GetU32();
+    if (!m_ok)
+        return {};
+    if (length > maxLength || length > m_bytes.size() - m_offset) {
+        m_ok = false;
+        return {};
+    }
+    const std::string_view bytes = m_bytes.substr(m_offset, length);
     // The final padding of a message may be missing; what is there is skipped unchecked.
     const size_t padded = length + (4 - length % 4) % 4;
     m_offset += std::min(padded, m_bytes.size() - m_offset);
-    return true;
+    return bytes;
 }
 
 std::string EncodeRecord(std::string_view message) {

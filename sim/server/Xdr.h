@@ -24,28 +24,26 @@ private:
     std::string m_bytes;
 };
 
+// Reads a span of bytes with the client's reader's convention: each getter returns the value;
+// after the first read that does not fit (input too short, or a length beyond its bound) the
+// reader stays failed and returns zeros and empty views, so a decoder checks Ok() once at the end.
+// Opaque data comes back as a view into the input. Padding is skipped without checking its value;
+// trailing bytes are allowed.
 class XdrReader {
-public:
+  public:
     explicit XdrReader(std::string_view bytes) : m_bytes(bytes) {}
-    // Each getter returns false (and leaves the reader failed) when the input is too short or a
-    // length exceeds its bound; later getters then fail too.
-    bool GetU32(uint32_t& value);
-    bool GetI32(int32_t& value);
-    bool GetBool(bool& value);  // any non-zero word is TRUE
-    bool GetOpaque(std::string& bytes, size_t maxLength);
-    bool GetString(std::string& text, size_t maxLength) { return GetOpaque(text, maxLength); }
-    // Padding is skipped without checking its value; trailing bytes are allowed.
+    uint32_t GetU32();
+    int32_t GetI32() { return static_cast<int32_t>(GetU32()); }
+    bool GetBool() { return GetU32() != 0; }  // any non-zero word is TRUE
+    std::string_view GetOpaque(size_t maxLength);
+    std::string_view GetString(size_t maxLength) { return GetOpaque(maxLength); }
     std::string_view Rest() const { return m_bytes.substr(m_offset); }
-    bool Failed() const { return m_failed; }
+    bool Ok() const { return m_ok; }
 
-private:
-    bool Fail() {
-        m_failed = true;
-        return false;
-    }
+  private:
     std::string_view m_bytes;
     size_t m_offset = 0;
-    bool m_failed = false;
+    bool m_ok = true;
 };
 
 // ONC RPC record marking over TCP: each fragment has a 4-byte header, bit 31 marking the last

@@ -27,7 +27,7 @@ struct Script {
     bool rawOpening = false;  // the synchronous script answers Initialize itself
     bool overlapped = false;
     std::uint16_t sessionId = 0;
-    std::uint64_t maxMessageBytes = 0;
+    std::uint64_t maxHiSlipMessageSize = 0;
     std::string sync;
     std::string async;
 };
@@ -107,7 +107,8 @@ void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
                 if (async.ReadExact(sizeRequest, sizeof sizeRequest)) {
                     std::uint8_t size[8];
                     for (int i = 0; i < 8; ++i)
-                        size[i] = static_cast<std::uint8_t>(script.maxMessageBytes >> (56 - 8 * i));
+                        size[i] =
+                            static_cast<std::uint8_t>(script.maxHiSlipMessageSize >> (56 - 8 * i));
                     async.Write(Message(kAsyncMaximumMessageSizeResponse, 0, 0,
                                         std::string_view(reinterpret_cast<const char*>(size), 8)) +
                                 script.async);
@@ -131,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     script.overlapped = (settings & 0x02) != 0;
     script.sessionId = input.U16();
     static const std::uint64_t kMaxSizes[4] = {1 << 20, kHeaderBytes + 1, 64, UINT64_MAX};
-    script.maxMessageBytes = kMaxSizes[(settings >> 2) & 3];
+    script.maxHiSlipMessageSize = kMaxSizes[(settings >> 2) & 3];
     IoSettings io;
     io.timeoutMs = 2000;  // never waited for: the peer's side is closed after its script
     io.termCharEnabled = (settings & 0x10) != 0;

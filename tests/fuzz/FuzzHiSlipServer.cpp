@@ -32,7 +32,7 @@ using namespace sim::server;
 
 namespace {
 
-constexpr std::size_t kMaxMessageBytes = 512;
+constexpr std::size_t kMaxProgramMessageBytes = 512;
 
 struct Served {
     Served() : bench(Fast()) {
@@ -43,9 +43,9 @@ struct Served {
         HiSlipOptions options;
         options.address = "127.0.0.1";
         options.port = 0;
-        options.maxMessageSize = 256;  // small enough for inputs to exceed it
+        options.maxHiSlipMessageSize = 256;  // small enough for inputs to exceed it
         options.maxSessions = 8;
-        options.maxMessageBytes = kMaxMessageBytes;
+        options.maxProgramMessageBytes = kMaxProgramMessageBytes;
         server = std::make_unique<HiSlipServer>(
             options, std::vector<SubAddress>{{"hislip0", analyzer}, {"hislip28", generator}});
         std::string error;
@@ -153,7 +153,7 @@ bool DrainUntilClosed(int sync, int async) {
 }
 
 void AssembleMessages(std::string_view stream, std::size_t pieceBytes) {
-    MessageAssembler assembler(kMaxMessageBytes);
+    MessageAssembler assembler(kMaxProgramMessageBytes);
     while (stream.size() >= hislip::kHeaderBytes) {
         const auto header = DecodeHiSlipHeader(stream.substr(0, hislip::kHeaderBytes));
         if (!header)
@@ -177,7 +177,7 @@ void AssembleMessages(std::string_view stream, std::size_t pieceBytes) {
             assembler.Append(piece, end, messages);
         } while (!payload.empty());
         for (const std::string& message : messages) {
-            FUZZ_CHECK(message.size() <= kMaxMessageBytes);
+            FUZZ_CHECK(message.size() <= kMaxProgramMessageBytes);
             MessageAssembler::HasQuery(message);
         }
     }

@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The payload as the marks describe it, gathered here independently of JoinFragments.
         std::vector<std::uint8_t> expected;
         for (std::size_t from = 0, i = 0; i < extent.fragments; ++i) {
-            const std::size_t length = Be32(record + from) & ~kLastFragment;
+            const std::size_t length = Be32(record + from) & ~rpc::kLastFragment;
             expected.insert(expected.end(), record + from + 4, record + from + 4 + length);
             from += 4 + length;
         }

@@ -94,10 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     serving.maxRecvSize = (settings & 1) ? 16 : 1024;
     serving.readChunkLimit = (settings & 2) ? 5 : 0;
     serving.maxLinksPerDevice = 3;
-    serving.maxMessageBytes = 512;
+    serving.maxProgramMessageBytes = 512;
     Vxi11Server server(serving, {{"inst0", analyzer}, {"gpib0,28", generator}});
     const std::vector<PortMapping> mappings = {
-        {vxi11::kCoreProgram, vxi11::kVersion, portmap::kProtocolTcp, 1024}};
+        {vxi11::kCoreProgram, vxi11::kCoreVersion, portmap::kProtocolTcp, 1024}};
 
     RecordAssembler assembler(serving.maxRecvSize + 4096);
     std::string_view stream = input.Rest();

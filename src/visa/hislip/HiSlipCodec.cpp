@@ -69,7 +69,7 @@ void EncodeAsyncMaximumMessageSize(std::vector<std::uint8_t>& out, std::uint64_t
 
 InitializeResult DecodeInitializeResponse(const Header& header) {
     InitializeResult result;
-    result.overlapped = (header.control & 0x01) != 0;
+    result.overlapped = (header.control & kPreferOverlapped) != 0;
     result.version = static_cast<std::uint16_t>(header.parameter >> 16);
     result.sessionId = static_cast<std::uint16_t>(header.parameter & 0xFFFF);
     return result;

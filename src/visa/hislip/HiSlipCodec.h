@@ -7,47 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "visa/protocol/HiSlip.h"
+
 namespace visa::hislip {
 
-constexpr std::size_t kHeaderBytes = 16;
-constexpr std::uint16_t kProtocolVersion = 0x0100;  // 1.0: no TLS or SASL obligations
-constexpr std::uint32_t kInitialMessageId = 0xFFFFFF00u;
-constexpr std::uint32_t kAnyMessageId = 0xFFFFFFFFu;  // a server's Data when it cannot tell
-constexpr std::size_t kMaxSubAddressBytes = 256;
-
-enum MessageType : std::uint8_t {
-    kInitialize = 0,
-    kInitializeResponse = 1,
-    kFatalError = 2,
-    kError = 3,
-    kAsyncLock = 4,
-    kAsyncLockResponse = 5,
-    kData = 6,
-    kDataEnd = 7,
-    kDeviceClearComplete = 8,
-    kDeviceClearAcknowledge = 9,
-    kAsyncRemoteLocalControl = 10,
-    kAsyncRemoteLocalResponse = 11,
-    kTrigger = 12,
-    kInterrupted = 13,
-    kAsyncInterrupted = 14,
-    kAsyncMaximumMessageSize = 15,
-    kAsyncMaximumMessageSizeResponse = 16,
-    kAsyncInitialize = 17,
-    kAsyncInitializeResponse = 18,
-    kAsyncDeviceClear = 19,
-    kAsyncServiceRequest = 20,
-    kAsyncStatusQuery = 21,
-    kAsyncStatusResponse = 22,
-    kAsyncDeviceClearAcknowledge = 23,
-    kAsyncLockInfo = 24,
-    kAsyncLockInfoResponse = 25,
-};
-
-// FatalError and Error codes the client sends or tells apart.
-constexpr std::uint8_t kFatalBadHeader = 1;
-constexpr std::uint8_t kFatalTooManyClients = 4;
-constexpr std::uint8_t kErrorUnknownType = 1;
+using namespace protocol::hislip;
 
 struct Header {
     std::uint8_t type = 0;

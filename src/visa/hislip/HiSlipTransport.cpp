@@ -130,7 +130,8 @@ ViStatus HiSlipTransport::Open(const std::vector<net::Endpoint>& server, std::st
         return OpenFailed(VI_ERROR_RSRC_NFOUND);
     }
     if (header.type == kFatalError) {
-        return OpenFailed(header.control == kFatalTooManyClients ? VI_ERROR_RSRC_BUSY : VI_ERROR_RSRC_NFOUND);
+        return OpenFailed(header.control == kFatalMaxClients ? VI_ERROR_RSRC_BUSY
+                                                             : VI_ERROR_RSRC_NFOUND);
     }
     if (header.type != kInitializeResponse) return OpenFailed(VI_ERROR_RSRC_NFOUND);
     const InitializeResult session = DecodeInitializeResponse(header);
@@ -143,7 +144,8 @@ ViStatus HiSlipTransport::Open(const std::vector<net::Endpoint>& server, std::st
         return OpenFailed(VI_ERROR_RSRC_NFOUND);
     }
     if (header.type == kFatalError) {
-        return OpenFailed(header.control == kFatalTooManyClients ? VI_ERROR_RSRC_BUSY : VI_ERROR_RSRC_NFOUND);
+        return OpenFailed(header.control == kFatalMaxClients ? VI_ERROR_RSRC_BUSY
+                                                             : VI_ERROR_RSRC_NFOUND);
     }
     if (header.type != kAsyncInitializeResponse) return OpenFailed(VI_ERROR_RSRC_NFOUND);
 
@@ -171,7 +173,8 @@ ViStatus HiSlipTransport::Write(ViConstBuf data, ViUInt32 count, ViUInt32& writt
     do {
         const ViUInt32 length = static_cast<ViUInt32>(std::min<std::uint64_t>(count - offset, maxPayload));
         const bool last = offset + length == count;
-        EncodeMessage(m_tx, last ? kDataEnd : kData, m_rmtDelivered ? 1 : 0, m_messageId, data + offset, length);
+        EncodeMessage(m_tx, last ? kDataEnd : kData, m_rmtDelivered ? kRmtDelivered : 0,
+                      m_messageId, data + offset, length);
         ViStatus status = VI_SUCCESS;
         if (!SendMessage(m_sync, operation, status)) return status;
         m_lastSentId = m_messageId;
@@ -215,7 +218,7 @@ std::optional<ViStatus> HiSlipTransport::StartMessage(const net::Deadline& opera
             m_messageLeft = header.payloadLength;
             // In overlapped mode the server numbers its own messages: nothing to match.
             m_messageDiscard = !(m_overlapped || header.parameter == m_lastSentId ||
-                                 (header.type == kData && header.parameter == kAnyMessageId));
+                                 (header.type == kData && header.parameter == kUnknownMessageId));
             return std::nullopt;
         case kFatalError:
             return Lost();
@@ -235,7 +238,7 @@ std::optional<ViStatus> HiSlipTransport::StartMessage(const net::Deadline& opera
             if (skipped == Wait::Timeout) return VI_ERROR_TMO;
             if (skipped != Wait::Ok) return Lost(skipped);
             if (header.type != kError) {
-                EncodeMessage(m_tx, kError, kErrorUnknownType, 0);
+                EncodeMessage(m_tx, kError, kErrorUnrecognizedType, 0);
                 ViStatus status = VI_SUCCESS;
                 if (!SendMessage(m_sync, operation, status) && status == VI_ERROR_CONN_LOST) return status;
             }
@@ -328,7 +331,7 @@ ViStatus HiSlipTransport::Clear(const IoSettings& io) {
         if (wait == Wait::Timeout) return VI_ERROR_TMO;
         if (wait != Wait::Ok) return Lost(wait);
         if (header.type == kDeviceClearAcknowledge) {
-            m_overlapped = (header.control & 0x01) != 0;
+            m_overlapped = (header.control & kPreferOverlapped) != 0;
             break;
         }
     }

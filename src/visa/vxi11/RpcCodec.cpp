@@ -8,9 +8,6 @@
 namespace visa::vxi11 {
 namespace {
 
-constexpr std::uint32_t kCall = 0;
-constexpr std::uint32_t kReply = 1;
-constexpr std::uint32_t kAuthNone = 0;
 // A stream of empty, unterminated fragments never ends a record; bound the scan.
 constexpr std::size_t kMaxFragments = 4096;
 
@@ -26,19 +23,19 @@ void BeginCall(std::vector<std::uint8_t>& out, std::uint32_t xid, std::uint32_t 
     XdrWriter w(out);
     w.PutUint(0);  // record mark, filled in by FinishRecord
     w.PutUint(xid);
-    w.PutUint(kCall);
-    w.PutUint(kRpcVersion);
+    w.PutUint(rpc::kCall);
+    w.PutUint(rpc::kVersion);
     w.PutUint(program);
     w.PutUint(version);
     w.PutUint(procedure);
-    w.PutUint(kAuthNone);  // credentials
+    w.PutUint(rpc::kAuthNone);  // credentials
     w.PutUint(0);
-    w.PutUint(kAuthNone);  // verifier
+    w.PutUint(rpc::kAuthNone);  // verifier
     w.PutUint(0);
 }
 
 void FinishRecord(std::vector<std::uint8_t>& out) {
-    const std::uint32_t mark = kLastFragment | static_cast<std::uint32_t>(out.size() - 4);
+    const std::uint32_t mark = rpc::kLastFragment | static_cast<std::uint32_t>(out.size() - 4);
     out[0] = static_cast<std::uint8_t>(mark >> 24);
     out[1] = static_cast<std::uint8_t>(mark >> 16);
     out[2] = static_cast<std::uint8_t>(mark >> 8);
@@ -52,8 +49,8 @@ RecordExtent FindRecord(const std::uint8_t* stream, std::size_t size, std::size_
     for (;;) {
         if (size - at < 4) return extent;  // NeedMore
         const std::uint32_t mark = Be32(stream + at);
-        const std::size_t length = mark & ~kLastFragment;
-        const bool last = (mark & kLastFragment) != 0;
+        const std::size_t length = mark & ~rpc::kLastFragment;
+        const bool last = (mark & rpc::kLastFragment) != 0;
         if (length > maxPayload - extent.payloadBytes || extent.fragments >= kMaxFragments) {
             extent.scan = RecordScan::TooLong;
             return extent;
@@ -76,7 +73,7 @@ void JoinFragments(std::uint8_t* stream, const RecordExtent& extent) {
     std::size_t from = 0;
     std::size_t to = 0;
     for (std::size_t i = 0; i < extent.fragments; ++i) {
-        const std::size_t length = Be32(stream + from) & ~kLastFragment;
+        const std::size_t length = Be32(stream + from) & ~rpc::kLastFragment;
         std::memmove(stream + to, stream + from + 4, length);
         from += 4 + length;
         to += length;
@@ -85,29 +82,42 @@ void JoinFragments(std::uint8_t* stream, const RecordExtent& extent) {
 
 ReplyHeader DecodeReply(const std::uint8_t* record, std::size_t size) {
     ReplyHeader header;
-    XdrReader r(record, size);
-    header.xid = r.GetUint();
-    const std::uint32_t type = r.GetUint();
-    const std::uint32_t replyStat = r.GetUint();
-    if (!r.Ok() || type != kReply) return header;
-    if (replyStat == 1) {
+    XdrReader r({record, size});
+    header.xid = r.GetU32();
+    const std::uint32_t type = r.GetU32();
+    const std::uint32_t replyStat = r.GetU32();
+    if (!r.Ok() || type != rpc::kReply)
+        return header;
+    if (replyStat == rpc::kMsgDenied) {
         header.kind = ReplyKind::Denied;
         return header;
     }
-    if (replyStat != 0) return header;
-    r.GetUint();  // verifier flavor: whatever the server sends is ignored
-    const std::uint8_t* body = nullptr;
-    std::size_t bodyLength = 0;
-    r.GetOpaque(body, bodyLength, kMaxAuthBytes);
-    const std::uint32_t acceptStat = r.GetUint();
+    if (replyStat != rpc::kMsgAccepted)
+        return header;
+    r.GetU32();  // verifier flavor: whatever the server sends is ignored
+    r.GetOpaque(rpc::kMaxAuthBytes);
+    const std::uint32_t acceptStat = r.GetU32();
     if (!r.Ok()) return header;
-    switch (acceptStat) {
-        case 0: header.kind = ReplyKind::Success; break;
-        case 1: header.kind = ReplyKind::ProgUnavail; break;
-        case 2: header.kind = ReplyKind::ProgMismatch; break;
-        case 3: header.kind = ReplyKind::ProcUnavail; break;
-        case 4: header.kind = ReplyKind::GarbageArgs; break;
-        case 5: header.kind = ReplyKind::SystemError; break;
+    using rpc::AcceptStat;
+    switch (static_cast<AcceptStat>(acceptStat)) {
+        case AcceptStat::Success:
+            header.kind = ReplyKind::Success;
+            break;
+        case AcceptStat::ProgUnavail:
+            header.kind = ReplyKind::ProgUnavail;
+            break;
+        case AcceptStat::ProgMismatch:
+            header.kind = ReplyKind::ProgMismatch;
+            break;
+        case AcceptStat::ProcUnavail:
+            header.kind = ReplyKind::ProcUnavail;
+            break;
+        case AcceptStat::GarbageArgs:
+            header.kind = ReplyKind::GarbageArgs;
+            break;
+        case AcceptStat::SystemErr:
+            header.kind = ReplyKind::SystemError;
+            break;
         default: header.kind = ReplyKind::Malformed; break;
     }
     header.resultsOffset = r.Position();

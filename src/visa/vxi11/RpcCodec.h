@@ -6,12 +6,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "visa/protocol/Vxi11.h"
+
 namespace visa::vxi11 {
 
-constexpr std::uint32_t kRpcVersion = 2;
-constexpr std::uint32_t kLastFragment = 0x80000000u;
-// Bound on the opaque auth body of a reply verifier (the RPC limit).
-constexpr std::size_t kMaxAuthBytes = 400;
+namespace rpc = protocol::rpc;
 
 // Starts a record in out (cleared, capacity kept): a placeholder record mark, then the call
 // header. Append the arguments, then call FinishRecord.

@@ -8,7 +8,7 @@ namespace visa::vxi11 {
 
 void EncodeGetPort(std::vector<std::uint8_t>& out, std::uint32_t xid, std::uint32_t program,
                    std::uint32_t version, std::uint32_t protocol) {
-    BeginCall(out, xid, kPortmapProgram, kPortmapVersion, kPortmapGetPort);
+    BeginCall(out, xid, portmap::kProgram, portmap::kVersion, portmap::kGetPort);
     XdrWriter w(out);
     w.PutUint(program);
     w.PutUint(version);
@@ -75,38 +75,40 @@ void EncodeDestroyLink(std::vector<std::uint8_t>& out, std::uint32_t xid, std::i
 }
 
 bool DecodeGetPort(const std::uint8_t* results, std::size_t size, std::uint32_t& port) {
-    XdrReader r(results, size);
-    port = r.GetUint();
+    XdrReader r({results, size});
+    port = r.GetU32();
     return r.Ok();
 }
 
 bool DecodeCreateLink(const std::uint8_t* results, std::size_t size, CreateLinkResult& result) {
-    XdrReader r(results, size);
-    result.error = r.GetInt();
-    result.lid = r.GetInt();
-    result.abortPort = r.GetUint();
-    result.maxRecvSize = r.GetUint();
+    XdrReader r({results, size});
+    result.error = r.GetI32();
+    result.lid = r.GetI32();
+    result.abortPort = r.GetU32();
+    result.maxRecvSize = r.GetU32();
     return r.Ok();
 }
 
 bool DecodeDeviceWrite(const std::uint8_t* results, std::size_t size, DeviceWriteResult& result) {
-    XdrReader r(results, size);
-    result.error = r.GetInt();
-    result.size = r.GetUint();
+    XdrReader r({results, size});
+    result.error = r.GetI32();
+    result.size = r.GetU32();
     return r.Ok();
 }
 
 bool DecodeDeviceRead(const std::uint8_t* results, std::size_t size, DeviceReadResult& result) {
-    XdrReader r(results, size);
-    result.error = r.GetInt();
-    result.reason = r.GetInt();
-    r.GetOpaque(result.data, result.length);
+    XdrReader r({results, size});
+    result.error = r.GetI32();
+    result.reason = r.GetI32();
+    const std::span<const std::uint8_t> data = r.GetOpaque();
+    result.data = data.data();
+    result.length = data.size();
     return r.Ok();
 }
 
 bool DecodeDeviceError(const std::uint8_t* results, std::size_t size, std::int32_t& error) {
-    XdrReader r(results, size);
-    error = r.GetInt();
+    XdrReader r({results, size});
+    error = r.GetI32();
     return r.Ok();
 }
 

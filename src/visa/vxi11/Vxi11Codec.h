@@ -8,43 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "visa/protocol/Vxi11.h"
+
 namespace visa::vxi11 {
 
-constexpr std::uint32_t kPortmapProgram = 100000;
-constexpr std::uint32_t kPortmapVersion = 2;
-constexpr std::uint32_t kPortmapGetPort = 3;
-constexpr std::uint32_t kProtocolTcp = 6;
-
-constexpr std::uint32_t kCoreProgram = 0x0607AF;
-constexpr std::uint32_t kCoreVersion = 1;
-constexpr std::uint32_t kCreateLink = 10;
-constexpr std::uint32_t kDeviceWrite = 11;
-constexpr std::uint32_t kDeviceRead = 12;
-constexpr std::uint32_t kDeviceClear = 15;
-constexpr std::uint32_t kDestroyLink = 23;
-
-// Operation flags and read reasons.
-constexpr std::int32_t kFlagWaitLock = 0x01;
-constexpr std::int32_t kFlagEnd = 0x08;
-constexpr std::int32_t kFlagTermCharSet = 0x80;
-constexpr std::int32_t kReasonRequestCount = 0x01;
-constexpr std::int32_t kReasonTermChar = 0x02;
-constexpr std::int32_t kReasonEnd = 0x04;
-
-// Device error codes that the client treats specially.
-constexpr std::int32_t kErrorNone = 0;
-constexpr std::int32_t kErrorSyntax = 1;
-constexpr std::int32_t kErrorNotAccessible = 3;
-constexpr std::int32_t kErrorInvalidLink = 4;
-constexpr std::int32_t kErrorParameter = 5;
-constexpr std::int32_t kErrorNotSupported = 8;
-constexpr std::int32_t kErrorOutOfResources = 9;
-constexpr std::int32_t kErrorLocked = 11;
-constexpr std::int32_t kErrorNoLock = 12;
-constexpr std::int32_t kErrorIoTimeout = 15;
-constexpr std::int32_t kErrorIo = 17;
-constexpr std::int32_t kErrorInvalidAddress = 21;
-constexpr std::int32_t kErrorAbort = 23;
+using namespace protocol::vxi11;
+namespace portmap = protocol::portmap;
 
 // The largest device name a client sends; create_link has no limit of its own.
 constexpr std::size_t kMaxDeviceNameBytes = 256;

@@ -20,7 +20,7 @@ ViStatus AskPortmapper(const std::vector<net::Endpoint>& portmapper, const net::
     RpcClient rpc;
     if (rpc.Connect(portmapper, deadline) != net::NetStatus::Ok) return VI_ERROR_RSRC_NFOUND;
     const std::uint32_t xid = rpc.NextXid();
-    EncodeGetPort(rpc.Buffer(), xid, kCoreProgram, kCoreVersion, kProtocolTcp);
+    EncodeGetPort(rpc.Buffer(), xid, kCoreProgram, kCoreVersion, portmap::kProtocolTcp);
     const RpcReply reply = rpc.Call(xid, deadline, kGetPortReplyBytes);
     std::uint32_t answer = 0;
     if (reply.status != RpcStatus::Ok || !DecodeGetPort(reply.results, reply.size, answer)) {

@@ -94,7 +94,7 @@ TEST_F(HiSlipServerTest, SubAddressesAndSeveralSessions) {
 TEST_F(HiSlipServerTest, OversizeMessagesAreRefusedAndTheSessionGoesOn) {
     Start([] {
         HiSlipOptions o;
-        o.maxMessageSize = 64;
+        o.maxHiSlipMessageSize = 64;
         return o;
     }());
     HiSlipClient c;

@@ -88,8 +88,7 @@ TEST(KorvelSimProgram, GatewayModeServesAllThreeAndStopsOnSigterm) {
     const auto port = portmapper.Call(portmap::kProgram, 2, portmap::kGetPort,
                                       EncodeMapping({vxi11::kCoreProgram, 1, 6, 0}));
     ASSERT_TRUE(port && port->results.size() == 4);
-    uint32_t corePort = 0;
-    XdrReader(port->results).GetU32(corePort);
+    const uint32_t corePort = XdrReader(port->results).GetU32();
     RpcClient core;
     ASSERT_TRUE(core.Connect("127.0.63.1", static_cast<uint16_t>(corePort)));
     const auto link = CreateLink(core, "GPIB0,20");

@@ -43,8 +43,9 @@ public:
         std::string record;
         for (;;) {
             char mark[4];
-            uint32_t word = 0;
-            if (!socket.ReadExact(mark, 4) || !XdrReader({mark, 4}).GetU32(word)) return {};
+            if (!socket.ReadExact(mark, 4))
+                return {};
+            const uint32_t word = XdrReader({mark, 4}).GetU32();
             std::string fragment(word & 0x7FFFFFFFu, '\0');
             if (record.size() + fragment.size() > (1u << 24) ||
                 !socket.ReadExact(fragment.data(), fragment.size())) {
@@ -73,17 +74,16 @@ public:
     static std::optional<RpcReply> Parse(std::string_view record) {
         XdrReader r(record);
         RpcReply reply;
-        uint32_t type = 0, flavor = 0;
-        std::string verifier;
-        r.GetU32(reply.xid);
-        r.GetU32(type);
-        r.GetU32(reply.replyStat);
+        reply.xid = r.GetU32();
+        const uint32_t type = r.GetU32();
+        reply.replyStat = r.GetU32();
         if (reply.replyStat == 0) {
-            r.GetU32(flavor);
-            r.GetOpaque(verifier, 400);
+            r.GetU32();  // verifier flavor
+            r.GetOpaque(400);
         }
-        r.GetU32(reply.acceptStat);
-        if (r.Failed() || type != 1) return std::nullopt;
+        reply.acceptStat = r.GetU32();
+        if (!r.Ok() || type != 1)
+            return std::nullopt;
         reply.results = std::string(r.Rest());
         return reply;
     }
@@ -134,10 +134,10 @@ inline std::optional<LinkReply> CreateLink(RpcClient& c, const std::string& devi
     if (!results) return std::nullopt;
     XdrReader r(*results);
     LinkReply link;
-    r.GetI32(link.error);
-    r.GetI32(link.lid);
-    r.GetU32(link.abortPort);
-    r.GetU32(link.maxRecvSize);
+    link.error = r.GetI32();
+    link.lid = r.GetI32();
+    link.abortPort = r.GetU32();
+    link.maxRecvSize = r.GetU32();
     return link;
 }
 
@@ -150,8 +150,8 @@ inline std::optional<WriteReply> DeviceWrite(RpcClient& c, int32_t lid, std::str
     if (!results) return std::nullopt;
     XdrReader r(*results);
     WriteReply out;
-    r.GetI32(out.error);
-    r.GetU32(out.size);
+    out.error = r.GetI32();
+    out.size = r.GetU32();
     return out;
 }
 
@@ -164,9 +164,9 @@ inline std::optional<ReadReply> DeviceRead(RpcClient& c, int32_t lid, uint32_t r
     if (!results) return std::nullopt;
     XdrReader r(*results);
     ReadReply out;
-    r.GetI32(out.error);
-    r.GetI32(out.reason);
-    r.GetOpaque(out.data, 1 << 24);
+    out.error = r.GetI32();
+    out.reason = r.GetI32();
+    out.data = r.GetOpaque(1 << 24);
     return out;
 }
 
@@ -174,7 +174,8 @@ inline std::optional<ReadReply> DeviceRead(RpcClient& c, int32_t lid, uint32_t r
 inline int32_t ErrorCall(RpcClient& c, uint32_t procedure, std::initializer_list<uint32_t> words) {
     const auto results = CoreCall(c, procedure, words);
     int32_t error = -1;
-    if (results) XdrReader(*results).GetI32(error);
+    if (results)
+        error = XdrReader(*results).GetI32();
     return error;
 }
 // Calls taking a Device_Link (destroy_link, device_unlock), the generic parameters, or a lock.

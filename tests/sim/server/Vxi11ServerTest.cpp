@@ -64,17 +64,17 @@ TEST_F(Vxi11ServerTest, DeviceNamesPickTheInstrumentAndLinksAreCountedPerDevice)
     EXPECT_EQ(read.reason, vxi11::kReasonEnd);
     EXPECT_EQ(read.data, gateway->idn);
     for (const char* unknown : {"inst1", "gpib0,27", "gpib28", ""}) {
-        EXPECT_EQ(Must(CreateLink(c, unknown)).error, vxi11::kDeviceNotAccessible) << unknown;
+        EXPECT_EQ(Must(CreateLink(c, unknown)).error, vxi11::kErrorNotAccessible) << unknown;
     }
     EXPECT_EQ(LinkCall(c, vxi11::kDestroyLink, link.lid), 0);
-    EXPECT_EQ(LinkCall(c, vxi11::kDestroyLink, link.lid), vxi11::kInvalidLink);
-    EXPECT_EQ(Must(DeviceWrite(c, link.lid, "*IDN?\n")).error, vxi11::kInvalidLink);
+    EXPECT_EQ(LinkCall(c, vxi11::kDestroyLink, link.lid), vxi11::kErrorInvalidLink);
+    EXPECT_EQ(Must(DeviceWrite(c, link.lid, "*IDN?\n")).error, vxi11::kErrorInvalidLink);
     // 16 links per device show a client that leaks them.
     for (int i = 0; i < 16; ++i) ASSERT_EQ(Must(CreateLink(c, "inst0")).error, 0);
-    EXPECT_EQ(Must(CreateLink(c, "inst0")).error, vxi11::kOutOfResources);
+    EXPECT_EQ(Must(CreateLink(c, "inst0")).error, vxi11::kErrorOutOfResources);
     EXPECT_EQ(Must(CreateLink(c, "gpib0,28")).error, 0);
     analyzer->acceptsLink = false;
-    EXPECT_EQ(Must(CreateLink(c, "inst0")).error, vxi11::kDeviceNotAccessible);
+    EXPECT_EQ(Must(CreateLink(c, "inst0")).error, vxi11::kErrorNotAccessible);
 }
 
 TEST_F(Vxi11ServerTest, ReadsSplitAtRequestSizeOrTermCharAndWritesJoinUntilTheirEnd) {
@@ -121,20 +121,20 @@ TEST_F(Vxi11ServerTest, ErrorsForBadLinksSizesAndEmptyReads) {
     Start(options);
     RpcClient c = Client();
     const int32_t lid = Must(CreateLink(c, "inst0")).lid;
-    EXPECT_EQ(Must(DeviceRead(c, lid + 1000, 10)).error, vxi11::kInvalidLink);
-    EXPECT_EQ(GenericCall(c, vxi11::kDeviceClear, lid + 1000), vxi11::kInvalidLink);
+    EXPECT_EQ(Must(DeviceRead(c, lid + 1000, 10)).error, vxi11::kErrorInvalidLink);
+    EXPECT_EQ(GenericCall(c, vxi11::kDeviceClear, lid + 1000), vxi11::kErrorInvalidLink);
     const WriteReply tooBig = Must(DeviceWrite(c, lid, std::string(1025, 'x')));
-    EXPECT_EQ(tooBig.error, vxi11::kParameterError);
+    EXPECT_EQ(tooBig.error, vxi11::kErrorParameter);
     EXPECT_EQ(tooBig.size, 0u);
     EXPECT_TRUE(analyzer->Received().empty());
     EXPECT_EQ(Must(DeviceWrite(c, lid, std::string(1023, 'x') + "\n")).error, 0);
-    EXPECT_EQ(Must(DeviceRead(c, lid, 100, 50)).error, vxi11::kIoTimeout);  // nothing to read
+    EXPECT_EQ(Must(DeviceRead(c, lid, 100, 50)).error, vxi11::kErrorIoTimeout);  // nothing to read
     // Unknown procedures and versions are refused at the RPC level; the link survives.
     EXPECT_EQ(Must(c.Call(vxi11::kCoreProgram, 1, 99, "")).acceptStat, 3u);
     EXPECT_EQ(Must(c.Call(vxi11::kCoreProgram, 2, 11, "")).acceptStat, 2u);
     EXPECT_EQ(Must(c.Call(vxi11::kCoreProgram, 1, vxi11::kDeviceWrite, "\0\0")).acceptStat, 4u);
     EXPECT_EQ(GenericCall(c, vxi11::kDeviceTrigger, lid), 0);
-    EXPECT_EQ(LinkCall(c, vxi11::kCreateIntrChan, 0), vxi11::kOperationNotSupported);
+    EXPECT_EQ(LinkCall(c, vxi11::kCreateIntrChan, 0), vxi11::kErrorNotSupported);
 }
 
 TEST_F(Vxi11ServerTest, LinksAreServerWideAndDieWithTheirConnection) {
@@ -150,7 +150,7 @@ TEST_F(Vxi11ServerTest, LinksAreServerWideAndDieWithTheirConnection) {
     first.socket.Close();  // abrupt: no destroy_link
     for (int i = 0; i < 100 && server->LinkCount() > 0; ++i) std::this_thread::sleep_for(10ms);
     EXPECT_EQ(server->LinkCount(), 0u);
-    EXPECT_EQ(Must(DeviceWrite(second, lid, "*IDN?\n")).error, vxi11::kInvalidLink);
+    EXPECT_EQ(Must(DeviceWrite(second, lid, "*IDN?\n")).error, vxi11::kErrorInvalidLink);
 }
 
 TEST_F(Vxi11ServerTest, LocksBlockOtherLinksUntilReleased) {
@@ -159,10 +159,10 @@ TEST_F(Vxi11ServerTest, LocksBlockOtherLinksUntilReleased) {
     const int32_t la = Must(CreateLink(a, "inst0")).lid;
     const int32_t lb = Must(CreateLink(b, "inst0")).lid;
     EXPECT_EQ(LockCall(a, la, 0, 0), 0);
-    EXPECT_EQ(LockCall(a, la, 0, 0), vxi11::kDeviceLocked);  // already held by this link
-    EXPECT_EQ(Must(DeviceWrite(b, lb, "*IDN?\n")).error, vxi11::kDeviceLocked);
-    EXPECT_EQ(LockCall(b, lb, vxi11::kFlagWaitLock, 100), vxi11::kDeviceLocked);
-    EXPECT_EQ(LinkCall(b, vxi11::kDeviceUnlock, lb), vxi11::kNoLockHeld);
+    EXPECT_EQ(LockCall(a, la, 0, 0), vxi11::kErrorLocked);  // already held by this link
+    EXPECT_EQ(Must(DeviceWrite(b, lb, "*IDN?\n")).error, vxi11::kErrorLocked);
+    EXPECT_EQ(LockCall(b, lb, vxi11::kFlagWaitLock, 100), vxi11::kErrorLocked);
+    EXPECT_EQ(LinkCall(b, vxi11::kDeviceUnlock, lb), vxi11::kErrorNoLock);
     // A waiting write goes ahead once the holder's connection breaks.
     std::thread drop([&] {
         std::this_thread::sleep_for(100ms);
@@ -178,7 +178,7 @@ TEST_F(Vxi11ServerTest, LocksBlockOtherLinksUntilReleased) {
     RpcClient c = Client();
     const LinkReply locked = Must(CreateLink(c, "inst0", true, 0));
     EXPECT_EQ(locked.error, 0);
-    EXPECT_EQ(Must(CreateLink(b, "inst0", true, 50)).error, vxi11::kDeviceLocked);
+    EXPECT_EQ(Must(CreateLink(b, "inst0", true, 50)).error, vxi11::kErrorLocked);
 }
 
 TEST_F(Vxi11ServerTest, AbortEndsAWaitingRead) {
@@ -197,7 +197,7 @@ TEST_F(Vxi11ServerTest, AbortEndsAWaitingRead) {
     const auto start = std::chrono::steady_clock::now();
     const ReadReply r = Must(DeviceRead(c, link.lid, 100, 4000));
     aborter.join();
-    EXPECT_EQ(r.error, vxi11::kAbort);
+    EXPECT_EQ(r.error, vxi11::kErrorAbort);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 3000ms);
     // The link is still usable.
     DeviceWrite(c, link.lid, "*IDN?\n");
@@ -212,7 +212,7 @@ TEST_F(Vxi11ServerTest, DeviceClearDropsPendingOutputAndPartialInput) {
     DeviceWrite(c, lid, "*ID", 0);
     EXPECT_EQ(GenericCall(c, vxi11::kDeviceClear, lid), 0);
     EXPECT_EQ(analyzer->clears, 1);
-    EXPECT_EQ(Must(DeviceRead(c, lid, 100, 200)).error, vxi11::kIoTimeout);
+    EXPECT_EQ(Must(DeviceRead(c, lid, 100, 200)).error, vxi11::kErrorIoTimeout);
     DeviceWrite(c, lid, "*IDN?\n");
     EXPECT_EQ(Must(DeviceRead(c, lid, 1000)).data, analyzer->idn);
     EXPECT_EQ(analyzer->Received().back(), "*IDN?\n");

@@ -17,7 +17,7 @@ std::string Text(const std::uint8_t* data, std::size_t length) {
 
 TEST(RpcCodec, CallsMatchTheReferenceBytes) {
     std::vector<std::uint8_t> out;
-    EncodeGetPort(out, 1, kCoreProgram, kCoreVersion, kProtocolTcp);
+    EncodeGetPort(out, 1, kCoreProgram, kCoreVersion, portmap::kProtocolTcp);
     EXPECT_EQ(out, Hex("80000038 00000001 00000000 00000002 000186a0 00000002 00000003 00000000 00000000 "
                        "00000000 00000000 000607af 00000001 00000006 00000000"));
     EncodeCreateLink(out, 2, 0x1234, false, 10000, "inst0");
