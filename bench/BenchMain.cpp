@@ -43,6 +43,8 @@
 #endif
 #ifdef KORVEL_HAVE_X11
 #include "WindowProbe.h"
+
+using namespace korvel;
 #endif
 
 namespace {

@@ -24,6 +24,8 @@
 #include "sim/core/SimClock.h"
 #include "visa/InProcess.h"
 
+using namespace korvel;
+
 namespace {
 
 namespace fs = std::filesystem;

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace korvel {
+
 class CFileError : public std::runtime_error {
 public:
     CFileError(std::string fileName, std::string cause)
@@ -18,3 +20,5 @@ private:
     std::string m_fileName;
     std::string m_cause;
 };
+
+}  // namespace korvel

@@ -11,6 +11,8 @@
 
 using namespace visa;
 
+namespace korvel {
+
 std::string CVisaDevice::s_lastReply;
 
 std::string CVisaDevice::NormaliseResource(const std::string& typed) {
@@ -187,3 +189,5 @@ bool CVisaDevice::CopyFile(const std::string& fileName, const std::string& direc
     }
     return false;
 }
+
+}  // namespace korvel

@@ -7,6 +7,8 @@
 
 #include "visa/visa.h"
 
+namespace korvel {
+
 class CVisaDevice {
 public:
     // Opens the instrument named by the resource string as typed; failures are shown to the
@@ -57,3 +59,5 @@ private:
     bool m_connected = false;
     std::string m_resource;
 };
+
+}  // namespace korvel

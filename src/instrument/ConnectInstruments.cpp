@@ -1,5 +1,7 @@
 #include "ConnectInstruments.h"
 
+namespace korvel {
+
 bool IsVrtFamily(std::string_view identification) {
     const size_t position = identification.find("VRT");
     return position != std::string_view::npos && position > 0;
@@ -46,3 +48,5 @@ bool ConnectInstruments(Instruments& instruments, ConnectValues& values, Window&
                             (values.useRfB || instruments.generator2->IsConnected());
     return instruments.connected;
 }
+
+}  // namespace korvel

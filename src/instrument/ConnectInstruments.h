@@ -6,6 +6,8 @@
 #include "Instruments.h"
 #include "Window.h"
 
+namespace korvel {
+
 // True when "VRT" occurs in the identification reply after its first character.
 bool IsVrtFamily(std::string_view identification);
 
@@ -14,3 +16,5 @@ bool IsVrtFamily(std::string_view identification);
 // connection text, the model-family flags and the connected flag, which it returns: the caller
 // decides what the window offers next.
 bool ConnectInstruments(Instruments& instruments, ConnectValues& values, Window& window);
+
+}  // namespace korvel

@@ -6,6 +6,8 @@
 
 #include "CVisaDevice.h"
 
+namespace korvel {
+
 struct Instruments {
     std::unique_ptr<CVisaDevice> generator1;
     std::unique_ptr<CVisaDevice> generator2;  // absent whenever RF B of generator 1 is used
@@ -25,3 +27,5 @@ struct Instruments {
         analyzer.reset();
     }
 };
+
+}  // namespace korvel

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <utility>
 
+namespace korvel {
+
 namespace {
 MessageSink& Sink() {
     static MessageSink sink;
@@ -24,3 +26,5 @@ void ShowMessage(const std::string& text) {
         std::fprintf(stderr, "Korvel: %s\n", text.c_str());
     }
 }
+
+}  // namespace korvel

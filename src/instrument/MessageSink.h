@@ -5,9 +5,13 @@
 #include <functional>
 #include <string>
 
+namespace korvel {
+
 using MessageSink = std::function<void(const std::string& text)>;
 
 // Installs sink and returns the previous one (an empty function restores the default).
 MessageSink SetMessageSink(MessageSink sink);
 // Shows text through the installed sink; returns after the user has dismissed it.
 void ShowMessage(const std::string& text);
+
+}  // namespace korvel

@@ -5,6 +5,8 @@
 #include <limits>
 #include <system_error>
 
+namespace korvel {
+
 std::string FormatFixed(double value, int decimals) {
     if (decimals < 0) decimals = 0;
     if (decimals > 60) decimals = 60;
@@ -55,3 +57,5 @@ double ParseLeadingDouble(std::string_view text, bool* found) {
     }
     return negative ? -value : value;
 }
+
+}  // namespace korvel

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace korvel {
+
 enum class RunButton { StartSweep, Stop, GetPhaseSingle, GetPhaseCont, AdjustLevels };
 enum class ProgressBarId { Sweep, Deviation };
 
@@ -32,3 +34,5 @@ public:
     // The modal connect dialog; true when confirmed with OK (values then hold the entries).
     virtual bool RunConnectDialog(ConnectValues& values) = 0;
 };
+
+}  // namespace korvel

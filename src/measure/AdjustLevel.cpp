@@ -5,6 +5,8 @@
 #include "MeasurePhase.h"
 #include "instrument/NumberText.h"
 
+namespace korvel {
+
 namespace {
 
 // Sets each level centre + k * unit for k = first, first + increment, ..., last and returns the
@@ -58,3 +60,5 @@ std::string AdjustLevel(Instruments& instruments) {
     analyzer.Write("INIT:CONT ON");
     return failure;
 }
+
+}  // namespace korvel

@@ -6,7 +6,11 @@
 
 #include "instrument/Instruments.h"
 
+namespace korvel {
+
 // Returns why the scan chose nothing (a session failed on the way, or no marker reading carried a
 // number), with the level back where it started; empty when it adjusted, or when there is no
 // connection (nothing is done; connecting has said why).
 std::string AdjustLevel(Instruments& instruments);
+
+}  // namespace korvel

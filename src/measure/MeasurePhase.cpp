@@ -4,6 +4,8 @@
 
 #include "instrument/NumberText.h"
 
+namespace korvel {
+
 namespace {
 
 std::string OffsetCommand(int source, double phaseDeg, int decimals) {
@@ -111,3 +113,5 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
     analyzer.Write("INIT:CONT ON");
     return measured ? phaseResult : kNotMeasured;
 }
+
+}  // namespace korvel

@@ -10,6 +10,8 @@
 #include "instrument/Instruments.h"
 #include "instrument/Window.h"
 
+namespace korvel {
+
 constexpr double kNotMeasured = -999.0;
 constexpr std::uint32_t kMaxAverage = 100;
 
@@ -47,3 +49,5 @@ struct MeasureReport {
 // on the way (its readings are stale), or a marker reading carried no number.
 double MeasurePhase(Instruments& instruments, const MeasureOptions& options, double& phaseResult,
                     Window& window, MeasureReport* report = nullptr);
+
+}  // namespace korvel

@@ -4,6 +4,8 @@
 
 #include "instrument/NumberText.h"
 
+namespace korvel {
+
 const char* ResolutionBandwidthCommand(double levelDbm) {
     if (levelDbm > -50) return "BAND:RES 1000";
     if (levelDbm > -70) return "BAND:RES 100";
@@ -40,3 +42,5 @@ void SetupAnalyzer(Instruments& instruments, bool useRfB) {
         instruments.generator2->Write("SOURCE1:BB:POFF 0DEG");
     }
 }
+
+}  // namespace korvel

@@ -2,6 +2,8 @@
 
 #include "instrument/MessageSink.h"
 
+namespace korvel {
+
 const char* ListDirectory(std::string_view identification) {
     const size_t position = identification.find("VRTK");
     return position != std::string_view::npos && position > 0 ? kVrtkListDirectory : kDefaultListDirectory;
@@ -68,3 +70,5 @@ void SetupGenerators(Instruments& instruments, bool useRfB) {
     generator1.Write("OUTP1 ON");
     generator2.Write("OUTP1 ON");
 }
+
+}  // namespace korvel

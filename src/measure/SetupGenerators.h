@@ -6,6 +6,8 @@
 
 #include "instrument/Instruments.h"
 
+namespace korvel {
+
 constexpr const char* kWaveformFile = "dc.wv";
 constexpr const char* kDefaultListDirectory = "C:\\Program Files\\Maltoven\\VRQFirmware\\Lists";
 constexpr const char* kVrtkListDirectory = "/var/vrtk/Lists";
@@ -15,3 +17,5 @@ const char* ListDirectory(std::string_view identification);
 
 // Throws CFileError when "dc.wv" cannot be read; what was sent until then stays sent.
 void SetupGenerators(Instruments& instruments, bool useRfB);
+
+}  // namespace korvel

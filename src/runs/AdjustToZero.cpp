@@ -5,6 +5,8 @@
 #include "CSweepTable.h"
 #include "instrument/NumberText.h"
 
+namespace korvel {
+
 std::string AdjustToZero(Instruments& instruments, const std::filesystem::path& sweepFile,
                          double& phaseResult) {
     CSweepTable table(sweepFile.string());
@@ -30,3 +32,5 @@ std::string AdjustToZero(Instruments& instruments, const std::filesystem::path& 
     generator1.Query("*OPC?");
     return {};
 }
+
+}  // namespace korvel

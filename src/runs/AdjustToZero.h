@@ -7,8 +7,12 @@
 
 #include "instrument/Instruments.h"
 
+namespace korvel {
+
 // Reads sweepFile, asks generator 1 (which must be connected) for its frequency and level, and
 // sends the interpolated offset, which also becomes phaseResult. Returns the failure text, or
 // an empty one when the offset was sent.
 std::string AdjustToZero(Instruments& instruments, const std::filesystem::path& sweepFile,
                          double& phaseResult);
+
+}  // namespace korvel

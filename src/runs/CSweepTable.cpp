@@ -9,6 +9,8 @@
 
 #include "measure/MeasurePhase.h"
 
+namespace korvel {
+
 namespace {
 
 constexpr const char* kTitle = "DeltaPhase Measurement (Sweep)";
@@ -250,3 +252,5 @@ int CSweepTable::Interpolate(double x, double level, double& result, int mode) c
     result = value;
     return outside ? Outside : Inside;
 }
+
+}  // namespace korvel

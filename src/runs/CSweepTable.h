@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace korvel {
+
 class CSweepTable {
 public:
     enum EvaluationMode { Table = 0, SingleValue = 1, FittedLine = 2, Automatic = 3 };
@@ -67,3 +69,5 @@ private:
     bool m_loaded = false;
     std::string m_error;
 };
+
+}  // namespace korvel

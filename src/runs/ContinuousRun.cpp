@@ -6,6 +6,8 @@
 #include "instrument/NumberText.h"
 #include "SweepFile.h"
 
+namespace korvel {
+
 std::int32_t PeriodTicks(double periodSeconds, std::string* refusal) {
     const double ticks = std::trunc(periodSeconds * 10.0);
     if (!std::isfinite(periodSeconds) || periodSeconds < 0.0 ||
@@ -167,3 +169,5 @@ std::string ContinuousRun::TemperatureLine(bool useRfB) {
     if (useRfB || !m_instruments.generator2) return temperature1 + temperature1;
     return temperature1 + FormatFixed(ReadGeneratorTemperature(*m_instruments.generator2, m_instruments.generator2IsVrt), 3) + ";";
 }
+
+}  // namespace korvel

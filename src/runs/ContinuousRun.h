@@ -14,6 +14,8 @@
 #include "instrument/Window.h"
 #include "measure/MeasurePhase.h"
 
+namespace korvel {
+
 constexpr const char* kContinuousFileName = "PhaseLogCont.csv";
 constexpr const char* kContinuousFileWritten = "File PhaseLogCont.csv written";
 constexpr const char* kContinuousFileError = "Error writing PhaseLogCont.csv (opended with another program?)";
@@ -120,3 +122,5 @@ private:
         return local;
     };
 };
+
+}  // namespace korvel

@@ -7,6 +7,8 @@
 #include "instrument/NumberText.h"
 #include "measure/SetupAnalyzer.h"
 
+namespace korvel {
+
 int PointCount(double start, double stop, double step, int cap) {
     const double count = std::trunc((stop - start) / step) + 1.0;
     if (!(count >= 1.0)) return 1;  // stop below start is ordered before; NaN never reaches here
@@ -94,3 +96,5 @@ std::string SweepEngine::WriteFile(const std::filesystem::path& path, Instrument
                                                                  : instruments.generator2IsVrt);
     });
 }
+
+}  // namespace korvel

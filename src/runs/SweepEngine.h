@@ -10,6 +10,8 @@
 #include "SweepFile.h"
 #include "instrument/Window.h"
 
+namespace korvel {
+
 struct SweepLimits {
     double startFrequencyMHz = 0.0;
     double stopFrequencyMHz = 0.0;
@@ -58,3 +60,5 @@ private:
     int m_totalSteps = 0;
     int m_completedSteps = 0;
 };
+
+}  // namespace korvel

@@ -11,6 +11,8 @@
 
 #include "instrument/NumberText.h"
 
+namespace korvel {
+
 double ReadGeneratorTemperature(CVisaDevice& generator, bool vrtFamily) {
     if (vrtFamily) return ParseLeadingDouble(generator.Query("DIAG1:MEAS:POIN? 'DIAG_VECBRD_TEMP2';*OPC?"));
     return ParseLeadingDouble(generator.Query("DIAG1:MEAS:POIN? 'DIAG_DACIF_TEMP_SENSOR';*OPC?")) * 100.0;
@@ -149,3 +151,5 @@ bool KeepOldJournal(const std::filesystem::path& path, std::string& kept) {
     }
     return false;
 }
+
+}  // namespace korvel

@@ -8,6 +8,8 @@
 
 #include "instrument/CVisaDevice.h"
 
+namespace korvel {
+
 constexpr const char* kSweepFileName = "PhaseLogSweep.csv";
 constexpr const char* kSweepFileWritten = "File PhaseLogSweep.csv written";
 constexpr const char* kSweepFileError = "Error writing PhaseLogSweep.csv (opended with another program?)";
@@ -74,3 +76,5 @@ private:
 // "PhaseLogSweep.interrupted-N.csv" beside it, so that a new sweep does not overwrite it.
 // Returns false when a journal is there and cannot be moved; kept gets the new file name.
 bool KeepOldJournal(const std::filesystem::path& path, std::string& kept);
+
+}  // namespace korvel

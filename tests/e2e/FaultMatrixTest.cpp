@@ -22,6 +22,8 @@
 #include "tests/support/MemorySettingsStore.h"
 #include "tests/support/ServedBench.h"
 
+using namespace korvel;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using sim::FaultKind;

@@ -13,6 +13,8 @@
 #include "runs/CSweepTable.h"
 #include "FuzzInput.h"
 
+using namespace korvel;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = "/tmp/korvel-fuzz-sweep-" + std::to_string(::getpid()) + ".csv";
     if (std::FILE* file = std::fopen(path.c_str(), "wb")) {

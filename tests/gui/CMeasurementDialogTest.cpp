@@ -21,6 +21,8 @@
 #include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 
+using namespace korvel;
+
 namespace {
 
 const std::string kAverageMessage = "Please enter a whole number from 1 to 100.";

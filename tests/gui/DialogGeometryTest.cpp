@@ -19,6 +19,8 @@
 #include "GuiTestSupport.h"
 #include "tests/support/MemorySettingsStore.h"
 
+using namespace korvel;
+
 namespace {
 
 // The base units, computed here the way Windows computes them for a dialog font.

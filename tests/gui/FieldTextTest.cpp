@@ -6,6 +6,8 @@
 
 #include "app/ui/FieldText.h"
 
+using namespace korvel;
+
 namespace {
 
 using FieldText::FormatShortest;

@@ -17,6 +17,8 @@
 #include "app/ui/CConnectDialog.h"
 #include "tests/support/TestApplication.h"
 
+using namespace korvel;
+
 // What a modal window showed when the driver met it.
 struct SeenModal {
     std::string kind;  // "connect", "message", "menu" (text: its entries) or the dialog's class

@@ -12,6 +12,8 @@
 #include "app/core/MeasurementSettings.h"
 #include "app/ui/QtSettingsStore.h"
 
+using namespace korvel;
+
 namespace {
 
 class QtSettingsStoreTest : public ::testing::Test {

@@ -20,6 +20,8 @@
 #include "tests/support/TestSupport.h"
 #include "tests/support/WorkDirectory.h"
 
+using namespace korvel;
+
 namespace {
 
 class RunsThroughWindow : public ::testing::Test {

@@ -8,6 +8,8 @@
 
 #include "app/core/MeasurementSettings.h"
 
+using namespace korvel;
+
 class MemorySettingsStore : public SettingsStore {
 public:
     std::map<std::string, std::variant<std::string, std::uint32_t>> values;

@@ -8,6 +8,8 @@
 
 #include "instrument/Window.h"
 
+using namespace korvel;
+
 class RecordingWindow : public Window {
 public:
     std::vector<std::string> log;  // one line per operation, e.g. "enable Stop 0"

@@ -13,6 +13,8 @@
 #include "instrument/MessageSink.h"
 #include "visa/InProcess.h"
 
+using namespace korvel;
+
 using namespace visa;
 namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;

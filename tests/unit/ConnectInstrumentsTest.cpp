@@ -2,6 +2,8 @@
 
 #include "instrument/ConnectInstruments.h"
 
+using namespace korvel;
+
 // What connecting sends and the RF B switch are the procedure traffic tests'; the missing
 // instruments, their boxes and the dialog's OK and cancel the gui tests'. Here the model family.
 namespace {

@@ -13,6 +13,8 @@
 #include "runs/ContinuousRun.h"
 #include "runs/SweepEngine.h"
 
+using namespace korvel;
+
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();

@@ -4,6 +4,8 @@
 #include "measure/SetupAnalyzer.h"
 #include "measure/SetupGenerators.h"
 
+using namespace korvel;
+
 namespace {
 
 TEST(MeasureMath, TheMeanOfDifferencesIsTakenOnTheCircleAndIsExactAwayFromTheWrap) {

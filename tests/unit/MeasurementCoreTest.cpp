@@ -13,6 +13,8 @@
 #include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 
+using namespace korvel;
+
 namespace {
 
 // Opens sessions as the connection procedure would, so the end of the program can be observed.

@@ -7,6 +7,8 @@
 #include "app/core/MeasurementSettings.h"
 #include "instrument/NumberText.h"
 
+using namespace korvel;
+
 namespace {
 
 TEST(NumberText, FormatsLikePrintfAndParsesLikeAtofInTheCLocale) {

@@ -13,6 +13,8 @@
 #include "runs/CSweepTable.h"
 #include "runs/SweepFile.h"
 
+using namespace korvel;
+
 namespace fs = std::filesystem;
 
 namespace {

@@ -26,6 +26,8 @@
 #include "visa/VendorLibrary.h"
 #include "app/ui/QtSettingsStore.h"
 
+using namespace korvel;
+
 namespace {
 
 double CircleDistance(double a, double b) {

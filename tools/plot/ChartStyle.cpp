@@ -6,6 +6,8 @@
 #include <cmath>
 #include <iterator>
 
+namespace korvel {
+
 QColor LevelColour(int index, int count) {
     static const QColor kDistinct[] = {
         QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28), QColor(0x2c, 0xa0, 0x2c),
@@ -61,3 +63,5 @@ QString ShortNumber(double value, int decimals) {
         text = "0";
     return text;
 }
+
+}  // namespace korvel

@@ -6,6 +6,8 @@
 
 class QValueAxis;
 
+namespace korvel {
+
 // Colour of level line index out of count: distinct colours for a few lines, a blue-to-red
 // gradient when there are too many to tell apart by colour.
 QColor LevelColour(int index, int count);
@@ -18,3 +20,5 @@ void SetPaddedRange(QValueAxis& axis, double low, double high, double fraction,
 
 // Text of a number for titles: at most decimals places, trailing zeros dropped.
 QString ShortNumber(double value, int decimals);
+
+}  // namespace korvel

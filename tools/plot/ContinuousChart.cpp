@@ -15,6 +15,8 @@
 
 #include "ChartStyle.h"
 
+namespace korvel {
+
 namespace {
 
 constexpr size_t kMaxMarkedSamples = 200;  // beyond this the sample markers hide the line
@@ -233,3 +235,5 @@ QChart* BuildContinuousChart(const ContinuousPlotData& data, const QString& file
     SetPaddedRange(*temperatureAxis, temperatureLow, temperatureHigh, 0.05);
     return chart;
 }
+
+}  // namespace korvel

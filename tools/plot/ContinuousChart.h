@@ -9,6 +9,8 @@
 
 class QChart;
 
+namespace korvel {
+
 inline const char* kPhaseName = "Phase";
 inline const char* kMeanName = "Running mean";
 inline const char* kBandName = "±1 deviation";
@@ -20,3 +22,5 @@ QDateTime LogDateTime(std::int64_t civilSeconds);
 
 // A new chart for a log whose header was read; the caller owns it.
 QChart* BuildContinuousChart(const ContinuousPlotData& data, const QString& fileName);
+
+}  // namespace korvel

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <optional>
 
+namespace korvel {
+
 namespace {
 
 constexpr std::string_view kTitle = "DeltaPhase Measurement Logfile versus Time";
@@ -234,3 +236,5 @@ void ContinuousLogReader::AddSample(std::string_view line) {
     }
     m_data.samples.push_back(sample);
 }
+
+}  // namespace korvel

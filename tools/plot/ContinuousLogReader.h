@@ -9,6 +9,8 @@
 
 #include "runs/ContinuousRun.h"
 
+namespace korvel {
+
 struct ContinuousSample {
     // The logged local date and time as seconds since 1970-01-01 00:00:00 of the same clock;
     // the log names no time zone.
@@ -61,3 +63,5 @@ class ContinuousLogReader {
 
 // "12/06/26" and "04:03:17" (month/day/two-digit year, 24-hour time) as civil seconds.
 bool ParseLogTime(std::string_view date, std::string_view time, std::int64_t& civilSeconds);
+
+}  // namespace korvel

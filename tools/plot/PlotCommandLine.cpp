@@ -3,6 +3,8 @@
 #include <QCommandLineParser>
 #include <QRegularExpression>
 
+namespace korvel {
+
 namespace {
 
 constexpr int kMinSide = 200;
@@ -84,3 +86,5 @@ QString PlotHelpText() {
     static const QRegularExpression kUsage("^Usage: \\S+");
     return Parser().parser.helpText().replace(kUsage, "Usage: korvel-plot");
 }
+
+}  // namespace korvel

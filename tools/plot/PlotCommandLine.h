@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace korvel {
+
 struct PlotCommandLine {
     bool ok = true;
     QString error;  // when not ok
@@ -21,3 +23,5 @@ QString PlotHelpText();
 
 constexpr const char* kSweepFileDefault = "PhaseLogSweep.csv";
 constexpr const char* kContinuousFileDefault = "PhaseLogCont.csv";
+
+}  // namespace korvel

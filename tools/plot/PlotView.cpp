@@ -19,6 +19,8 @@
 #include "SweepChart.h"
 #include "SweepPlotData.h"
 
+namespace korvel {
+
 namespace {
 
 constexpr int kSettleMs = 150;
@@ -199,3 +201,5 @@ bool PlotView::SavePng(const QString& fileName, QSize size) {
     render(&image);
     return image.save(fileName, "PNG");
 }
+
+}  // namespace korvel

@@ -13,6 +13,8 @@ class QChart;
 class QChartView;
 class QLabel;
 class QStackedLayout;
+namespace korvel {
+
 class ContinuousLogReader;
 
 class PlotView : public QWidget {
@@ -60,3 +62,5 @@ class PlotView : public QWidget {
     QLabel* m_message = nullptr;
     QString m_reason;
 };
+
+}  // namespace korvel

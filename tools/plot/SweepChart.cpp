@@ -12,6 +12,8 @@
 
 #include "ChartStyle.h"
 
+namespace korvel {
+
 namespace {
 
 constexpr int kLegendLevels = 8;  // more level lines are told apart by the colour gradient
@@ -188,3 +190,5 @@ QChart* BuildSweepResidualChart(const SweepPlotData& data) {
     SetPaddedRange(*residualAxis, low, high, 0.08);
     return chart;
 }
+
+}  // namespace korvel

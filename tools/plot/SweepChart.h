@@ -8,6 +8,8 @@
 
 class QChart;
 
+namespace korvel {
+
 // Series names, which the legend shows and by which the lines can be found again.
 QString SweepLevelName(double levelDbm);  // "-40.00 dBm"
 QString SweepRawName(double levelDbm);    // "-40.00 dBm as written"
@@ -22,3 +24,5 @@ QChart* BuildSweepChart(const SweepPlotData& data, const QString& fileName);
 // where the levels and the measurement noise can be told apart; for tables of two or more
 // frequencies. The caller owns it.
 QChart* BuildSweepResidualChart(const SweepPlotData& data);
+
+}  // namespace korvel

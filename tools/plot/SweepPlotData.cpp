@@ -6,6 +6,8 @@
 
 #include "runs/CSweepTable.h"
 
+namespace korvel {
+
 namespace {
 
 std::optional<double> NumberAfter(const std::string& line, const std::string& label) {
@@ -63,3 +65,5 @@ SweepPlotData LoadSweepPlot(const std::string& path) {
     }
     return data;
 }
+
+}  // namespace korvel

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace korvel {
+
 struct SweepLevelLine {
     double levelDbm = 0.0;
     std::vector<double> rawPhaseDeg;        // as the file holds them, 0 to 360
@@ -30,3 +32,5 @@ SweepPlotData LoadSweepPlot(const std::string& path);
 // 2/Degree = 36.100;". A generator whose value is absent or not a number gives nothing.
 void ParseSweepTemperatures(const std::string& line, std::optional<double>& generator1C,
                             std::optional<double>& generator2C);
+
+}  // namespace korvel

@@ -7,6 +7,8 @@
 #include "PlotCommandLine.h"
 #include "PlotView.h"
 
+using namespace korvel;
+
 int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)

@@ -6,6 +6,8 @@
 #include "instrument/CVisaDevice.h"
 #include "instrument/MessageSink.h"
 
+namespace korvel {
+
 namespace {
 
 // CVisaDevice shows its failures through the message sink; here each one goes to the error
@@ -78,3 +80,5 @@ int RunScpiConsole(const ScpiConsoleOptions& options, std::istream& in, bool int
     }
     return kConsoleOk;
 }
+
+}  // namespace korvel

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace korvel {
+
 struct ScpiConsoleOptions {
     std::string resource;               // as typed: "28", "192.168.0.10", or a full resource name
     std::vector<std::string> commands;  // "-" reads commands from the input stream, one per line
@@ -21,3 +23,5 @@ constexpr int kConsoleUsage = 2;   // the command line is wrong
 // With interactive, a prompt is written to out before each line read from in.
 int RunScpiConsole(const ScpiConsoleOptions& options, std::istream& in, bool interactive,
                    std::ostream& out, std::ostream& err);
+
+}  // namespace korvel

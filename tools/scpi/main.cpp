@@ -17,6 +17,8 @@
 #define KORVEL_ISATTY(fd) isatty(fd)
 #endif
 
+using namespace korvel;
+
 int main(int argc, char** argv) {
     CLI::App app{"Sends SCPI commands to one instrument through Korvel's own session code and\n"
                  "prints the reply of each query (a command containing '?'). Exits with 1 and a\n"

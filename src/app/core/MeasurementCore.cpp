@@ -11,6 +11,8 @@
 #include "measure/SetupGenerators.h"
 #include "runs/AdjustToZero.h"
 
+namespace korvel {
+
 namespace {
 
 enum Cell : signed char { Off, On, Same };  // Same: the button keeps its state
@@ -70,7 +72,7 @@ void MeasurementCore::ConnectInstruments() {
     BusyScope busy(*this);
     ConnectValues values{m_settings.VisaGenerator1, m_settings.VisaGenerator2, m_settings.VisaAnalyzer,
                          m_settings.UseRF_B};
-    const bool connected = ::ConnectInstruments(m_instruments, values, m_window);
+    const bool connected = korvel::ConnectInstruments(m_instruments, values, m_window);
     SetButtons(connected ? ButtonEvent::Connected : ButtonEvent::NotConnected);
     m_settings.VisaGenerator1 = values.visaGenerator1;
     m_settings.VisaGenerator2 = values.visaGenerator2;
@@ -83,7 +85,7 @@ void MeasurementCore::OnConnect() { ConnectInstruments(); }
 void MeasurementCore::SetupGenerators() {
     BusyScope busy(*this);
     try {
-        ::SetupGenerators(m_instruments, m_settings.UseRF_B != 0);
+        korvel::SetupGenerators(m_instruments, m_settings.UseRF_B != 0);
     } catch (const CFileError& error) {
         // The set-up ends at the transfer; the user puts the file in place and presses again.
         m_window.ShowError(error.what());
@@ -293,3 +295,5 @@ void MeasurementCore::OnAdjustToZero() {
     }
     m_window.Refresh();
 }
+
+}  // namespace korvel

@@ -16,6 +16,8 @@
 #include "runs/ContinuousRun.h"
 #include "runs/SweepEngine.h"
 
+namespace korvel {
+
 class MeasurementCore {
 public:
     // What the buttons follow; each event sets them as its row of the table in the source says.
@@ -120,3 +122,5 @@ protected:
     ContinuousRun m_continuous{m_instruments, m_window};
     std::filesystem::path m_workingDirectory;
 };
+
+}  // namespace korvel

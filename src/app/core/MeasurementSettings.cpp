@@ -2,6 +2,8 @@
 
 #include "instrument/NumberText.h"
 
+namespace korvel {
+
 namespace {
 double ReadDouble(SettingsStore& store, const char* key, const char* defaultText) {
     return ParseLeadingDouble(store.ReadString(key, defaultText));
@@ -41,3 +43,5 @@ void SaveSettings(const MeasurementSettings& s, SettingsStore& store) {
     store.WriteInteger("Average", s.Average);
     store.WriteInteger("PhaseRotation", static_cast<std::uint32_t>(s.PhaseRotation));
 }
+
+}  // namespace korvel

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace korvel {
+
 struct MeasurementSettings {
     std::string VisaGenerator1 = "28";
     std::string VisaGenerator2 = "27";
@@ -35,3 +37,5 @@ public:
 MeasurementSettings LoadSettings(SettingsStore& store);
 // Writes the texts, UseRF_B, the doubles as "%lf" texts, then Average and PhaseRotation.
 void SaveSettings(const MeasurementSettings& settings, SettingsStore& store);
+
+}  // namespace korvel

@@ -6,6 +6,8 @@
 #include "DialogUnits.h"
 #include "ProgramIcon.h"
 
+namespace korvel {
+
 CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(
         QString::fromUtf8("Info \xC3\xBC"
@@ -34,3 +36,5 @@ CAboutDialog::CAboutDialog(QWidget* parent) : QDialog(parent) {
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     ok->setFocus();
 }
+
+}  // namespace korvel

@@ -6,8 +6,12 @@
 
 #include <QDialog>
 
+namespace korvel {
+
 class CAboutDialog : public QDialog {
     Q_OBJECT
 public:
     explicit CAboutDialog(QWidget* parent = nullptr);
 };
+
+}  // namespace korvel

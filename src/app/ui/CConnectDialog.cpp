@@ -7,6 +7,8 @@
 
 #include "DialogUnits.h"
 
+namespace korvel {
+
 namespace {
 QLabel* AddStatic(QWidget* parent, const QString& name, const QString& text,
                   const DialogUnits& units, int x, int y, int width, int height) {
@@ -101,3 +103,5 @@ void CConnectDialog::OnUseRfBClicked() {
     ReadControls();
     m_generator2->setEnabled(m_values.useRfB == 0);
 }
+
+}  // namespace korvel

@@ -21,6 +21,8 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
+namespace korvel {
+
 class CConnectDialog : public QDialog {
     Q_OBJECT
 public:
@@ -54,3 +56,5 @@ private:
     QLineEdit* m_generator2 = nullptr;
     QCheckBox* m_useRfB = nullptr;
 };
+
+}  // namespace korvel

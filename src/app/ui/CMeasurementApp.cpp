@@ -5,6 +5,8 @@
 #include "CMeasurementDialog.h"
 #include "QtSettingsStore.h"
 
+namespace korvel {
+
 bool CMeasurementApp::InitInstance() {
     QCoreApplication::setOrganizationName(QtSettingsStore::kOrganisation);
     QCoreApplication::setApplicationName(QtSettingsStore::kApplication);
@@ -16,3 +18,5 @@ bool CMeasurementApp::InitInstance() {
     store.Sync();
     return false;
 }
+
+}  // namespace korvel

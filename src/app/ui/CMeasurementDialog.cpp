@@ -33,6 +33,8 @@
 #include <windows.h>
 #endif
 
+namespace korvel {
+
 namespace {
 const char* const kNumberExpected = "Please enter a number.";
 const char* const kIntegerExpected = "Please enter an integer.";
@@ -566,3 +568,5 @@ bool CMeasurementDialog::nativeEvent(const QByteArray& eventType, void* message,
     return QDialog::nativeEvent(eventType, message, result);
 }
 #endif
+
+}  // namespace korvel

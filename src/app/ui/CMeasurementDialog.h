@@ -45,6 +45,8 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 
+namespace korvel {
+
 class CMeasurementDialog : public QDialog, public Window, public MeasurementCore {
     Q_OBJECT
 public:
@@ -171,3 +173,5 @@ private:
     QTimer m_timer{this};  // a child, so that it can be found by name
     bool m_initialised = false;
 };
+
+}  // namespace korvel

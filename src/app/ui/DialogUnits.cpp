@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <QWidget>
 
+namespace korvel {
+
 QFont DialogUnits::DialogFont() {
     QFont font;
 #ifdef Q_OS_WIN
@@ -51,3 +53,5 @@ QRect DialogUnits::ToPixels(int x, int y, int width, int height) const {
 void DialogUnits::Place(QWidget* widget, int x, int y, int width, int height) const {
     widget->setGeometry(ToPixels(x, y, width, height));
 }
+
+}  // namespace korvel

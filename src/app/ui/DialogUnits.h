@@ -7,6 +7,8 @@
 
 class QWidget;
 
+namespace korvel {
+
 class DialogUnits {
 public:
     // The dialog font of the templates, 8 points: the platform's sans serif stands in for the
@@ -32,3 +34,5 @@ private:
     int m_averageCharWidth;
     int m_charHeight;
 };
+
+}  // namespace korvel

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <system_error>
 
+namespace korvel {
+
 namespace FieldText {
 
 namespace {
@@ -74,3 +76,5 @@ std::optional<std::uint32_t> ParseUnsigned(std::string_view text) {
 }
 
 }  // namespace FieldText
+
+}  // namespace korvel

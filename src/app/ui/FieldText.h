@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+namespace korvel {
+
 namespace FieldText {
 
 // The shortest text that reads back as exactly value ("10", "-40", "0.1").
@@ -17,3 +19,5 @@ std::optional<std::int32_t> ParseInt(std::string_view text);
 std::optional<std::uint32_t> ParseUnsigned(std::string_view text);
 
 }  // namespace FieldText
+
+}  // namespace korvel

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <numbers>
 
+namespace korvel {
+
 QPixmap ProgramIconPixmap(int sizePx) {
     QPixmap pixmap(sizePx, sizePx);
     pixmap.fill(Qt::transparent);
@@ -45,3 +47,5 @@ QIcon ProgramIcon() {
     icon.addPixmap(ProgramIconPixmap(16));
     return icon;
 }
+
+}  // namespace korvel

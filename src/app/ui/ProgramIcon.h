@@ -4,5 +4,9 @@
 #include <QIcon>
 #include <QPixmap>
 
+namespace korvel {
+
 QPixmap ProgramIconPixmap(int sizePx);
 QIcon ProgramIcon();
+
+}  // namespace korvel

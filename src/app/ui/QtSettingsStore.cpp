@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <cstdint>
 
+namespace korvel {
+
 QtSettingsStore::QtSettingsStore(QSettings::Format format)
     : m_settings(format, QSettings::UserScope, kOrganisation, kApplication) {}
 
@@ -35,3 +37,5 @@ void QtSettingsStore::WriteInteger(const std::string& key, std::uint32_t value) 
     Q_ASSERT(dword.typeId() == QMetaType::UInt);
     m_settings.setValue(QString::fromStdString(key), dword);
 }
+
+}  // namespace korvel

@@ -6,6 +6,8 @@
 
 #include "app/core/MeasurementSettings.h"
 
+namespace korvel {
+
 class QtSettingsStore final : public SettingsStore {
 public:
     static constexpr const char* kOrganisation = "Vom lokalen Anwendungs-Assistenten generierte Anwendungen";
@@ -22,3 +24,5 @@ public:
 private:
     QSettings m_settings;
 };
+
+}  // namespace korvel

@@ -6,6 +6,8 @@
 #include "CMeasurementApp.h"
 #include "visa/VendorLibrary.h"
 
+using namespace korvel;
+
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     // QApplication adopts the user's locale on Unix, and with it a comma as decimal mark in

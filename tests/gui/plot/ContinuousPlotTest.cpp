@@ -12,6 +12,8 @@
 #include "PlotTestSupport.h"
 #include "tools/plot/PlotView.h"
 
+using namespace korvel;
+
 namespace {
 
 using ContinuousPlot = PlotTest;

@@ -9,6 +9,8 @@
 #include "PlotTestSupport.h"
 #include "tools/plot/PlotView.h"
 
+using namespace korvel;
+
 namespace {
 
 using PlotViewTest = PlotTest;

@@ -7,6 +7,8 @@
 #include "tools/plot/PlotView.h"
 #include "tools/plot/SweepChart.h"
 
+using namespace korvel;
+
 namespace {
 
 using SweepPlot = PlotTest;

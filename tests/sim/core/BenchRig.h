@@ -18,6 +18,8 @@
 #include "tests/support/WorkDirectory.h"
 #include "visa/InProcess.h"
 
+using namespace korvel;
+
 inline sim::BenchOptions FastBench(sim::Wiring wiring = sim::Wiring::RfB) {
     sim::BenchOptions options;
     options.wiring = wiring;

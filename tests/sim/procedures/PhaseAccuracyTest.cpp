@@ -11,6 +11,8 @@
 #include "measure/SetupAnalyzer.h"
 #include "measure/SetupGenerators.h"
 
+using namespace korvel;
+
 namespace {
 
 // A frequency near start at which the truth lies just below 360, halfway between the last two

@@ -21,6 +21,8 @@
 #include "tests/support/WorkDirectory.h"
 #include "visa/InProcess.h"
 
+using namespace korvel;
+
 using Texts = std::vector<std::string>;
 
 struct LoggedMessage {

@@ -15,6 +15,8 @@
 #include "measure/SetupAnalyzer.h"
 #include "measure/SetupGenerators.h"
 
+using namespace korvel;
+
 namespace {
 
 TEST(ProcedureTraffic, OnePassSendsTheDocumentedTraceWithTwoGenerators) {

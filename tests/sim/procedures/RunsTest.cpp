@@ -18,6 +18,8 @@
 #include "ProcedureRig.h"
 #include "measure/SetupAnalyzer.h"
 
+using namespace korvel;
+
 namespace {
 
 using namespace std::chrono_literals;

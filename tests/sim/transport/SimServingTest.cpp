@@ -28,6 +28,8 @@
 #include "visa/vxi11/Vxi11Connector.h"
 #include "visa/vxi11/Vxi11Transport.h"
 
+using namespace korvel;
+
 using namespace visa;
 
 namespace {

@@ -9,6 +9,8 @@
 #include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 
+using namespace korvel;
+
 using namespace visa;
 using Texts = std::vector<std::string>;
 
