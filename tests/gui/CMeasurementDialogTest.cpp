@@ -214,7 +214,7 @@ TEST_F(MainWindowTest, TheAboutEntryOfTheContextMenuOpensTheAboutBoxAndOkClosesI
               "menu &Info \xC3\xBC"
               "ber Korvel...");
     EXPECT_EQ(driver.seen[1].kind + " " + driver.seen[1].title + " " + driver.seen[1].focus,
-              "CAboutDialog Info \xC3\xBC"
+              "korvel::CAboutDialog Info \xC3\xBC"
               "ber Korvel IDOK");
     EXPECT_TRUE(closedByOk);
     EXPECT_TRUE(dialog->isVisible());
