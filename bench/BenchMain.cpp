@@ -23,19 +23,19 @@
 #include <string>
 #include <vector>
 
-#include "runs/CSweepTable.h"
-#include "tests/support/ChildProcess.h"
-#include "instrument/ConnectInstruments.h"
-#include "measure/MeasurePhase.h"
-#include "instrument/MessageSink.h"
 #include "PingPong.h"
 #include "ReferenceServer.h"
-#include "measure/SetupAnalyzer.h"
-#include "measure/SetupGenerators.h"
-#include "runs/SweepEngine.h"
-#include "runs/SweepFile.h"
 #include "TableReporter.h"
 #include "TransferLog.h"
+#include "instrument/ConnectInstruments.h"
+#include "instrument/MessageSink.h"
+#include "measure/MeasurePhase.h"
+#include "measure/SetupAnalyzer.h"
+#include "measure/SetupGenerators.h"
+#include "runs/CSweepTable.h"
+#include "runs/SweepEngine.h"
+#include "runs/SweepFile.h"
+#include "tests/support/ChildProcess.h"
 #include "visa/NetworkTesting.h"
 #include "visa/visa.h"
 #ifdef KORVEL_HAVE_LXI
@@ -64,7 +64,7 @@ struct Options {
 };
 
 class NullWindow : public Window {
-  public:
+public:
     void Refresh() override {}
     bool ReadWindow() override { return true; }
     void EnableButton(RunButton, bool) override {}
@@ -189,8 +189,9 @@ bool StartSimulator(Context& c) {
 // The whole-program rows' own instruments, HiSLIP only, at .38, .37 and .30 of the block.
 bool StartAppSimulator(Context& c) {
     const std::string b = c.options.block;
-    if (!c.appSim.Start({c.options.sim, "--speed", "fast", "--no-vxi11", "--gen1-address", b + ".38",
-                         "--gen2-address", b + ".37", "--analyzer-address", b + ".30"})) {
+    if (!c.appSim.Start({c.options.sim, "--speed", "fast", "--no-vxi11", "--gen1-address",
+                         b + ".38", "--gen2-address", b + ".37", "--analyzer-address",
+                         b + ".30"})) {
         return false;
     }
     while (const auto line = c.appSim.ReadLine(std::chrono::seconds(15))) {
@@ -777,7 +778,8 @@ int main(int argc, char** argv) {
     }
 
     WriteAppSettings(c);
-    const bool appBench = (!c.options.korvel.empty() || !c.options.demo.empty()) && StartAppSimulator(c);
+    const bool appBench =
+        (!c.options.korvel.empty() || !c.options.demo.empty()) && StartAppSimulator(c);
     const int appRepetitions = std::min(r, 5);  // whole program runs: fewer, they take seconds
 #ifdef KORVEL_HAVE_X11
     std::string noDisplay;

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/server/OncRpc.h"
 #include "PingPong.h"
 #include "TableReporter.h"
 #include "TransferLog.h"
+#include "sim/server/OncRpc.h"
 #include "sim/server/Vxi11Codec.h"
 #include "sim/server/Xdr.h"
 #include "visa/hislip/HiSlipCodec.h"

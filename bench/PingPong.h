@@ -9,7 +9,7 @@
 #include <vector>
 
 class PingPong {
-  public:
+public:
     struct Exchange {
         std::uint32_t requestBytes = 0;  // at least 8: the request carries both sizes
         std::uint32_t responseBytes = 0;
@@ -26,7 +26,7 @@ class PingPong {
     bool Run(const std::vector<Exchange>& exchanges);
     void Stop();
 
-  private:
+private:
     pid_t m_child = -1;
     int m_socket = -1;
     std::vector<char> m_request;

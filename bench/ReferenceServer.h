@@ -10,7 +10,7 @@
 #include <string>
 
 class ReferenceServer {
-  public:
+public:
     ReferenceServer() = default;
     ~ReferenceServer();
     ReferenceServer(const ReferenceServer&) = delete;
@@ -23,7 +23,7 @@ class ReferenceServer {
     std::uint16_t Vxi11Port() const { return m_vxi11Port; }
     std::uint16_t HiSlipPort() const { return m_hislipPort; }
 
-  private:
+private:
     pid_t m_child = -1;
     std::uint16_t m_vxi11Port = 0;
     std::uint16_t m_hislipPort = 0;

@@ -27,7 +27,7 @@ struct TableRow {
 };
 
 class TableReporter : public benchmark::BenchmarkReporter {
-  public:
+public:
     explicit TableReporter(std::vector<TableRow> rows) : m_rows(std::move(rows)) {}
 
     bool ReportContext(const Context& context) override;
@@ -43,7 +43,7 @@ class TableReporter : public benchmark::BenchmarkReporter {
     // Rows whose repetitions failed.
     int Failed() const { return m_failed; }
 
-  private:
+private:
     struct Result {
         std::vector<double> values;
         std::vector<double> cpu;

@@ -3,7 +3,7 @@
 namespace {
 
 class LoggedTransport final : public visa::Transport {
-  public:
+public:
     LoggedTransport(std::unique_ptr<visa::Transport> inner, TransferLog& log)
         : m_inner(std::move(inner)), m_log(log) {}
     visa::ViStatus Write(visa::ViConstBuf data, visa::ViUInt32 count, visa::ViUInt32& written,
@@ -23,13 +23,13 @@ class LoggedTransport final : public visa::Transport {
     visa::ViStatus Clear(const visa::IoSettings& io) override { return m_inner->Clear(io); }
     visa::ViStatus Close() noexcept override { return m_inner->Close(); }
 
-  private:
+private:
     std::unique_ptr<visa::Transport> m_inner;
     TransferLog& m_log;
 };
 
 class LoggedConnector final : public visa::Connector {
-  public:
+public:
     LoggedConnector(std::shared_ptr<visa::Connector> inner, TransferLog& log)
         : m_inner(std::move(inner)), m_log(log) {}
     visa::ViStatus Open(const visa::ResourceName& name, visa::ViUInt32 openTimeoutMs,
@@ -41,7 +41,7 @@ class LoggedConnector final : public visa::Connector {
         return status;
     }
 
-  private:
+private:
     std::shared_ptr<visa::Connector> m_inner;
     TransferLog& m_log;
 };

@@ -11,7 +11,7 @@
 #include "visa/Transport.h"
 
 class TransferLog {
-  public:
+public:
     struct Transfer {
         bool write = false;
         std::uint32_t bytes = 0;
@@ -32,7 +32,7 @@ class TransferLog {
     // message back.
     std::vector<PingPong::Exchange> HiSlipExchanges() const;
 
-  private:
+private:
     std::vector<Transfer> m_transfers;
     bool m_recording = false;
 };

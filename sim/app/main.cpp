@@ -30,11 +30,14 @@ struct ServingFlags {
 void AddServingOptions(CLI::App& app, ServingFlags& f) {
     const char* group = "Serving";
     app.add_option("--gen1-address", f.gen1Address, "Address of generator 1")
-        ->capture_default_str()->group(group);
+        ->capture_default_str()
+        ->group(group);
     app.add_option("--gen2-address", f.gen2Address, "Address of generator 2")
-        ->capture_default_str()->group(group);
+        ->capture_default_str()
+        ->group(group);
     app.add_option("--analyzer-address", f.analyzerAddress, "Address of the analyzer")
-        ->capture_default_str()->group(group);
+        ->capture_default_str()
+        ->group(group);
     app.add_option("--gateway", f.gateway,
                    "Serve all three on this one address, as devices gpib0,28 / gpib0,27 / "
                    "gpib0,20 (HiSLIP: hislip28 / hislip27 / hislip20)")
@@ -44,33 +47,44 @@ void AddServingOptions(CLI::App& app, ServingFlags& f) {
     app.add_option("--portmap-port", f.serving.portmapPort,
                    "Port of the portmapper on each address (else registration with the "
                    "system's portmapper)")
-        ->capture_default_str()->group(group);
+        ->capture_default_str()
+        ->group(group);
     app.add_option("--vxi11-port", f.serving.vxi11Port, "VXI-11 core port (0: any free one)")
-        ->capture_default_str()->group(group);
+        ->capture_default_str()
+        ->group(group);
     app.add_option("--hislip-port", f.serving.hislipPort, "HiSLIP port (0: any free one)")
-        ->capture_default_str()->group(group);
+        ->capture_default_str()
+        ->group(group);
     app.add_flag("--no-vxi11", f.noVxi11, "Do not serve VXI-11")->group(group);
     app.add_flag("--no-hislip", f.noHiSlip, "Do not serve HiSLIP")->group(group);
     app.add_option("--max-recv-size", f.serving.maxRecvSize,
                    "Largest VXI-11 write accepted (bytes)")
-        ->capture_default_str()->check(CLI::Range(1024u, 1u << 30))->group(group);
+        ->capture_default_str()
+        ->check(CLI::Range(1024u, 1u << 30))
+        ->group(group);
     app.add_option("--read-chunk", f.serving.readChunkLimit,
                    "Largest VXI-11 read reply (bytes; 0: as requested), to exercise clients")
-        ->capture_default_str()->group(group);
+        ->capture_default_str()
+        ->group(group);
     app.add_option("--hislip-max-message", f.serving.hislipMaxMessage,
                    "Largest HiSLIP message accepted, header included (bytes)")
-        ->capture_default_str()->check(CLI::Range(uint64_t{64}, uint64_t{1} << 30))->group(group);
+        ->capture_default_str()
+        ->check(CLI::Range(uint64_t{64}, uint64_t{1} << 30))
+        ->group(group);
     app.add_option("--write-waveform", f.waveformPath,
                    "Write a valid constant-I/Q waveform file (dc.wv) and exit");
 }
 
-bool IsLoopback(const std::string& address) { return address.rfind("127.", 0) == 0; }
+bool IsLoopback(const std::string& address) {
+    return address.rfind("127.", 0) == 0;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"korvel-sim: a simulated RF bench (two generators and a spectrum analyzer) "
-                 "served over VXI-11 and HiSLIP"};
+    CLI::App app{
+        "korvel-sim: a simulated RF bench (two generators and a spectrum analyzer) "
+        "served over VXI-11 and HiSLIP"};
     sim::BenchOptions benchOptions;
     sim::AddBenchOptions(app, benchOptions);
     ServingFlags flags;
@@ -136,7 +150,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cout << "korvel-sim: resource strings to type into Korvel\n";
-    for (const std::string& line : server.ResourceLines()) std::cout << "  " << line << "\n";
+    for (const std::string& line : server.ResourceLines())
+        std::cout << "  " << line << "\n";
     std::cout << "korvel-sim: ready (Ctrl+C ends it)" << std::endl;
 
     int signal = 0;

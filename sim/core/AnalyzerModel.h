@@ -17,8 +17,8 @@ class AnalyzerModel : public ScpiInstrument {
 public:
     static constexpr double kMaxFrequencyHz = 26.5e9;
 
-    AnalyzerModel(std::string identification, std::mutex& benchMutex, SimClock& clock, const BenchOptions& options,
-                  BenchPhysics& physics);
+    AnalyzerModel(std::string identification, std::mutex& benchMutex, SimClock& clock,
+                  const BenchOptions& options, BenchPhysics& physics);
 
     // Under the bench lock.
     const AnalyzerState& State() const { return m_state; }

@@ -56,20 +56,20 @@ struct Speed {
 std::optional<Speed> ParseSpeed(std::string_view text);
 
 struct PhysicsOptions {
-    double levelMismatchDb = 0.05;         // second path's level above its setting
-    double readingNoiseDb = 0.02;          // rms of the analyzer's reading noise
-    double noiseDensityDbmHz = -174.0;     // thermal noise density at the analyzer input
-    double noiseFigureDb = 24.0;           // analyzer noise figure
-    double delayDifferenceNs = 3.7;        // second path's delay minus the first path's
-    double phaseOffsetDeg = 37.0;          // fixed phase of the second path against the first
-    double levelPhaseDegPerDb = 0.02;      // second path's phase per dB of its level setting
-    double driftDegPerK = 0.12;            // second path's phase per kelvin its generator warmed
-    double temperatureStartC = 28.0;       // at power-on (bench start)
-    double temperatureEndC = 38.5;         // generator 1's end value
-    double temperatureEndOffset2C = 0.9;   // generator 2 ends this much warmer
+    double levelMismatchDb = 0.05;        // second path's level above its setting
+    double readingNoiseDb = 0.02;         // rms of the analyzer's reading noise
+    double noiseDensityDbmHz = -174.0;    // thermal noise density at the analyzer input
+    double noiseFigureDb = 24.0;          // analyzer noise figure
+    double delayDifferenceNs = 3.7;       // second path's delay minus the first path's
+    double phaseOffsetDeg = 37.0;         // fixed phase of the second path against the first
+    double levelPhaseDegPerDb = 0.02;     // second path's phase per dB of its level setting
+    double driftDegPerK = 0.12;           // second path's phase per kelvin its generator warmed
+    double temperatureStartC = 28.0;      // at power-on (bench start)
+    double temperatureEndC = 38.5;        // generator 1's end value
+    double temperatureEndOffset2C = 0.9;  // generator 2 ends this much warmer
     double warmUpTimeConstantS = 900.0;
-    double freeLoOffsetHz = 0.2;           // frequency offset of a free-running local oscillator
-    double freeLoWanderDegPerSqrtS = 20.0; // random walk of a free-running path's phase
+    double freeLoOffsetHz = 0.2;            // frequency offset of a free-running local oscillator
+    double freeLoWanderDegPerSqrtS = 20.0;  // random walk of a free-running path's phase
 };
 
 struct TimingOptions {

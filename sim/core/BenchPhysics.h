@@ -24,7 +24,8 @@ double GeneratorTemperatureC(const PhysicsOptions& physics, InstrumentId generat
 
 class BenchPhysics {
 public:
-    BenchPhysics(const BenchOptions& options, const GeneratorState& generator1, const GeneratorState& generator2);
+    BenchPhysics(const BenchOptions& options, const GeneratorState& generator1,
+                 const GeneratorState& generator2);
 
     double TemperatureC(InstrumentId generator, double t) const {
         return GeneratorTemperatureC(m_options.physics, generator, t);

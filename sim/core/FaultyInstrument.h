@@ -18,8 +18,8 @@ class FaultyInstrument : public visa::MessageInstrument {
 public:
     static constexpr size_t kHugeReplyBytes = 20000;
 
-    FaultyInstrument(std::shared_ptr<visa::MessageInstrument> inner, const std::vector<Fault>& faults,
-                     std::uint64_t seed);
+    FaultyInstrument(std::shared_ptr<visa::MessageInstrument> inner,
+                     const std::vector<Fault>& faults, std::uint64_t seed);
 
     void Receive(std::string_view message) override;
     std::optional<std::string> Respond() override;

@@ -13,36 +13,45 @@ constexpr const char* kSource = "[SOURce#2:]";
 
 std::string ModelField(const std::string& identification) {
     const size_t first = identification.find(',');
-    if (first == std::string::npos) return {};
+    if (first == std::string::npos)
+        return {};
     const size_t second = identification.find(',', first + 1);
-    return identification.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+    return identification.substr(
+        first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
 }
 
 std::string Quoted(const std::string& text) {
     std::string quoted = "\"";
     for (char c : text) {
         quoted += c;
-        if (c == '"') quoted += c;
+        if (c == '"')
+            quoted += c;
     }
     return quoted + '"';
 }
 
 std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
-std::string OnOff(bool on) { return on ? "1" : "0"; }
+std::string OnOff(bool on) {
+    return on ? "1" : "0";
+}
 
 }  // namespace
 
-GeneratorModel::GeneratorModel(InstrumentId id, std::string identification, std::mutex& benchMutex, SimClock& clock,
-                               const BenchOptions& options)
-    : ScpiInstrument(benchMutex, clock, options.timing, identification), m_id(id), m_options(options) {
+GeneratorModel::GeneratorModel(InstrumentId id, std::string identification, std::mutex& benchMutex,
+                               SimClock& clock, const BenchOptions& options)
+    : ScpiInstrument(benchMutex, clock, options.timing, identification),
+      m_id(id),
+      m_options(options) {
     const std::string model = ModelField(identification);
     m_vrtFamily = model.rfind("VRT", 0) == 0;
-    m_listDirectory = model.find("VRTK") != std::string::npos ? "/var/vrtk/Lists"
-                                                              : "C:\\Program Files\\Maltoven\\VRQFirmware\\Lists";
+    m_listDirectory = model.find("VRTK") != std::string::npos
+                          ? "/var/vrtk/Lists"
+                          : "C:\\Program Files\\Maltoven\\VRQFirmware\\Lists";
     m_state.currentDirectory = m_listDirectory;
     AddCommands();
 }
@@ -57,11 +66,13 @@ void GeneratorModel::Reset() {
 
 bool GeneratorModel::SameDirectory(const std::string& a, const std::string& b) const {
     auto trim = [](std::string s) {
-        while (s.size() > 1 && (s.back() == '/' || s.back() == '\\')) s.pop_back();
+        while (s.size() > 1 && (s.back() == '/' || s.back() == '\\'))
+            s.pop_back();
         return s;
     };
     // Drive paths are case-insensitive, Unix paths are not.
-    if (m_listDirectory.front() == '/') return trim(a) == trim(b);
+    if (m_listDirectory.front() == '/')
+        return trim(a) == trim(b);
     return Lower(trim(a)) == Lower(trim(b));
 }
 
@@ -80,7 +91,8 @@ void GeneratorModel::SelectWaveform(GeneratorPath& path, const std::string& file
     path.waveformValid = false;
     path.waveformPhaseDeg = 0.0;
     auto it = m_state.files.find(file);
-    if (it == m_state.files.end()) return;
+    if (it == m_state.files.end())
+        return;
     if (std::optional<WaveformInfo> info = ParseWaveform(it->second)) {
         path.waveformValid = true;
         path.waveformPhaseDeg = info->phaseDeg;
@@ -151,28 +163,35 @@ void GeneratorModel::AddSynthesizerCommands() {
     AddPathNumber("POWer:POWer", level, &GeneratorPath::levelDbm, &TimingOptions::levelSettleMs);
     AddPathFlag("POWer:ALC[:STATe]", &GeneratorPath::alcOn);
 
-    e.Add(source + "ROSCillator:SOURce",
-          [this](ScpiCall& call) {
-              if (!call.Expect(1, 1)) return;
-              if (auto choice = call.Choice(0, {"INTernal", "EXTernal"})) m_state.externalReference = *choice == 1;
-          },
-          [this](ScpiCall& call) {
-              if (call.Expect(0, 0)) call.Reply(m_state.externalReference ? "EXT" : "INT");
-          });
+    e.Add(
+        source + "ROSCillator:SOURce",
+        [this](ScpiCall& call) {
+            if (!call.Expect(1, 1))
+                return;
+            if (auto choice = call.Choice(0, {"INTernal", "EXTernal"}))
+                m_state.externalReference = *choice == 1;
+        },
+        [this](ScpiCall& call) {
+            if (call.Expect(0, 0))
+                call.Reply(m_state.externalReference ? "EXT" : "INT");
+        });
 
-    e.Add(source + "FREQuency:LOSCillator:MODE",
-          [this](ScpiCall& call) {
-              if (!call.Expect(1, 1)) return;
-              if (auto choice = call.Choice(0, {"INTernal", "COUPled", "EXTernal"})) {
-                  Path(call).loMode = static_cast<LoMode>(*choice);
-                  Overlapped(Timing().frequencySettleMs / 1000.0);
-              }
-          },
-          [this](ScpiCall& call) {
-              if (!call.Expect(0, 0)) return;
-              static const char* const kNames[] = {"INT", "COUP", "EXT"};
-              call.Reply(kNames[static_cast<int>(Path(call).loMode)]);
-          });
+    e.Add(
+        source + "FREQuency:LOSCillator:MODE",
+        [this](ScpiCall& call) {
+            if (!call.Expect(1, 1))
+                return;
+            if (auto choice = call.Choice(0, {"INTernal", "COUPled", "EXTernal"})) {
+                Path(call).loMode = static_cast<LoMode>(*choice);
+                Overlapped(Timing().frequencySettleMs / 1000.0);
+            }
+        },
+        [this](ScpiCall& call) {
+            if (!call.Expect(0, 0))
+                return;
+            static const char* const kNames[] = {"INT", "COUP", "EXT"};
+            call.Reply(kNames[static_cast<int>(Path(call).loMode)]);
+        });
     AddPathFlag("FREQuency:LOSCillator:OUTPut[:STATe]", &GeneratorPath::loOutputOn);
 }
 
@@ -181,97 +200,121 @@ void GeneratorModel::AddBasebandCommands() {
     const std::string source = kSource;
     AddPathNumber("BB:POFFset", {-kMaxPhaseOffsetDeg, kMaxPhaseOffsetDeg, 0.0, Unit::Degree},
                   &GeneratorPath::phaseOffsetDeg, &TimingOptions::phaseSettleMs);
-    e.Add(source + "BB:ARBitrary:WAVeform:SELect",
-          [this](ScpiCall& call) {
-              if (!call.Expect(1, 1)) return;
-              auto name = call.String(0);
-              if (!name) return;
-              std::string file;
-              if (!FileInListDirectory(*name, file) || !m_state.files.count(file)) {
-                  call.Error(-256);
-                  return;
-              }
-              GeneratorPath& path = Path(call);
-              SelectWaveform(path, file);
-              if (!path.waveformValid) call.Error(-200, "not a waveform file");
-          },
-          [this](ScpiCall& call) {
-              if (call.Expect(0, 0)) call.Reply(Quoted(Path(call).waveform));
-          });
+    e.Add(
+        source + "BB:ARBitrary:WAVeform:SELect",
+        [this](ScpiCall& call) {
+            if (!call.Expect(1, 1))
+                return;
+            auto name = call.String(0);
+            if (!name)
+                return;
+            std::string file;
+            if (!FileInListDirectory(*name, file) || !m_state.files.count(file)) {
+                call.Error(-256);
+                return;
+            }
+            GeneratorPath& path = Path(call);
+            SelectWaveform(path, file);
+            if (!path.waveformValid)
+                call.Error(-200, "not a waveform file");
+        },
+        [this](ScpiCall& call) {
+            if (call.Expect(0, 0))
+                call.Reply(Quoted(Path(call).waveform));
+        });
     AddPathFlag("BB:ARBitrary[:STATe]", &GeneratorPath::arbOn);
     AddPathFlag("IQ[:STATe]", &GeneratorPath::iqOn);
 
-    e.Add("OUTPut#2[:STATe]",
-          [this](ScpiCall& call) {
-              if (!call.Expect(1, 1)) return;
-              if (auto on = call.Boolean(0)) m_state.paths[static_cast<size_t>(call.Suffix("OUTPUT") - 1)].outputOn = *on;
-          },
-          [this](ScpiCall& call) {
-              if (call.Expect(0, 0)) call.Reply(OnOff(m_state.paths[static_cast<size_t>(call.Suffix("OUTPUT") - 1)].outputOn));
-          });
+    e.Add(
+        "OUTPut#2[:STATe]",
+        [this](ScpiCall& call) {
+            if (!call.Expect(1, 1))
+                return;
+            if (auto on = call.Boolean(0))
+                m_state.paths[static_cast<size_t>(call.Suffix("OUTPUT") - 1)].outputOn = *on;
+        },
+        [this](ScpiCall& call) {
+            if (call.Expect(0, 0))
+                call.Reply(
+                    OnOff(m_state.paths[static_cast<size_t>(call.Suffix("OUTPUT") - 1)].outputOn));
+        });
 }
 
 void GeneratorModel::AddMemoryCommands() {
     ScpiEngine& e = Engine();
-    e.Add("MMEMory:CDIRectory",
-          [this](ScpiCall& call) {
-              if (!call.Expect(1, 1)) return;
-              auto directory = call.String(0);
-              if (!directory) return;
-              if (!SameDirectory(*directory, m_listDirectory)) {
-                  call.Error(-256, "no such directory");
-                  return;
-              }
-              m_state.currentDirectory = m_listDirectory;
-          },
-          [this](ScpiCall& call) {
-              if (call.Expect(0, 0)) call.Reply(Quoted(m_state.currentDirectory));
-          });
+    e.Add(
+        "MMEMory:CDIRectory",
+        [this](ScpiCall& call) {
+            if (!call.Expect(1, 1))
+                return;
+            auto directory = call.String(0);
+            if (!directory)
+                return;
+            if (!SameDirectory(*directory, m_listDirectory)) {
+                call.Error(-256, "no such directory");
+                return;
+            }
+            m_state.currentDirectory = m_listDirectory;
+        },
+        [this](ScpiCall& call) {
+            if (call.Expect(0, 0))
+                call.Reply(Quoted(m_state.currentDirectory));
+        });
 
-    e.Add("MMEMory:DATA",
-          [this](ScpiCall& call) {
-              if (!call.Expect(2, 2)) return;
-              auto name = call.String(0);
-              if (!name) return;
-              auto data = call.Block(1);
-              if (!data) return;
-              std::string file;
-              if (!FileInListDirectory(*name, file)) {
-                  call.Error(-257);
-                  return;
-              }
-              if (data->size() > kMaxFileBytes) {
-                  call.Error(-200, "file too large");
-                  return;
-              }
-              m_state.files[file] = std::move(*data);
-              Busy(static_cast<double>(m_state.files[file].size()) * 1e-6);  // about 1 MB/s to flash
-              // A path playing this file plays the new content.
-              for (GeneratorPath& path : m_state.paths) {
-                  if (path.waveform == file) SelectWaveform(path, file);
-              }
-          },
-          [this](ScpiCall& call) {
-              if (!call.Expect(1, 1)) return;
-              auto name = call.String(0);
-              if (!name) return;
-              std::string file;
-              auto it = FileInListDirectory(*name, file) ? m_state.files.find(file) : m_state.files.end();
-              if (it == m_state.files.end()) {
-                  call.Error(-256);
-                  return;
-              }
-              const std::string length = std::to_string(it->second.size());
-              call.Reply('#' + std::to_string(length.size()) + length + it->second);
-          });
+    e.Add(
+        "MMEMory:DATA",
+        [this](ScpiCall& call) {
+            if (!call.Expect(2, 2))
+                return;
+            auto name = call.String(0);
+            if (!name)
+                return;
+            auto data = call.Block(1);
+            if (!data)
+                return;
+            std::string file;
+            if (!FileInListDirectory(*name, file)) {
+                call.Error(-257);
+                return;
+            }
+            if (data->size() > kMaxFileBytes) {
+                call.Error(-200, "file too large");
+                return;
+            }
+            m_state.files[file] = std::move(*data);
+            Busy(static_cast<double>(m_state.files[file].size()) * 1e-6);  // about 1 MB/s to flash
+            // A path playing this file plays the new content.
+            for (GeneratorPath& path : m_state.paths) {
+                if (path.waveform == file)
+                    SelectWaveform(path, file);
+            }
+        },
+        [this](ScpiCall& call) {
+            if (!call.Expect(1, 1))
+                return;
+            auto name = call.String(0);
+            if (!name)
+                return;
+            std::string file;
+            auto it =
+                FileInListDirectory(*name, file) ? m_state.files.find(file) : m_state.files.end();
+            if (it == m_state.files.end()) {
+                call.Error(-256);
+                return;
+            }
+            const std::string length = std::to_string(it->second.size());
+            call.Reply('#' + std::to_string(length.size()) + length + it->second);
+        });
 }
 
 void GeneratorModel::AddDiagnosticCommands() {
     ScpiEngine& e = Engine();
     e.Add("DIAGnostic#1:MEASure:POINt", {}, [this](ScpiCall& call) {
-        if (!call.Expect(1, 1)) return;
+        if (!call.Expect(1, 1))
+            return;
         auto point = call.String(0);
-        if (!point) return;
+        if (!point)
+            return;
         const double temperatureC = GeneratorTemperatureC(m_options.physics, m_id, Now());
         if (m_vrtFamily && *point == "DIAG_VECBRD_TEMP2") {
             call.Reply(FormatFixed(temperatureC, 3));

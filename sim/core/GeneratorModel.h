@@ -19,8 +19,8 @@ public:
     static constexpr double kMaxPhaseOffsetDeg = 999.99;
     static constexpr size_t kMaxFileBytes = 1 << 20;
 
-    GeneratorModel(InstrumentId id, std::string identification, std::mutex& benchMutex, SimClock& clock,
-                   const BenchOptions& options);
+    GeneratorModel(InstrumentId id, std::string identification, std::mutex& benchMutex,
+                   SimClock& clock, const BenchOptions& options);
 
     // Under the bench lock.
     const GeneratorState& State() const { return m_state; }
@@ -45,7 +45,9 @@ private:
                        ScpiHandler query = {});
     // A boolean setting of one path.
     void AddPathFlag(const std::string& pattern, bool GeneratorPath::*member);
-    GeneratorPath& Path(ScpiCall& call) { return m_state.paths[static_cast<size_t>(call.Suffix("SOURCE") - 1)]; }
+    GeneratorPath& Path(ScpiCall& call) {
+        return m_state.paths[static_cast<size_t>(call.Suffix("SOURCE") - 1)];
+    }
     // The file name part of name if name lies in the list directory (or has no directory).
     bool FileInListDirectory(const std::string& name, std::string& file) const;
     bool SameDirectory(const std::string& a, const std::string& b) const;

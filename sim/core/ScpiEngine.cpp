@@ -10,7 +10,8 @@ namespace {
 std::string Upper(std::string_view text) {
     std::string upper(text);
     for (char& c : upper) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     }
     return upper;
 }
@@ -19,7 +20,8 @@ std::string Upper(std::string_view text) {
 std::string ShortForm(std::string_view keyword) {
     std::string shortForm;
     for (char c : keyword) {
-        if (c >= 'a' && c <= 'z') break;
+        if (c >= 'a' && c <= 'z')
+            break;
         shortForm += c;
     }
     return shortForm;
@@ -50,14 +52,18 @@ std::vector<PatternKeyword> ParsePattern(std::string_view pattern) {
             optional = true;
             ++pos;
         }
-        if (pos < pattern.size() && pattern[pos] == ':') ++pos;
+        if (pos < pattern.size() && pattern[pos] == ':')
+            ++pos;
         std::string text;
-        while (pos < pattern.size() && pattern[pos] != ':' && pattern[pos] != '[' && pattern[pos] != ']') {
+        while (pos < pattern.size() && pattern[pos] != ':' && pattern[pos] != '[' &&
+               pattern[pos] != ']') {
             text += pattern[pos++];
         }
         if (optional) {
-            if (pos < pattern.size() && pattern[pos] == ':') ++pos;
-            if (pos >= pattern.size() || pattern[pos] != ']') throw std::logic_error("bad SCPI pattern");
+            if (pos < pattern.size() && pattern[pos] == ':')
+                ++pos;
+            if (pos >= pattern.size() || pattern[pos] != ']')
+                throw std::logic_error("bad SCPI pattern");
             ++pos;
         }
         PatternKeyword keyword;
@@ -67,7 +73,8 @@ std::vector<PatternKeyword> ParsePattern(std::string_view pattern) {
             keyword.suffixMax = std::stoi(text.substr(hash + 1));
             text.erase(hash);
         }
-        if (text.empty()) throw std::logic_error("bad SCPI pattern");
+        if (text.empty())
+            throw std::logic_error("bad SCPI pattern");
         keyword.keyword = text;
         keywords.push_back(std::move(keyword));
     }
@@ -84,7 +91,8 @@ struct ScpiEngine::Node {
 
     Node* Child(const PatternKeyword& pattern) {
         for (auto& child : children) {
-            if (Upper(child->keyword) == Upper(pattern.keyword)) return child.get();
+            if (Upper(child->keyword) == Upper(pattern.keyword))
+                return child.get();
         }
         auto node = std::make_unique<Node>();
         node->keyword = pattern.keyword;
@@ -94,8 +102,8 @@ struct ScpiEngine::Node {
     }
 };
 
-ScpiCall::ScpiCall(const std::vector<ScpiParameter>& parameters, const std::map<std::string, int>& suffixes,
-                   ErrorQueue& errors)
+ScpiCall::ScpiCall(const std::vector<ScpiParameter>& parameters,
+                   const std::map<std::string, int>& suffixes, ErrorQueue& errors)
     : m_parameters(parameters), m_suffixes(suffixes), m_errors(errors) {}
 
 int ScpiCall::Suffix(std::string_view longForm) const {
@@ -125,7 +133,8 @@ const ScpiParameter* ScpiCall::Parameter(size_t index) {
 
 std::optional<double> ScpiCall::Number(size_t index, const NumericRule& rule) {
     const ScpiParameter* parameter = Parameter(index);
-    if (!parameter) return std::nullopt;
+    if (!parameter)
+        return std::nullopt;
     if (parameter->kind != ScpiParameter::Kind::Token) {
         Error(-104);
         return std::nullopt;
@@ -140,31 +149,37 @@ std::optional<double> ScpiCall::Number(size_t index, const NumericRule& rule) {
 
 std::optional<bool> ScpiCall::Boolean(size_t index) {
     const ScpiParameter* parameter = Parameter(index);
-    if (!parameter) return std::nullopt;
+    if (!parameter)
+        return std::nullopt;
     if (parameter->kind != ScpiParameter::Kind::Token) {
         Error(-104);
         return std::nullopt;
     }
     const std::string upper = Upper(parameter->text);
-    if (upper == "ON") return true;
-    if (upper == "OFF") return false;
+    if (upper == "ON")
+        return true;
+    if (upper == "OFF")
+        return false;
     // Numeric booleans: any value that rounds to a non-zero integer is ON.
     const NumericResult number = ParseNumeric(upper, NumericRule{-1e9, 1e9, 0.0, Unit::None});
-    if (number.error == 0) return std::lround(number.value) != 0;
+    if (number.error == 0)
+        return std::lround(number.value) != 0;
     Error(-224);
     return std::nullopt;
 }
 
 std::optional<int> ScpiCall::Choice(size_t index, std::initializer_list<std::string_view> choices) {
     const ScpiParameter* parameter = Parameter(index);
-    if (!parameter) return std::nullopt;
+    if (!parameter)
+        return std::nullopt;
     if (parameter->kind != ScpiParameter::Kind::Token) {
         Error(-104);
         return std::nullopt;
     }
     int i = 0;
     for (std::string_view choice : choices) {
-        if (MatchesKeyword(parameter->text, choice)) return i;
+        if (MatchesKeyword(parameter->text, choice))
+            return i;
         ++i;
     }
     Error(-224);
@@ -173,7 +188,8 @@ std::optional<int> ScpiCall::Choice(size_t index, std::initializer_list<std::str
 
 std::optional<std::string> ScpiCall::String(size_t index) {
     const ScpiParameter* parameter = Parameter(index);
-    if (!parameter) return std::nullopt;
+    if (!parameter)
+        return std::nullopt;
     if (parameter->kind != ScpiParameter::Kind::String) {
         Error(-104);
         return std::nullopt;
@@ -183,7 +199,8 @@ std::optional<std::string> ScpiCall::String(size_t index) {
 
 std::optional<std::string> ScpiCall::Block(size_t index) {
     const ScpiParameter* parameter = Parameter(index);
-    if (!parameter) return std::nullopt;
+    if (!parameter)
+        return std::nullopt;
     if (parameter->kind != ScpiParameter::Kind::Block) {
         Error(-104);
         return std::nullopt;
@@ -200,15 +217,18 @@ void ScpiEngine::Add(std::string_view pattern, ScpiHandler set, ScpiHandler quer
     const Handlers* handlers = m_handlers.back().get();
     // Every combination of the optional keywords becomes a path of its own to the same handlers.
     size_t optionalCount = 0;
-    for (const auto& keyword : keywords) optionalCount += keyword.optional ? 1 : 0;
+    for (const auto& keyword : keywords)
+        optionalCount += keyword.optional ? 1 : 0;
     for (size_t mask = 0; mask < (size_t{1} << optionalCount); ++mask) {
         Node* node = m_root.get();
         size_t bit = 0;
         for (const auto& keyword : keywords) {
-            if (keyword.optional && !(mask & (size_t{1} << bit++))) continue;
+            if (keyword.optional && !(mask & (size_t{1} << bit++)))
+                continue;
             node = node->Child(keyword);
         }
-        if (node->handlers && node->handlers != handlers) throw std::logic_error("SCPI pattern registered twice");
+        if (node->handlers && node->handlers != handlers)
+            throw std::logic_error("SCPI pattern registered twice");
         node->handlers = handlers;
     }
 }
@@ -217,21 +237,24 @@ void ScpiEngine::AddCommon(std::string_view header, ScpiHandler set, ScpiHandler
     m_common[Upper(header)] = Handlers{std::move(set), std::move(query)};
 }
 
-bool ScpiEngine::ResolveFrom(const Node& node, const std::vector<std::string_view>& keywords, size_t index,
-                             Match& match) const {
+bool ScpiEngine::ResolveFrom(const Node& node, const std::vector<std::string_view>& keywords,
+                             size_t index, Match& match) const {
     if (index == keywords.size()) {
-        if (!node.handlers) return false;
+        if (!node.handlers)
+            return false;
         match.handlers = node.handlers;
         return true;
     }
     // Split "MARK1" into "MARK" and its suffix.
     std::string_view keyword = keywords[index];
     size_t digits = keyword.size();
-    while (digits > 0 && keyword[digits - 1] >= '0' && keyword[digits - 1] <= '9') --digits;
+    while (digits > 0 && keyword[digits - 1] >= '0' && keyword[digits - 1] <= '9')
+        --digits;
     const std::string_view alpha = keyword.substr(0, digits);
     const std::string_view suffixText = keyword.substr(digits);
     for (const auto& child : node.children) {
-        if (!MatchesKeyword(alpha, child->keyword)) continue;
+        if (!MatchesKeyword(alpha, child->keyword))
+            continue;
         int suffix = 1;
         if (!suffixText.empty()) {
             // Suffixes are small; more than 4 digits is out of range anyway.
@@ -245,9 +268,12 @@ bool ScpiEngine::ResolveFrom(const Node& node, const std::vector<std::string_vie
         const bool had = match.suffixes.count(key) > 0;
         const int previous = had ? match.suffixes[key] : 0;
         match.suffixes[key] = suffix;
-        if (ResolveFrom(*child, keywords, index + 1, match)) return true;
-        if (had) match.suffixes[key] = previous;
-        else match.suffixes.erase(key);
+        if (ResolveFrom(*child, keywords, index + 1, match))
+            return true;
+        if (had)
+            match.suffixes[key] = previous;
+        else
+            match.suffixes.erase(key);
     }
     return false;
 }
@@ -258,7 +284,8 @@ ScpiEngine::Match ScpiEngine::Resolve(std::string_view header) const {
     size_t begin = 0;
     while (begin <= header.size()) {
         size_t end = header.find(':', begin);
-        if (end == std::string_view::npos) end = header.size();
+        if (end == std::string_view::npos)
+            end = header.size();
         keywords.push_back(header.substr(begin, end - begin));
         begin = end + 1;
     }
@@ -278,7 +305,8 @@ std::optional<std::string> ScpiEngine::Execute(std::string_view message, ErrorQu
     for (const ScpiUnit& unit : LexProgramMessage(message)) {
         std::string header = unit.header;
         bool valid = !header.empty();
-        for (char c : header) valid = valid && IsHeaderChar(c);
+        for (char c : header)
+            valid = valid && IsHeaderChar(c);
         if (!valid) {
             errors.Push(header.empty() ? -102 : -101);
             continue;
@@ -288,14 +316,16 @@ std::optional<std::string> ScpiEngine::Execute(std::string_view message, ErrorQu
             continue;
         }
         const bool query = header.back() == '?';
-        if (query) header.pop_back();
+        if (query)
+            header.pop_back();
 
         const Handlers* handlers = nullptr;
         Match match;
         if (header[0] == '*') {
             // Common commands are the same whatever the path, and leave it alone.
             auto it = m_common.find(Upper(header));
-            if (it != m_common.end()) handlers = &it->second;
+            if (it != m_common.end())
+                handlers = &it->second;
         } else {
             std::string effective = header[0] == ':' ? header.substr(1) : prefix + header;
             const size_t colon = effective.rfind(':');
@@ -308,20 +338,25 @@ std::optional<std::string> ScpiEngine::Execute(std::string_view message, ErrorQu
             }
         }
         const ScpiHandler* handler = nullptr;
-        if (handlers) handler = query ? &handlers->query : &handlers->set;
+        if (handlers)
+            handler = query ? &handlers->query : &handlers->set;
         if (!handler || !*handler) {
             errors.Push(-113);
             continue;
         }
         ScpiCall call(unit.parameters, match.suffixes, errors);
         (*handler)(call);
-        for (auto& reply : call.Replies()) replies.push_back(reply);
-        if (!query && header[0] != '*' && m_afterSetting) m_afterSetting(errors);
+        for (auto& reply : call.Replies())
+            replies.push_back(reply);
+        if (!query && header[0] != '*' && m_afterSetting)
+            m_afterSetting(errors);
     }
-    if (replies.empty()) return std::nullopt;
+    if (replies.empty())
+        return std::nullopt;
     std::string joined;
     for (size_t i = 0; i < replies.size(); ++i) {
-        if (i > 0) joined += ';';
+        if (i > 0)
+            joined += ';';
         joined += replies[i];
     }
     return joined;

@@ -23,8 +23,8 @@ namespace sim {
 // return nothing when the parameter is unusable, so a handler changes nothing in that case.
 class ScpiCall {
 public:
-    ScpiCall(const std::vector<ScpiParameter>& parameters, const std::map<std::string, int>& suffixes,
-             ErrorQueue& errors);
+    ScpiCall(const std::vector<ScpiParameter>& parameters,
+             const std::map<std::string, int>& suffixes, ErrorQueue& errors);
 
     size_t Count() const { return m_parameters.size(); }
     // The numeric suffix given to the keyword with this long form (upper case); 1 when omitted.
@@ -65,7 +65,9 @@ public:
     // Registers a common command by its header without '?' ("*IDN").
     void AddCommon(std::string_view header, ScpiHandler set, ScpiHandler query = {});
     // Called after each setting that executed (fault injection hooks in here).
-    void SetAfterSetting(std::function<void(ErrorQueue&)> hook) { m_afterSetting = std::move(hook); }
+    void SetAfterSetting(std::function<void(ErrorQueue&)> hook) {
+        m_afterSetting = std::move(hook);
+    }
 
     // Executes one program message (no terminator). Returns the replies of its queries joined
     // with ';', or nothing when no query answered.

@@ -10,7 +10,10 @@ using namespace visa::protocol::ieee488;
 
 ScpiInstrument::ScpiInstrument(std::mutex& benchMutex, SimClock& clock, const TimingOptions& timing,
                                std::string identification)
-    : m_mutex(benchMutex), m_clock(clock), m_timing(timing), m_identification(std::move(identification)) {
+    : m_mutex(benchMutex),
+      m_clock(clock),
+      m_timing(timing),
+      m_identification(std::move(identification)) {
     m_errors.SetListener([this](int code) {
         // Event status bits of IEEE 488.2: query, device-dependent, execution, command error.
         if (code <= -400 && code > -500)
@@ -25,12 +28,15 @@ ScpiInstrument::ScpiInstrument(std::mutex& benchMutex, SimClock& clock, const Ti
             m_eventStatus |= kEsrDde;
     });
     m_engine.SetAfterSetting([this](ErrorQueue& errors) {
-        if (m_errorOnEverySetting) errors.Push(-200);
+        if (m_errorOnEverySetting)
+            errors.Push(-200);
     });
     AddCommonCommands();
 }
 
-void ScpiInstrument::Overlapped(double seconds) { m_pendingUntil = std::max(m_pendingUntil, m_time + seconds); }
+void ScpiInstrument::Overlapped(double seconds) {
+    m_pendingUntil = std::max(m_pendingUntil, m_time + seconds);
+}
 
 void ScpiInstrument::AddCommonCommands() {
     ScpiEngine& e = m_engine;
@@ -43,50 +49,64 @@ void ScpiInstrument::AddCommonCommands() {
     };
 
     e.AddCommon("*IDN", {}, [this](ScpiCall& call) {
-        if (call.Expect(0, 0)) call.Reply(m_identification);
+        if (call.Expect(0, 0))
+            call.Reply(m_identification);
     });
     e.AddCommon("*RST", [this](ScpiCall& call) {
-        if (!call.Expect(0, 0)) return;
+        if (!call.Expect(0, 0))
+            return;
         Reset();
         Overlapped(m_timing.resetMs / 1000.0);
     });
     e.AddCommon("*CLS", [this](ScpiCall& call) {
-        if (!call.Expect(0, 0)) return;
+        if (!call.Expect(0, 0))
+            return;
         m_errors.Clear();
         m_eventStatus = 0;
         m_opcAt = -1.0;
     });
-    e.AddCommon("*OPC", [this](ScpiCall& call) {
-        if (call.Expect(0, 0)) m_opcAt = m_pendingUntil;
-    }, [waitPending](ScpiCall& call) {
-        if (!call.Expect(0, 0)) return;
-        waitPending();
-        call.Reply("1");
-    });
+    e.AddCommon(
+        "*OPC",
+        [this](ScpiCall& call) {
+            if (call.Expect(0, 0))
+                m_opcAt = m_pendingUntil;
+        },
+        [waitPending](ScpiCall& call) {
+            if (!call.Expect(0, 0))
+                return;
+            waitPending();
+            call.Reply("1");
+        });
     e.AddCommon("*WAI", [waitPending](ScpiCall& call) {
-        if (call.Expect(0, 0)) waitPending();
+        if (call.Expect(0, 0))
+            waitPending();
     });
     e.AddCommon("*ESR", {}, [this, updateOpc](ScpiCall& call) {
-        if (!call.Expect(0, 0)) return;
+        if (!call.Expect(0, 0))
+            return;
         updateOpc();
         call.Reply(std::to_string(m_eventStatus));
         m_eventStatus = 0;
     });
     auto registerValue = [](int& value) {
         return [&value](ScpiCall& call) {
-            if (!call.Expect(1, 1)) return;
-            if (auto number = call.Number(0, NumericRule{0, 255, 0, Unit::None})) value = static_cast<int>(*number);
+            if (!call.Expect(1, 1))
+                return;
+            if (auto number = call.Number(0, NumericRule{0, 255, 0, Unit::None}))
+                value = static_cast<int>(*number);
         };
     };
     auto registerQuery = [](int& value) {
         return [&value](ScpiCall& call) {
-            if (call.Expect(0, 0)) call.Reply(std::to_string(value));
+            if (call.Expect(0, 0))
+                call.Reply(std::to_string(value));
         };
     };
     e.AddCommon("*ESE", registerValue(m_eventEnable), registerQuery(m_eventEnable));
     e.AddCommon("*SRE", registerValue(m_serviceEnable), registerQuery(m_serviceEnable));
     e.AddCommon("*STB", {}, [this, updateOpc](ScpiCall& call) {
-        if (!call.Expect(0, 0)) return;
+        if (!call.Expect(0, 0))
+            return;
         updateOpc();
         int status = 0;
         if (!m_errors.Empty())
@@ -100,10 +120,12 @@ void ScpiInstrument::AddCommonCommands() {
         call.Reply(std::to_string(status));
     });
     e.AddCommon("*TST", {}, [](ScpiCall& call) {
-        if (call.Expect(0, 0)) call.Reply("0");
+        if (call.Expect(0, 0))
+            call.Reply("0");
     });
     e.Add("SYSTem:ERRor[:NEXT]", {}, [this](ScpiCall& call) {
-        if (!call.Expect(0, 0)) return;
+        if (!call.Expect(0, 0))
+            return;
         if (m_endlessErrors && m_errors.Empty()) {
             call.Reply("-300,\"Device-specific error\"");
             return;
@@ -111,14 +133,16 @@ void ScpiInstrument::AddCommonCommands() {
         call.Reply(m_errors.Pop());
     });
     e.Add("SYSTem:ERRor:COUNt", {}, [this](ScpiCall& call) {
-        if (call.Expect(0, 0)) call.Reply(std::to_string(m_errors.Size()));
+        if (call.Expect(0, 0))
+            call.Reply(std::to_string(m_errors.Size()));
     });
 }
 
 void ScpiInstrument::Receive(std::string_view message) {
     std::lock_guard lock(m_mutex);
     m_unterminatedLogged = false;
-    for (std::string_view programMessage : SplitProgramMessages(message)) Execute(programMessage);
+    for (std::string_view programMessage : SplitProgramMessages(message))
+        Execute(programMessage);
 }
 
 void ScpiInstrument::Execute(std::string_view message) {
@@ -141,7 +165,8 @@ std::optional<std::string> ScpiInstrument::Respond() {
     Response response;
     {
         std::lock_guard lock(m_mutex);
-        if (!PopResponse(response)) return std::nullopt;
+        if (!PopResponse(response))
+            return std::nullopt;
     }
     m_clock.WaitUntil(response.readyAt);
     return std::move(response.text);
@@ -155,7 +180,8 @@ std::optional<std::optional<std::string>> ScpiInstrument::TryRespond() {
         if (!m_clock.Fast() && !m_output.empty() && m_output.front().readyAt > m_clock.NowS()) {
             return std::nullopt;
         }
-        if (!PopResponse(response)) return std::optional<std::string>();
+        if (!PopResponse(response))
+            return std::optional<std::string>();
     }
     m_clock.AdvanceTo(response.readyAt);
     return std::optional(std::move(response.text));
@@ -164,7 +190,8 @@ std::optional<std::optional<std::string>> ScpiInstrument::TryRespond() {
 bool ScpiInstrument::PopResponse(Response& response) {
     if (m_output.empty()) {
         // Logged once per read attempt, however often a transport polls.
-        if (!m_unterminatedLogged) m_errors.Push(-420);
+        if (!m_unterminatedLogged)
+            m_errors.Push(-420);
         m_unterminatedLogged = true;
         return false;
     }

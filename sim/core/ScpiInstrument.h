@@ -26,23 +26,23 @@ namespace sim {
 
 class ScpiInstrument : public visa::MessageInstrument {
 public:
-  static constexpr size_t kMaxProgramMessageBytes = 1 << 20;
+    static constexpr size_t kMaxProgramMessageBytes = 1 << 20;
 
-  ScpiInstrument(std::mutex& benchMutex, SimClock& clock, const TimingOptions& timing,
-                 std::string identification);
+    ScpiInstrument(std::mutex& benchMutex, SimClock& clock, const TimingOptions& timing,
+                   std::string identification);
 
-  void Receive(std::string_view message) override;
-  std::optional<std::string> Respond() override;
-  std::optional<std::optional<std::string>> TryRespond() override;
-  void Clear() override;
+    void Receive(std::string_view message) override;
+    std::optional<std::string> Respond() override;
+    std::optional<std::optional<std::string>> TryRespond() override;
+    void Clear() override;
 
-  // Fault hooks. Call under the bench lock.
-  void SetErrorOnEverySetting(bool on) { m_errorOnEverySetting = on; }
-  void SetEndlessErrors(bool on) { m_endlessErrors = on; }
+    // Fault hooks. Call under the bench lock.
+    void SetErrorOnEverySetting(bool on) { m_errorOnEverySetting = on; }
+    void SetEndlessErrors(bool on) { m_endlessErrors = on; }
 
-  // Under the bench lock.
-  ErrorQueue& Errors() { return m_errors; }
-  const std::string& Identification() const { return m_identification; }
+    // Under the bench lock.
+    ErrorQueue& Errors() { return m_errors; }
+    const std::string& Identification() const { return m_identification; }
 
 protected:
     ScpiEngine& Engine() { return m_engine; }

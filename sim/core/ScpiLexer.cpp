@@ -8,8 +8,12 @@ namespace sim {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 using visa::BlockHeader;
 using visa::ReadBlockHeader;
@@ -21,7 +25,8 @@ std::vector<ScpiUnit> LexProgramMessage(std::string_view message) {
     size_t pos = 0;
     const size_t size = message.size();
     auto skipBlanks = [&] {
-        while (pos < size && IsBlank(message[pos])) ++pos;
+        while (pos < size && IsBlank(message[pos]))
+            ++pos;
     };
     // After an error, resume at the next ';' outside strings.
     auto skipUnit = [&] {
@@ -29,7 +34,8 @@ std::vector<ScpiUnit> LexProgramMessage(std::string_view message) {
         while (pos < size) {
             const char c = message[pos++];
             if (quote) {
-                if (c == quote) quote = 0;
+                if (c == quote)
+                    quote = 0;
             } else if (c == '\'' || c == '"') {
                 quote = c;
             } else if (c == ';') {
@@ -40,14 +46,16 @@ std::vector<ScpiUnit> LexProgramMessage(std::string_view message) {
 
     while (pos < size) {
         skipBlanks();
-        if (pos >= size) break;
+        if (pos >= size)
+            break;
         if (message[pos] == ';') {
             ++pos;
             continue;
         }
         ScpiUnit unit;
         const size_t headerBegin = pos;
-        while (pos < size && !IsBlank(message[pos]) && message[pos] != ';') ++pos;
+        while (pos < size && !IsBlank(message[pos]) && message[pos] != ';')
+            ++pos;
         unit.header.assign(message.substr(headerBegin, pos - headerBegin));
         skipBlanks();
         bool endOfMessage = false;  // a block ran to the end: nothing follows
@@ -101,9 +109,11 @@ std::vector<ScpiUnit> LexProgramMessage(std::string_view message) {
                 }
             } else {
                 const size_t begin = pos;
-                while (pos < size && message[pos] != ',' && message[pos] != ';') ++pos;
+                while (pos < size && message[pos] != ',' && message[pos] != ';')
+                    ++pos;
                 size_t end = pos;
-                while (end > begin && IsBlank(message[end - 1])) --end;
+                while (end > begin && IsBlank(message[end - 1]))
+                    --end;
                 parameter.text.assign(message.substr(begin, end - begin));
                 if (parameter.text.empty()) {
                     unit.error = -102;  // an empty element, as in "X 1,,2"
@@ -115,15 +125,19 @@ std::vector<ScpiUnit> LexProgramMessage(std::string_view message) {
             if (pos < size && message[pos] == ',') {
                 ++pos;
                 skipBlanks();
-                if (pos >= size || message[pos] == ';') unit.error = -102;  // trailing comma
+                if (pos >= size || message[pos] == ';')
+                    unit.error = -102;  // trailing comma
             } else if (pos < size && message[pos] != ';') {
                 unit.error = -103;  // e.g. text right behind a closing quote
             }
         }
-        if (unit.error != 0 && !endOfMessage) skipUnit();
-        else if (pos < size && message[pos] == ';') ++pos;
+        if (unit.error != 0 && !endOfMessage)
+            skipUnit();
+        else if (pos < size && message[pos] == ';')
+            ++pos;
         units.push_back(std::move(unit));
-        if (endOfMessage) break;
+        if (endOfMessage)
+            break;
     }
     return units;
 }

@@ -9,11 +9,13 @@ namespace sim {
 
 TrafficLog::TrafficLog(const std::string& path, SimClock& clock) : m_clock(clock) {
     m_file = std::fopen(path.c_str(), "w");
-    if (!m_file) throw std::runtime_error("cannot open the traffic log " + path);
+    if (!m_file)
+        throw std::runtime_error("cannot open the traffic log " + path);
 }
 
 TrafficLog::~TrafficLog() {
-    if (m_file) std::fclose(m_file);
+    if (m_file)
+        std::fclose(m_file);
 }
 
 void TrafficLog::Write(InstrumentId instrument, char direction, std::string_view message) {
@@ -30,12 +32,13 @@ void TrafficLog::Write(InstrumentId instrument, char direction, std::string_view
     std::fflush(m_file);
 }
 
-LoggedInstrument::LoggedInstrument(std::shared_ptr<visa::MessageInstrument> inner, std::shared_ptr<TrafficLog> log,
-                                   InstrumentId id)
+LoggedInstrument::LoggedInstrument(std::shared_ptr<visa::MessageInstrument> inner,
+                                   std::shared_ptr<TrafficLog> log, InstrumentId id)
     : m_inner(std::move(inner)), m_log(std::move(log)), m_id(id) {}
 
 void LoggedInstrument::Receive(std::string_view message) {
-    for (std::string_view programMessage : SplitProgramMessages(message)) m_log->Write(m_id, '<', programMessage);
+    for (std::string_view programMessage : SplitProgramMessages(message))
+        m_log->Write(m_id, '<', programMessage);
     m_inner->Receive(message);
 }
 
@@ -47,14 +50,17 @@ std::optional<std::string> LoggedInstrument::Respond() {
 
 std::optional<std::optional<std::string>> LoggedInstrument::TryRespond() {
     std::optional<std::optional<std::string>> reply = m_inner->TryRespond();
-    if (reply) LogReply(*reply);
+    if (reply)
+        LogReply(*reply);
     return reply;
 }
 
 void LoggedInstrument::LogReply(const std::optional<std::string>& reply) {
-    if (!reply) return;
+    if (!reply)
+        return;
     std::string_view text = *reply;
-    if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    if (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);
     m_log->Write(m_id, '>', text);
 }
 

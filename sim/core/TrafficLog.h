@@ -35,8 +35,8 @@ private:
 // Logs what passes between a transport and an instrument.
 class LoggedInstrument : public visa::MessageInstrument {
 public:
-    LoggedInstrument(std::shared_ptr<visa::MessageInstrument> inner, std::shared_ptr<TrafficLog> log,
-                     InstrumentId id);
+    LoggedInstrument(std::shared_ptr<visa::MessageInstrument> inner,
+                     std::shared_ptr<TrafficLog> log, InstrumentId id);
 
     void Receive(std::string_view message) override;
     std::optional<std::string> Respond() override;

@@ -17,16 +17,20 @@ constexpr std::string_view kMagic = "KORVEL WAVEFORM 1\n";
 constexpr int kMaxSamples = 4096;
 
 std::optional<WaveformInfo> Invalid(std::string* error, const char* why) {
-    if (error) *error = why;
+    if (error)
+        *error = why;
     return std::nullopt;
 }
 
 // Reads "<key> <value>\n" at pos into value.
 bool ReadLine(std::string_view bytes, size_t& pos, std::string_view key, std::string_view& value) {
     const size_t end = bytes.find('\n', pos);
-    if (end == std::string_view::npos) return false;
+    if (end == std::string_view::npos)
+        return false;
     const std::string_view line = bytes.substr(pos, end - pos);
-    if (line.size() <= key.size() + 1 || line.substr(0, key.size()) != key || line[key.size()] != ' ') return false;
+    if (line.size() <= key.size() + 1 || line.substr(0, key.size()) != key ||
+        line[key.size()] != ' ')
+        return false;
     value = line.substr(key.size() + 1);
     pos = end + 1;
     return true;
@@ -50,44 +54,54 @@ std::uint32_t Crc32(std::string_view bytes) {
         std::array<std::uint32_t, 256> t{};
         for (std::uint32_t n = 0; n < 256; ++n) {
             std::uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
             t[n] = c;
         }
         return t;
     }();
     std::uint32_t crc = 0xFFFFFFFFu;
-    for (char c : bytes) crc = table[(crc ^ static_cast<unsigned char>(c)) & 0xFF] ^ (crc >> 8);
+    for (char c : bytes)
+        crc = table[(crc ^ static_cast<unsigned char>(c)) & 0xFF] ^ (crc >> 8);
     return crc ^ 0xFFFFFFFFu;
 }
 
 std::optional<WaveformInfo> ParseWaveform(std::string_view bytes, std::string* error) {
-    if (bytes.substr(0, kMagic.size()) != kMagic) return Invalid(error, "not a waveform file");
+    if (bytes.substr(0, kMagic.size()) != kMagic)
+        return Invalid(error, "not a waveform file");
     size_t pos = kMagic.size();
     std::string_view value;
-    if (!ReadLine(bytes, pos, "kind", value)) return Invalid(error, "no kind line");
-    if (value != "dc") return Invalid(error, "only dc waveforms play");
+    if (!ReadLine(bytes, pos, "kind", value))
+        return Invalid(error, "no kind line");
+    if (value != "dc")
+        return Invalid(error, "only dc waveforms play");
 
     WaveformInfo info;
     long long number = 0;
-    if (!ReadLine(bytes, pos, "clock-hz", value) || !ReadInteger(value, number) || number < 1 || number > 1000000000) {
+    if (!ReadLine(bytes, pos, "clock-hz", value) || !ReadInteger(value, number) || number < 1 ||
+        number > 1000000000) {
         return Invalid(error, "bad clock-hz line");
     }
     info.clockHz = static_cast<double>(number);
-    if (!ReadLine(bytes, pos, "samples", value) || !ReadInteger(value, number) || number < 1 || number > kMaxSamples) {
+    if (!ReadLine(bytes, pos, "samples", value) || !ReadInteger(value, number) || number < 1 ||
+        number > kMaxSamples) {
         return Invalid(error, "bad samples line");
     }
     info.samples = static_cast<int>(number);
     const size_t dataBytes = static_cast<size_t>(info.samples) * 4;
-    if (!ReadLine(bytes, pos, "data", value) || !ReadInteger(value, number) || number != static_cast<long long>(dataBytes)) {
+    if (!ReadLine(bytes, pos, "data", value) || !ReadInteger(value, number) ||
+        number != static_cast<long long>(dataBytes)) {
         return Invalid(error, "data length does not match the samples");
     }
-    if (bytes.size() - pos < dataBytes) return Invalid(error, "truncated samples");
+    if (bytes.size() - pos < dataBytes)
+        return Invalid(error, "truncated samples");
     const std::string_view data = bytes.substr(pos, dataBytes);
     pos += dataBytes;
 
     char trailer[32];
     std::snprintf(trailer, sizeof trailer, "\ncrc32 %08x\n", static_cast<unsigned>(Crc32(data)));
-    if (bytes.substr(pos) != trailer) return Invalid(error, "checksum missing or wrong");
+    if (bytes.substr(pos) != trailer)
+        return Invalid(error, "checksum missing or wrong");
 
     const std::int16_t i0 = Sample(data, 0);
     const std::int16_t q0 = Sample(data, 2);
@@ -96,8 +110,10 @@ std::optional<WaveformInfo> ParseWaveform(std::string_view bytes, std::string* e
             return Invalid(error, "samples are not constant");
         }
     }
-    if (i0 == 0 && q0 == 0) return Invalid(error, "zero I/Q point");
-    info.phaseDeg = std::atan2(static_cast<double>(q0), static_cast<double>(i0)) * 180.0 / 3.14159265358979323846;
+    if (i0 == 0 && q0 == 0)
+        return Invalid(error, "zero I/Q point");
+    info.phaseDeg = std::atan2(static_cast<double>(q0), static_cast<double>(i0)) * 180.0 /
+                    3.14159265358979323846;
     info.magnitude = std::hypot(static_cast<double>(i0), static_cast<double>(q0)) / 32767.0;
     return info;
 }
@@ -135,13 +151,15 @@ bool WriteWaveformFile(const std::string& path, std::string* error) {
     const std::string bytes = MakeDcWaveform();
     std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "wb"));
     if (!file) {
-        if (error) *error = "cannot open " + path + " for writing";
+        if (error)
+            *error = "cannot open " + path + " for writing";
         return false;
     }
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
     const bool closed = std::fclose(file.release()) == 0;
     if (!written || !closed) {
-        if (error) *error = "cannot write " + path;
+        if (error)
+            *error = "cannot write " + path;
         return false;
     }
     return true;

@@ -10,10 +10,12 @@ void ConnectionServer::Start(Handler handler) {
 void ConnectionServer::AcceptLoop() {
     for (;;) {
         TcpSocket socket = m_listener.Accept(m_stop);
-        if (!socket.Valid()) return;
+        if (!socket.Valid())
+            return;
         Reap(false);
         std::lock_guard lock(m_mutex);
-        if (m_connections.size() >= m_maxConnections) continue;  // closed as it goes
+        if (m_connections.size() >= m_maxConnections)
+            continue;  // closed as it goes
         auto connection = std::make_unique<Connection>();
         Connection* raw = connection.get();
         raw->thread = std::thread([this, raw, s = std::move(socket)]() mutable {
@@ -38,7 +40,8 @@ void ConnectionServer::Reap(bool all) {
             }
         }
     }
-    for (auto& connection : finished) connection->thread.join();
+    for (auto& connection : finished)
+        connection->thread.join();
 }
 
 size_t ConnectionServer::OpenConnections() {
@@ -49,7 +52,8 @@ size_t ConnectionServer::OpenConnections() {
 
 void ConnectionServer::Stop() {
     m_stop.Raise();
-    if (m_acceptor.joinable()) m_acceptor.join();
+    if (m_acceptor.joinable())
+        m_acceptor.join();
     m_listener.Close();
     Reap(true);
 }

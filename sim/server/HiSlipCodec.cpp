@@ -6,12 +6,14 @@ namespace {
 
 uint64_t BigEndian(std::string_view bytes) {
     uint64_t value = 0;
-    for (char c : bytes) value = (value << 8) | static_cast<unsigned char>(c);
+    for (char c : bytes)
+        value = (value << 8) | static_cast<unsigned char>(c);
     return value;
 }
 
 void PutBigEndian(std::string& out, uint64_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>(value >> (8 * i)));
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<char>(value >> (8 * i)));
 }
 
 }  // namespace
@@ -46,7 +48,8 @@ std::string EncodeU64(uint64_t value) {
 }
 
 std::optional<uint64_t> DecodeU64(std::string_view bytes) {
-    if (bytes.size() != 8) return std::nullopt;
+    if (bytes.size() != 8)
+        return std::nullopt;
     return BigEndian(bytes);
 }
 

@@ -71,10 +71,13 @@ HiSlipServer::HiSlipServer(HiSlipOptions options, std::vector<SubAddress> device
       m_devices(std::move(devices)),
       m_server(2 * m_options.maxSessions + 8) {}
 
-HiSlipServer::~HiSlipServer() { Stop(); }
+HiSlipServer::~HiSlipServer() {
+    Stop();
+}
 
 bool HiSlipServer::Start(std::string& error) {
-    if (!m_server.Listen(m_options.address, m_options.port, error)) return false;
+    if (!m_server.Listen(m_options.address, m_options.port, error))
+        return false;
     m_server.Start([this](TcpSocket& socket) { Serve(socket); });
     return true;
 }
@@ -84,9 +87,11 @@ void HiSlipServer::Stop() {
     std::vector<std::shared_ptr<Session>> sessions;
     {
         std::lock_guard lock(m_mutex);
-        for (auto& [id, session] : m_sessions) sessions.push_back(session);
+        for (auto& [id, session] : m_sessions)
+            sessions.push_back(session);
     }
-    for (auto& session : sessions) Close(*session);
+    for (auto& session : sessions)
+        Close(*session);
     m_server.Stop();
 }
 
@@ -98,7 +103,8 @@ size_t HiSlipServer::SessionCount() const {
 void HiSlipServer::Serve(TcpSocket& accepted) {
     auto socket = std::make_shared<TcpSocket>(std::move(accepted));
     std::string bytes(kHeaderBytes, '\0');
-    if (!socket->ReadExact(bytes.data(), bytes.size())) return;
+    if (!socket->ReadExact(bytes.data(), bytes.size()))
+        return;
     const auto header = DecodeHiSlipHeader(bytes);
     if (!header) {
         socket->WriteAll(EncodeHiSlipMessage(kFatalError, kFatalBadHeader, 0, "bad prologue"));
@@ -123,11 +129,13 @@ void HiSlipServer::Initialize(std::shared_ptr<TcpSocket> socket, const HiSlipHea
         return;
     }
     std::string subAddress(header.payloadLength, '\0');
-    if (!socket->ReadExact(subAddress.data(), subAddress.size())) return;
-    const auto named = subAddress.empty()
-                           ? m_devices.begin()
-                           : std::find_if(m_devices.begin(), m_devices.end(),
-                                          [&](const SubAddress& d) { return SameName(d.name, subAddress); });
+    if (!socket->ReadExact(subAddress.data(), subAddress.size()))
+        return;
+    const auto named =
+        subAddress.empty()
+            ? m_devices.begin()
+            : std::find_if(m_devices.begin(), m_devices.end(),
+                           [&](const SubAddress& d) { return SameName(d.name, subAddress); });
     // Answered rather than ignored: a client that waits for InitializeResponse would hang.
     if (named == m_devices.end()) {
         fatal(kFatalInvalidInitSequence, "unknown sub-address");
@@ -146,21 +154,23 @@ void HiSlipServer::Initialize(std::shared_ptr<TcpSocket> socket, const HiSlipHea
             fatal(kFatalMaxClients, "too many sessions");
             return;
         }
-        while (m_nextSessionId == 0 || m_sessions.count(m_nextSessionId)) ++m_nextSessionId;
+        while (m_nextSessionId == 0 || m_sessions.count(m_nextSessionId))
+            ++m_nextSessionId;
         session->id = m_nextSessionId++;
         m_sessions[session->id] = session;
     }
     const uint16_t clientVersion = static_cast<uint16_t>(header.parameter >> 16);
     const uint16_t version = std::min(clientVersion, kProtocolVersion);
     // Control code 0: synchronized mode.
-    if (Send(*socket, session->syncSend,
-             EncodeHiSlipMessage(kInitializeResponse, 0,
-                                 (uint32_t{version} << 16) | session->id))) {
+    if (Send(
+            *socket, session->syncSend,
+            EncodeHiSlipMessage(kInitializeResponse, 0, (uint32_t{version} << 16) | session->id))) {
         session->responder = std::thread([this, session] { Respond(session); });
         ServeSync(session);
     }
     Close(*session);
-    if (session->responder.joinable()) session->responder.join();
+    if (session->responder.joinable())
+        session->responder.join();
     std::lock_guard lock(m_mutex);
     m_sessions.erase(session->id);
 }
@@ -170,7 +180,8 @@ void HiSlipServer::AsyncInitialize(std::shared_ptr<TcpSocket> socket, const HiSl
     {
         std::lock_guard lock(m_mutex);
         auto it = m_sessions.find(static_cast<uint16_t>(header.parameter & 0xFFFF));
-        if (it != m_sessions.end()) session = it->second;
+        if (it != m_sessions.end())
+            session = it->second;
     }
     if (session) {
         std::lock_guard lock(session->mutex);
@@ -185,9 +196,10 @@ void HiSlipServer::AsyncInitialize(std::shared_ptr<TcpSocket> socket, const HiSl
                                              "unknown session or channel already open"));
         return;
     }
-    const uint32_t vendor = (uint32_t{static_cast<uint8_t>(kVendorId[0])} << 8) |
-                            static_cast<uint8_t>(kVendorId[1]);
-    if (Send(*socket, session->asyncSend, EncodeHiSlipMessage(kAsyncInitializeResponse, 0, vendor))) {
+    const uint32_t vendor =
+        (uint32_t{static_cast<uint8_t>(kVendorId[0])} << 8) | static_cast<uint8_t>(kVendorId[1]);
+    if (Send(*socket, session->asyncSend,
+             EncodeHiSlipMessage(kAsyncInitializeResponse, 0, vendor))) {
         {
             std::lock_guard lock(session->mutex);
             session->asyncReady = true;
@@ -202,24 +214,29 @@ void HiSlipServer::Close(Session& session) {
     std::shared_ptr<TcpSocket> async;
     {
         std::lock_guard lock(session.mutex);
-        if (session.closing.exchange(true)) return;
+        if (session.closing.exchange(true))
+            return;
         sync = session.sync;
         async = session.async;
-        if (session.sharedLock) --m_sharedLocks;
+        if (session.sharedLock)
+            --m_sharedLocks;
         session.sharedLock = false;
         session.changed.notify_all();
     }
     session.device->Unlock(session.owner);
     session.device->Wake();
-    if (sync) sync->ShutdownBoth();
-    if (async) async->ShutdownBoth();
+    if (sync)
+        sync->ShutdownBoth();
+    if (async)
+        async->ShutdownBoth();
 }
 
 HiSlipServer::ReadOutcome HiSlipServer::ReadMessage(Session& session, bool sync,
                                                     HiSlipHeader& header, std::string& payload) {
     TcpSocket& socket = sync ? *session.sync : *session.async;
     std::string bytes(kHeaderBytes, '\0');
-    if (!socket.ReadExact(bytes.data(), bytes.size())) return ReadOutcome::Closed;
+    if (!socket.ReadExact(bytes.data(), bytes.size()))
+        return ReadOutcome::Closed;
     const auto decoded = DecodeHiSlipHeader(bytes);
     const uint64_t limit =
         sync ? m_options.maxHiSlipMessageSize -
@@ -227,26 +244,30 @@ HiSlipServer::ReadOutcome HiSlipServer::ReadMessage(Session& session, bool sync,
              : kMaxAsyncPayload;
     if (!decoded || decoded->payloadLength > kMaxSkippablePayload) {
         // Synchronisation is lost: tell both channels, then close both.
-        const std::string fatal = EncodeHiSlipMessage(kFatalError, kFatalBadHeader, 0,
-                                                      decoded ? "impossible length" : "bad prologue");
-        if (session.sync) Send(*session.sync, session.syncSend, fatal);
+        const std::string fatal = EncodeHiSlipMessage(
+            kFatalError, kFatalBadHeader, 0, decoded ? "impossible length" : "bad prologue");
+        if (session.sync)
+            Send(*session.sync, session.syncSend, fatal);
         std::shared_ptr<TcpSocket> async;
         {
             std::lock_guard lock(session.mutex);
             async = session.async;
         }
-        if (async) Send(*async, session.asyncSend, fatal);
+        if (async)
+            Send(*async, session.asyncSend, fatal);
         return ReadOutcome::Closed;
     }
     header = *decoded;
     if (header.payloadLength > limit) {
-        if (!socket.Skip(header.payloadLength)) return ReadOutcome::Closed;
+        if (!socket.Skip(header.payloadLength))
+            return ReadOutcome::Closed;
         Send(socket, sync ? session.syncSend : session.asyncSend,
              EncodeHiSlipMessage(kError, kErrorMessageTooLarge, 0, "message too large"));
         return ReadOutcome::Oversize;
     }
     payload.assign(header.payloadLength, '\0');
-    if (!socket.ReadExact(payload.data(), payload.size())) return ReadOutcome::Closed;
+    if (!socket.ReadExact(payload.data(), payload.size()))
+        return ReadOutcome::Closed;
     return ReadOutcome::Message;
 }
 
@@ -256,15 +277,18 @@ void HiSlipServer::ServeSync(const std::shared_ptr<Session>& session) {
         HiSlipHeader header;
         std::string payload;
         const ReadOutcome outcome = ReadMessage(*session, true, header, payload);
-        if (outcome == ReadOutcome::Closed) return;
+        if (outcome == ReadOutcome::Closed)
+            return;
         if (outcome == ReadOutcome::Oversize) {
             // The message is lost, and with it the rest of the program message.
             std::lock_guard lock(session->mutex);
             session->input.Clear();
             continue;
         }
-        if (header.type == kFatalError) return;
-        if (header.type == kError) continue;
+        if (header.type == kFatalError)
+            return;
+        if (header.type == kError)
+            continue;
         bool ready = false;
         bool clearing = false;
         {
@@ -286,17 +310,20 @@ void HiSlipServer::ServeSync(const std::shared_ptr<Session>& session) {
                 session->mav = false;
             }
             // Overlapped mode is not offered: the feature setting stays 0.
-            if (!Send(socket, session->syncSend, EncodeHiSlipMessage(kDeviceClearAcknowledge, 0, 0))) {
+            if (!Send(socket, session->syncSend,
+                      EncodeHiSlipMessage(kDeviceClearAcknowledge, 0, 0))) {
                 return;
             }
             continue;
         }
-        if (clearing) continue;  // ignored until DeviceClearComplete
+        if (clearing)
+            continue;  // ignored until DeviceClearComplete
         switch (header.type) {
             case kData:
             case kDataEnd:
                 HandleData(session, header, payload);
-                if (session->closing) return;
+                if (session->closing)
+                    return;
                 break;
             case kTrigger:
                 if (header.control & kRmtDelivered) {
@@ -347,7 +374,8 @@ void HiSlipServer::HandleData(const std::shared_ptr<Session>& session, const HiS
             // on every query; one that takes time is left to the responder, so that this channel
             // keeps reading. Only while the responder is idle, to keep responses in order.
             std::optional<ServedDevice::ReadResult> now;
-            if (idle) now = session->device->ReadNow(generation);
+            if (idle)
+                now = session->device->ReadNow(generation);
             if (!now) {
                 std::lock_guard lock(session->mutex);
                 session->job = Session::Job{header.parameter, generation};
@@ -367,7 +395,8 @@ bool HiSlipServer::SendResponse(const std::shared_ptr<Session>& session, uint32_
     uint64_t chunk = 0;
     {
         std::lock_guard lock(session->mutex);
-        if (session->clearing) return true;
+        if (session->clearing)
+            return true;
         session->mav = true;
         chunk = std::max<uint64_t>(session->clientMaxMessage, kHeaderBytes + 1) - kHeaderBytes;
     }
@@ -388,7 +417,8 @@ void HiSlipServer::Respond(const std::shared_ptr<Session>& session) {
             std::unique_lock lock(session->mutex);
             session->responding = false;
             session->changed.wait(lock, [&] { return session->closing || session->job; });
-            if (session->closing) return;
+            if (session->closing)
+                return;
             job = *session->job;
             session->job.reset();
             session->responding = true;
@@ -397,7 +427,8 @@ void HiSlipServer::Respond(const std::shared_ptr<Session>& session) {
         // discards stale ones by MessageID in any case.
         auto result = session->device->Read(SIZE_MAX, DeadlineAfterMs(0xFFFFFFFFu),
                                             session->closing, {}, job.generation);
-        if (result.kind != ServedDevice::ReadResult::Kind::Data) continue;
+        if (result.kind != ServedDevice::ReadResult::Kind::Data)
+            continue;
         if (!SendResponse(session, job.messageId, result.data) || !session->device->KeepsLink()) {
             Close(*session);
             return;
@@ -410,12 +441,17 @@ void HiSlipServer::ServeAsync(const std::shared_ptr<Session>& session) {
         HiSlipHeader header;
         std::string payload;
         const ReadOutcome outcome = ReadMessage(*session, false, header, payload);
-        if (outcome == ReadOutcome::Closed) return;
-        if (outcome == ReadOutcome::Oversize) continue;
-        if (header.type == kFatalError) return;
-        if (header.type == kError) continue;
+        if (outcome == ReadOutcome::Closed)
+            return;
+        if (outcome == ReadOutcome::Oversize)
+            continue;
+        if (header.type == kFatalError)
+            return;
+        if (header.type == kError)
+            continue;
         HandleAsync(session, header, payload);
-        if (session->closing) return;
+        if (session->closing)
+            return;
     }
 }
 

@@ -4,7 +4,9 @@ namespace sim::server {
 
 namespace {
 constexpr size_t kMaxBlockDigitValue = size_t{1} << 40;
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 }  // namespace
 
 bool MessageAssembler::Append(std::string_view bytes, bool end,
@@ -58,17 +60,21 @@ bool MessageAssembler::Append(std::string_view bytes, bool end,
                     }
                     break;
                 }
-                if (m_blockLeft < kMaxBlockDigitValue) m_blockLeft = m_blockLeft * 10 + (c - '0');
-                if (--m_digitsLeft == 0) m_state = m_blockLeft ? State::BlockData : State::Text;
+                if (m_blockLeft < kMaxBlockDigitValue)
+                    m_blockLeft = m_blockLeft * 10 + (c - '0');
+                if (--m_digitsLeft == 0)
+                    m_state = m_blockLeft ? State::BlockData : State::Text;
                 break;
             case State::BlockData:
-                if (--m_blockLeft == 0) m_state = State::Text;
+                if (--m_blockLeft == 0)
+                    m_state = State::Text;
                 break;
             case State::IndefiniteBlock:
                 break;
         }
     }
-    if (end && !m_message.empty()) Complete(messages);
+    if (end && !m_message.empty())
+        Complete(messages);
     return true;
 }
 
@@ -90,20 +96,24 @@ bool MessageAssembler::HasQuery(std::string_view message) {
     for (size_t i = 0; i < message.size(); ++i) {
         const char c = message[i];
         if (quote) {
-            if (c == quote) quote = 0;
+            if (c == quote)
+                quote = 0;
         } else if (c == '"' || c == '\'') {
             quote = c;
         } else if (c == '?') {
             return true;
         } else if (c == '#' && i + 1 < message.size() && IsDigit(message[i + 1])) {
             const int digits = message[i + 1] - '0';
-            if (digits == 0) return false;  // an indefinite block runs to the end
+            if (digits == 0)
+                return false;  // an indefinite block runs to the end
             size_t length = 0;
             size_t j = i + 2;
             for (int d = 0; d < digits && j < message.size() && IsDigit(message[j]); ++d, ++j) {
-                if (length < kMaxBlockDigitValue) length = length * 10 + (message[j] - '0');
+                if (length < kMaxBlockDigitValue)
+                    length = length * 10 + (message[j] - '0');
             }
-            if (length >= message.size() - j) return false;
+            if (length >= message.size() - j)
+                return false;
             i = j + length - 1;
         }
     }

@@ -13,18 +13,18 @@ namespace sim::server {
 
 class MessageAssembler {
 public:
-  explicit MessageAssembler(size_t maxProgramMessageBytes)
-      : m_maxProgramMessageBytes(maxProgramMessageBytes) {}
+    explicit MessageAssembler(size_t maxProgramMessageBytes)
+        : m_maxProgramMessageBytes(maxProgramMessageBytes) {}
 
-  // Appends bytes; `end` marks their last byte as carrying END. Completed messages are
-  // appended to `messages`. Returns false when the incomplete message would grow past the
-  // limit: it is then discarded and assembly starts afresh.
-  bool Append(std::string_view bytes, bool end, std::vector<std::string>& messages);
-  // Device clear: the partial message is discarded.
-  void Clear();
-  bool Empty() const { return m_message.empty(); }
-  // Whether a complete message contains a query header: a '?' outside quotes and blocks.
-  static bool HasQuery(std::string_view message);
+    // Appends bytes; `end` marks their last byte as carrying END. Completed messages are
+    // appended to `messages`. Returns false when the incomplete message would grow past the
+    // limit: it is then discarded and assembly starts afresh.
+    bool Append(std::string_view bytes, bool end, std::vector<std::string>& messages);
+    // Device clear: the partial message is discarded.
+    void Clear();
+    bool Empty() const { return m_message.empty(); }
+    // Whether a complete message contains a query header: a '?' outside quotes and blocks.
+    static bool HasQuery(std::string_view message);
 
 private:
     void Complete(std::vector<std::string>& messages);

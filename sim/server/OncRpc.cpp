@@ -27,11 +27,13 @@ RpcDecode DecodeCall(std::string_view record, RpcCall& call) {
     const uint32_t type = reader.GetU32();
     if (!reader.Ok())
         return RpcDecode::Malformed;
-    if (type != rpc::kCall) return RpcDecode::NotCall;
+    if (type != rpc::kCall)
+        return RpcDecode::NotCall;
     call.rpcVersion = reader.GetU32();
     if (!reader.Ok())
         return RpcDecode::Malformed;
-    if (call.rpcVersion != rpc::kVersion) return RpcDecode::WrongVersion;
+    if (call.rpcVersion != rpc::kVersion)
+        return RpcDecode::WrongVersion;
     call.program = reader.GetU32();
     call.version = reader.GetU32();
     call.procedure = reader.GetU32();
@@ -48,7 +50,8 @@ std::string EncodeAcceptedReply(uint32_t xid, rpc::AcceptStat stat, std::string_
     PutReplyHead(writer, xid);
     writer.PutU32(static_cast<uint32_t>(stat));
     std::string reply = writer.Take();
-    if (stat == rpc::AcceptStat::Success) reply.append(results);
+    if (stat == rpc::AcceptStat::Success)
+        reply.append(results);
     return reply;
 }
 
@@ -72,7 +75,8 @@ std::string EncodeRpcMismatch(uint32_t xid) {
     return writer.Take();
 }
 
-std::optional<std::string> ScreenCall(std::string_view record, uint32_t program, RpcCall& call, bool& malformed) {
+std::optional<std::string> ScreenCall(std::string_view record, uint32_t program, RpcCall& call,
+                                      bool& malformed) {
     switch (DecodeCall(record, call)) {
         case RpcDecode::Malformed:
             malformed = true;
@@ -84,7 +88,8 @@ std::optional<std::string> ScreenCall(std::string_view record, uint32_t program,
         case RpcDecode::Call:
             break;
     }
-    if (call.program != program) return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProgUnavail);
+    if (call.program != program)
+        return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProgUnavail);
     return std::nullopt;
 }
 

@@ -22,10 +22,10 @@ struct RpcCall {
 };
 
 enum class RpcDecode {
-    Call,           // a call with rpcvers 2: dispatch it
-    WrongVersion,   // a call with another rpcvers: answer RPC_MISMATCH
-    NotCall,        // a reply or another message type: no answer
-    Malformed,      // the header does not decode: the stream is not to be trusted
+    Call,          // a call with rpcvers 2: dispatch it
+    WrongVersion,  // a call with another rpcvers: answer RPC_MISMATCH
+    NotCall,       // a reply or another message type: no answer
+    Malformed,     // the header does not decode: the stream is not to be trusted
 };
 
 // Decodes the call header of one record. Credentials and verifier are checked for length and
@@ -34,7 +34,8 @@ RpcDecode DecodeCall(std::string_view record, RpcCall& call);
 // Decodes a call meant for program. Gives the answer to send instead of dispatching it (an RPC
 // version mismatch or PROG_UNAVAIL; empty text when nothing is to be sent, with malformed set
 // when the record cannot be parsed), or nothing when the call is for program.
-std::optional<std::string> ScreenCall(std::string_view record, uint32_t program, RpcCall& call, bool& malformed);
+std::optional<std::string> ScreenCall(std::string_view record, uint32_t program, RpcCall& call,
+                                      bool& malformed);
 
 // Accepted reply with an AUTH_NONE verifier; `results` follow the accept status (for SUCCESS).
 std::string EncodeAcceptedReply(uint32_t xid, rpc::AcceptStat stat, std::string_view results = {});

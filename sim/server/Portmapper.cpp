@@ -15,7 +15,8 @@ using namespace portmap;
 uint32_t Lookup(const std::vector<PortMapping>& mappings, uint32_t program, uint32_t version,
                 uint32_t protocol) {
     for (const PortMapping& m : mappings) {
-        if (m.program == program && m.version == version && m.protocol == protocol) return m.port;
+        if (m.program == program && m.version == version && m.protocol == protocol)
+            return m.port;
     }
     return 0;
 }
@@ -28,11 +29,13 @@ std::string AnswerVersion2(const RpcCall& call, const std::vector<PortMapping>& 
         case kSet:
         case kUnset:
             // Registrations are internal; nobody else may add or remove ours.
-            if (!DecodeMapping(call.arguments)) break;
+            if (!DecodeMapping(call.arguments))
+                break;
             return EncodeAcceptedReply(call.xid, AcceptStat::Success, EncodeBool(false));
         case kGetPort: {
             const auto m = DecodeMapping(call.arguments);
-            if (!m) break;
+            if (!m)
+                break;
             return EncodeAcceptedReply(
                 call.xid, AcceptStat::Success,
                 EncodeU32(Lookup(mappings, m->program, m->version, m->protocol)));
@@ -54,7 +57,8 @@ std::string AnswerRpcbind(const RpcCall& call, const std::vector<PortMapping>& m
             return EncodeAcceptedReply(call.xid, AcceptStat::Success);
         case kSet:
         case kUnset:
-            if (!DecodeRpcb(call.arguments)) break;
+            if (!DecodeRpcb(call.arguments))
+                break;
             return EncodeAcceptedReply(call.xid, AcceptStat::Success, EncodeBool(false));
         case kGetPort:  // GETADDR in these versions
         case kGetVersAddr: {
@@ -62,10 +66,13 @@ std::string AnswerRpcbind(const RpcCall& call, const std::vector<PortMapping>& m
                 return EncodeAcceptedReply(call.xid, AcceptStat::ProcUnavail);
             }
             const auto e = DecodeRpcb(call.arguments);
-            if (!e) break;
+            if (!e)
+                break;
             uint32_t protocol = 0;
-            if (e->netid == "tcp") protocol = kProtocolTcp;
-            if (e->netid == "udp") protocol = kProtocolUdp;
+            if (e->netid == "tcp")
+                protocol = kProtocolTcp;
+            if (e->netid == "udp")
+                protocol = kProtocolUdp;
             const uint32_t port = Lookup(mappings, e->program, e->version, protocol);
             // An empty universal address says "not registered".
             const std::string address =
@@ -76,9 +83,9 @@ std::string AnswerRpcbind(const RpcCall& call, const std::vector<PortMapping>& m
             std::string list;
             for (const PortMapping& m : mappings) {
                 list += EncodeBool(true);
-                list += EncodeRpcb({m.program, m.version, m.protocol == kProtocolTcp ? "tcp" : "udp",
-                                    UniversalAddress(hostAddress, static_cast<uint16_t>(m.port)),
-                                    "korvel-sim"});
+                list += EncodeRpcb(
+                    {m.program, m.version, m.protocol == kProtocolTcp ? "tcp" : "udp",
+                     UniversalAddress(hostAddress, static_cast<uint16_t>(m.port)), "korvel-sim"});
             }
             list += EncodeBool(false);
             return EncodeAcceptedReply(call.xid, AcceptStat::Success, list);
@@ -97,22 +104,28 @@ std::string AnswerRpcbind(const RpcCall& call, const std::vector<PortMapping>& m
 std::string AnswerPortmapCall(std::string_view record, const std::vector<PortMapping>& mappings,
                               const std::string& hostAddress, bool& malformed) {
     RpcCall call;
-    if (auto answer = ScreenCall(record, kProgram, call, malformed)) return *answer;
+    if (auto answer = ScreenCall(record, kProgram, call, malformed))
+        return *answer;
     if (call.version == kVersion)
         return AnswerVersion2(call, mappings);
-    if (call.version == 3 || call.version == 4) return AnswerRpcbind(call, mappings, hostAddress);
+    if (call.version == 3 || call.version == 4)
+        return AnswerRpcbind(call, mappings, hostAddress);
     return EncodeProgMismatch(call.xid, kVersion, 4);
 }
 
 Portmapper::Portmapper(std::string address, uint16_t port, std::vector<PortMapping> mappings)
     : m_address(std::move(address)), m_port(port), m_mappings(std::move(mappings)) {}
 
-Portmapper::~Portmapper() { Stop(); }
+Portmapper::~Portmapper() {
+    Stop();
+}
 
 bool Portmapper::Start(std::string& error) {
-    if (!m_tcp.Listen(m_address, m_port, error)) return false;
+    if (!m_tcp.Listen(m_address, m_port, error))
+        return false;
     // UDP on the same port as TCP (they differ only when the port was ephemeral).
-    if (!m_udp.Bind(m_address, m_tcp.Port(), error)) return false;
+    if (!m_udp.Bind(m_address, m_tcp.Port(), error))
+        return false;
     m_tcp.Start([this](TcpSocket& socket) { ServeTcp(socket); });
     m_udpThread = std::thread([this] { ServeUdp(); });
     return true;
@@ -120,7 +133,8 @@ bool Portmapper::Start(std::string& error) {
 
 void Portmapper::Stop() {
     m_tcp.Stop();
-    if (m_udpThread.joinable()) m_udpThread.join();
+    if (m_udpThread.joinable())
+        m_udpThread.join();
     m_udp.Close();
 }
 
@@ -130,17 +144,22 @@ void Portmapper::ServeTcp(TcpSocket& socket) {
     char buffer[4096];
     for (;;) {
         const size_t n = socket.ReadSome(buffer, sizeof buffer);
-        if (n == 0) return;
+        if (n == 0)
+            return;
         std::string_view input(buffer, n);
         while (!input.empty()) {
             std::string record;
             const auto result = assembler.Push(input, record);
-            if (result == RecordAssembler::Result::TooLarge) return;
-            if (result != RecordAssembler::Result::Record) continue;
+            if (result == RecordAssembler::Result::TooLarge)
+                return;
+            if (result != RecordAssembler::Result::Record)
+                continue;
             bool malformed = false;
             const std::string reply = AnswerPortmapCall(record, m_mappings, host, malformed);
-            if (malformed) return;
-            if (!reply.empty() && !socket.WriteAll(EncodeRecord(reply))) return;
+            if (malformed)
+                return;
+            if (!reply.empty() && !socket.WriteAll(EncodeRecord(reply)))
+                return;
         }
     }
 }
@@ -149,8 +168,10 @@ void Portmapper::ServeUdp() {
     UdpSocket::Datagram datagram;
     while (m_udp.Receive(datagram, m_tcp.Signal())) {
         bool malformed = false;
-        const std::string reply = AnswerPortmapCall(datagram.bytes, m_mappings, m_address, malformed);
-        if (!reply.empty()) m_udp.SendTo(reply, datagram.peer);
+        const std::string reply =
+            AnswerPortmapCall(datagram.bytes, m_mappings, m_address, malformed);
+        if (!reply.empty())
+            m_udp.SendTo(reply, datagram.peer);
     }
 }
 
@@ -171,7 +192,8 @@ bool CallLocalPortmapper(uint32_t procedure, const PortMapping& mapping, uint16_
     call.PutU32(kProgram);
     call.PutU32(kVersion);
     call.PutU32(procedure);
-    for (int i = 0; i < 4; ++i) call.PutU32(0);  // AUTH_NONE credential and verifier
+    for (int i = 0; i < 4; ++i)
+        call.PutU32(0);  // AUTH_NONE credential and verifier
     std::string request = call.Take() + EncodeMapping(mapping);
     if (!socket.WriteAll(EncodeRecord(request))) {
         error = "the portmapper closed the connection";

@@ -46,7 +46,8 @@ private:
 
 // Registration with a portmapper already running on this machine (for when port 111 is taken):
 // version 2 SET / UNSET over TCP to 127.0.0.1:port. False when it cannot be reached or refuses.
-bool RegisterWithPortmapper(const PortMapping& mapping, uint16_t portmapperPort, std::string& error);
+bool RegisterWithPortmapper(const PortMapping& mapping, uint16_t portmapperPort,
+                            std::string& error);
 void UnregisterFromPortmapper(const PortMapping& mapping, uint16_t portmapperPort);
 
 }  // namespace sim::server

@@ -19,7 +19,8 @@ ServedDevice::~ServedDevice() {
         m_stopping = true;
         m_responderWake.notify_all();
     }
-    if (m_responder.joinable()) m_responder.join();
+    if (m_responder.joinable())
+        m_responder.join();
 }
 
 uint64_t ServedDevice::Deliver(std::string_view message) {
@@ -62,7 +63,8 @@ void ServedDevice::Ask(std::unique_lock<std::mutex>& lock) {
     // The answer takes time (bench time in real-time mode, or a fault): the responder waits
     // for it while the reader keeps watching its deadline and cancel flag.
     m_responderJob = generation;
-    if (!m_responder.joinable()) m_responder = std::thread([this] { RunResponder(); });
+    if (!m_responder.joinable())
+        m_responder = std::thread([this] { RunResponder(); });
     m_responderWake.notify_one();
 }
 
@@ -80,7 +82,8 @@ void ServedDevice::RunResponder() {
     std::unique_lock lock(m_mutex);
     for (;;) {
         m_responderWake.wait(lock, [this] { return m_stopping || m_responderJob; });
-        if (!m_responderJob) return;  // stopping with nothing asked
+        if (!m_responderJob)
+            return;  // stopping with nothing asked
         const uint64_t generation = *m_responderJob;
         m_responderJob.reset();
         lock.unlock();
@@ -155,7 +158,8 @@ std::optional<ServedDevice::ReadResult> ServedDevice::ReadNow(uint64_t generatio
         superseded.kind = ReadResult::Kind::Superseded;
         return superseded;
     }
-    if (m_outputOffset < m_output.size() && m_receiving == 0) return TakeOutput(SIZE_MAX, {});
+    if (m_outputOffset < m_output.size() && m_receiving == 0)
+        return TakeOutput(SIZE_MAX, {});
     return std::nullopt;
 }
 
@@ -183,11 +187,12 @@ void ServedDevice::Wake() {
 ServedDevice::LockResult ServedDevice::Lock(uint64_t owner, Clock::time_point deadline,
                                             const std::atomic<bool>& cancel) {
     std::unique_lock lock(m_mutex);
-    if (m_lockOwner == owner) return LockResult::AlreadyOwner;
+    if (m_lockOwner == owner)
+        return LockResult::AlreadyOwner;
     while (m_lockOwner != 0) {
-        if (cancel) return LockResult::Cancelled;
-        if (m_changed.wait_until(lock, deadline) == std::cv_status::timeout &&
-            m_lockOwner != 0) {
+        if (cancel)
+            return LockResult::Cancelled;
+        if (m_changed.wait_until(lock, deadline) == std::cv_status::timeout && m_lockOwner != 0) {
             return LockResult::Timeout;
         }
     }
@@ -197,7 +202,8 @@ ServedDevice::LockResult ServedDevice::Lock(uint64_t owner, Clock::time_point de
 
 bool ServedDevice::Unlock(uint64_t owner) {
     std::lock_guard lock(m_mutex);
-    if (m_lockOwner != owner) return false;
+    if (m_lockOwner != owner)
+        return false;
     m_lockOwner = 0;
     m_changed.notify_all();
     return true;
@@ -207,9 +213,10 @@ bool ServedDevice::WaitAccess(uint64_t owner, Clock::time_point deadline,
                               const std::atomic<bool>& cancel) {
     std::unique_lock lock(m_mutex);
     while (m_lockOwner != 0 && m_lockOwner != owner) {
-        if (cancel) return false;
-        if (m_changed.wait_until(lock, deadline) == std::cv_status::timeout &&
-            m_lockOwner != 0 && m_lockOwner != owner) {
+        if (cancel)
+            return false;
+        if (m_changed.wait_until(lock, deadline) == std::cv_status::timeout && m_lockOwner != 0 &&
+            m_lockOwner != owner) {
             return false;
         }
     }

@@ -53,8 +53,7 @@ public:
     // With termChar the data ends after its first occurrence. With a generation, a newer
     // message or a device clear ends the wait as Superseded.
     ReadResult Read(size_t maxBytes, Clock::time_point deadline, const std::atomic<bool>& cancel,
-                    std::optional<char> termChar = {},
-                    std::optional<uint64_t> generation = {});
+                    std::optional<char> termChar = {}, std::optional<uint64_t> generation = {});
     // The whole response to the given generation when it can be had without waiting; nothing
     // when the caller would have to wait for it (or for anything) with Read.
     std::optional<ReadResult> ReadNow(uint64_t generation);

@@ -12,7 +12,9 @@ struct SimServer::Site {
 };
 
 SimServer::SimServer() = default;
-SimServer::~SimServer() { Stop(); }
+SimServer::~SimServer() {
+    Stop();
+}
 
 bool SimServer::Start(const std::vector<ServedInstrument>& instruments,
                       const ServingOptions& options, std::ostream& diagnostics) {
@@ -20,7 +22,8 @@ bool SimServer::Start(const std::vector<ServedInstrument>& instruments,
     std::vector<std::string> order;
     std::map<std::string, std::vector<const ServedInstrument*>> byAddress;
     for (const ServedInstrument& served : instruments) {
-        if (!byAddress.count(served.address)) order.push_back(served.address);
+        if (!byAddress.count(served.address))
+            order.push_back(served.address);
         byAddress[served.address].push_back(&served);
     }
     uint16_t sharedCorePort = options.vxi11Port;
@@ -156,12 +159,16 @@ void SimServer::AddResourceLines(const std::vector<const ServedInstrument*>& ent
 }
 
 void SimServer::Stop() {
-    for (auto& [mapping, port] : m_registrations) UnregisterFromPortmapper(mapping, port);
+    for (auto& [mapping, port] : m_registrations)
+        UnregisterFromPortmapper(mapping, port);
     m_registrations.clear();
     for (auto& site : m_sites) {
-        if (site->hislip) site->hislip->Stop();
-        if (site->portmapper) site->portmapper->Stop();
-        if (site->vxi11) site->vxi11->Stop();
+        if (site->hislip)
+            site->hislip->Stop();
+        if (site->portmapper)
+            site->portmapper->Stop();
+        if (site->vxi11)
+            site->vxi11->Stop();
     }
     m_sites.clear();
     // A restart on this object serves on new ports; the old ones must not be reported.
@@ -169,6 +176,8 @@ void SimServer::Stop() {
     m_lines.clear();
 }
 
-std::vector<std::string> SimServer::ResourceLines() const { return m_lines; }
+std::vector<std::string> SimServer::ResourceLines() const {
+    return m_lines;
+}
 
 }  // namespace sim::server

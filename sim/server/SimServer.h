@@ -56,7 +56,7 @@ public:
         uint16_t portmapPort = 0;  // 0: registered with the system portmapper instead, or off
         uint16_t corePort = 0;     // 0: VXI-11 off here
         uint16_t abortPort = 0;
-        uint16_t hislipPort = 0;   // 0: HiSLIP off here
+        uint16_t hislipPort = 0;  // 0: HiSLIP off here
     };
     const std::vector<Endpoint>& Endpoints() const { return m_endpoints; }
 

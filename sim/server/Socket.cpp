@@ -28,7 +28,8 @@ bool MakeAddress(const std::string& address, uint16_t port, sockaddr_in& sa) {
 uint16_t BoundPort(int fd) {
     sockaddr_in sa{};
     socklen_t length = sizeof sa;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length) != 0) return 0;
+    if (getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &length) != 0)
+        return 0;
     return ntohs(sa.sin_port);
 }
 
@@ -37,9 +38,12 @@ bool WaitFor(int fd, const StopSignal* stop, int timeoutMs = -1) {
     pollfd fds[2] = {{fd, POLLIN, 0}, {stop ? stop->Fd() : -1, POLLIN, 0}};
     for (;;) {
         const int n = poll(fds, stop ? 2 : 1, timeoutMs);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        if (stop && (fds[1].revents & POLLIN)) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        if (stop && (fds[1].revents & POLLIN))
+            return false;
         return true;
     }
 }
@@ -54,7 +58,8 @@ std::string Explain(const char* what, const std::string& address, uint16_t port)
 StopSignal::StopSignal() : m_fd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 StopSignal::~StopSignal() {
-    if (m_fd >= 0) close(m_fd);
+    if (m_fd >= 0)
+        close(m_fd);
 }
 
 void StopSignal::Raise() {
@@ -67,7 +72,9 @@ bool StopSignal::Raised() const {
     return poll(&fd, 1, 0) > 0 && (fd.revents & POLLIN);
 }
 
-TcpSocket::~TcpSocket() { Close(); }
+TcpSocket::~TcpSocket() {
+    Close();
+}
 
 TcpSocket::TcpSocket(TcpSocket&& other) noexcept
     : m_fd(other.m_fd),
@@ -100,22 +107,27 @@ bool TcpSocket::WaitReadable() {
 }
 
 size_t TcpSocket::ReadSome(char* buffer, size_t size) {
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     if (m_readAheadOffset == m_readAhead.size()) {
         // Large reads go straight to the caller; small ones through the read-ahead.
         const bool direct = size >= kReadAheadBytes;
-        if (!direct) m_readAhead.resize(kReadAheadBytes);
+        if (!direct)
+            m_readAhead.resize(kReadAheadBytes);
         for (;;) {
-            if (!WaitReadable()) return 0;
+            if (!WaitReadable())
+                return 0;
             const ssize_t n = recv(m_fd, direct ? buffer : m_readAhead.data(),
                                    direct ? size : kReadAheadBytes, 0);
-            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
             if (n <= 0) {
                 m_readAhead.clear();
                 m_readAheadOffset = 0;
                 return 0;
             }
-            if (direct) return static_cast<size_t>(n);
+            if (direct)
+                return static_cast<size_t>(n);
             m_readAhead.resize(static_cast<size_t>(n));
             m_readAheadOffset = 0;
             break;
@@ -130,7 +142,8 @@ size_t TcpSocket::ReadSome(char* buffer, size_t size) {
 bool TcpSocket::ReadExact(char* buffer, size_t size) {
     while (size > 0) {
         const size_t n = ReadSome(buffer, size);
-        if (n == 0) return false;
+        if (n == 0)
+            return false;
         buffer += n;
         size -= n;
     }
@@ -140,8 +153,10 @@ bool TcpSocket::ReadExact(char* buffer, size_t size) {
 bool TcpSocket::Skip(uint64_t size) {
     char scratch[16384];
     while (size > 0) {
-        const size_t n = ReadSome(scratch, static_cast<size_t>(std::min<uint64_t>(size, sizeof scratch)));
-        if (n == 0) return false;
+        const size_t n =
+            ReadSome(scratch, static_cast<size_t>(std::min<uint64_t>(size, sizeof scratch)));
+        if (n == 0)
+            return false;
         size -= n;
     }
     return true;
@@ -149,17 +164,21 @@ bool TcpSocket::Skip(uint64_t size) {
 
 bool TcpSocket::WriteAll(std::string_view bytes) {
     while (!bytes.empty()) {
-        if (m_fd < 0) return false;
+        if (m_fd < 0)
+            return false;
         const ssize_t n = send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         bytes.remove_prefix(static_cast<size_t>(n));
     }
     return true;
 }
 
 void TcpSocket::ShutdownBoth() {
-    if (m_fd >= 0) shutdown(m_fd, SHUT_RDWR);
+    if (m_fd >= 0)
+        shutdown(m_fd, SHUT_RDWR);
 }
 
 std::string TcpSocket::LocalAddress() const {
@@ -174,11 +193,14 @@ std::string TcpSocket::LocalAddress() const {
 }
 
 void TcpSocket::Close() {
-    if (m_fd >= 0) close(m_fd);
+    if (m_fd >= 0)
+        close(m_fd);
     m_fd = -1;
 }
 
-TcpListener::~TcpListener() { Close(); }
+TcpListener::~TcpListener() {
+    Close();
+}
 
 bool TcpListener::Listen(const std::string& address, uint16_t port, std::string& error) {
     sockaddr_in sa{};
@@ -200,10 +222,12 @@ bool TcpListener::Listen(const std::string& address, uint16_t port, std::string&
 
 TcpSocket TcpListener::Accept(const StopSignal& stop) {
     for (;;) {
-        if (m_fd < 0 || !WaitFor(m_fd, &stop)) return {};
+        if (m_fd < 0 || !WaitFor(m_fd, &stop))
+            return {};
         const int fd = accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
+            if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN)
+                continue;
             // Out of descriptors and the like: wait a little rather than spin.
             pollfd none{stop.Fd(), POLLIN, 0};
             poll(&none, 1, 50);
@@ -219,11 +243,14 @@ TcpSocket TcpListener::Accept(const StopSignal& stop) {
 }
 
 void TcpListener::Close() {
-    if (m_fd >= 0) close(m_fd);
+    if (m_fd >= 0)
+        close(m_fd);
     m_fd = -1;
 }
 
-UdpSocket::~UdpSocket() { Close(); }
+UdpSocket::~UdpSocket() {
+    Close();
+}
 
 bool UdpSocket::Bind(const std::string& address, uint16_t port, std::string& error) {
     sockaddr_in sa{};
@@ -244,12 +271,14 @@ bool UdpSocket::Bind(const std::string& address, uint16_t port, std::string& err
 bool UdpSocket::Receive(Datagram& datagram, const StopSignal& stop) {
     char buffer[9000];
     for (;;) {
-        if (m_fd < 0 || !WaitFor(m_fd, &stop)) return false;
+        if (m_fd < 0 || !WaitFor(m_fd, &stop))
+            return false;
         sockaddr_storage peer{};
         socklen_t length = sizeof peer;
-        const ssize_t n = recvfrom(m_fd, buffer, sizeof buffer, 0,
-                                   reinterpret_cast<sockaddr*>(&peer), &length);
-        if (n < 0) continue;
+        const ssize_t n =
+            recvfrom(m_fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&peer), &length);
+        if (n < 0)
+            continue;
         datagram.bytes.assign(buffer, static_cast<size_t>(n));
         datagram.peer.assign(reinterpret_cast<const char*>(&peer), length);
         return true;
@@ -262,18 +291,22 @@ void UdpSocket::SendTo(std::string_view bytes, const std::string& peer) {
 }
 
 void UdpSocket::Close() {
-    if (m_fd >= 0) close(m_fd);
+    if (m_fd >= 0)
+        close(m_fd);
     m_fd = -1;
 }
 
 TcpSocket ConnectTcp(const std::string& address, uint16_t port, int timeoutMs) {
     sockaddr_in sa{};
-    if (!MakeAddress(address, port, sa)) return {};
+    if (!MakeAddress(address, port, sa))
+        return {};
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return {};
+    if (fd < 0)
+        return {};
     TcpSocket socket(fd, nullptr);
     if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        if (errno != EINPROGRESS) return {};
+        if (errno != EINPROGRESS)
+            return {};
         pollfd p{fd, POLLOUT, 0};
         int error = 0;
         socklen_t length = sizeof error;

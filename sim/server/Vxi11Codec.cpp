@@ -177,7 +177,9 @@ std::string EncodeU32(uint32_t value) {
     return writer.Take();
 }
 
-std::string EncodeBool(bool value) { return EncodeU32(value ? 1 : 0); }
+std::string EncodeBool(bool value) {
+    return EncodeU32(value ? 1 : 0);
+}
 
 std::string EncodeString(std::string_view text) {
     XdrWriter writer;

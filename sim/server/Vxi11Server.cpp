@@ -35,7 +35,9 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 // Room for the largest write plus the call header; a record beyond is a lying or broken client.
-size_t MaxRecordBytes(uint32_t maxRecvSize) { return size_t{maxRecvSize} + 4096; }
+size_t MaxRecordBytes(uint32_t maxRecvSize) {
+    return size_t{maxRecvSize} + 4096;
+}
 
 }  // namespace
 
@@ -45,7 +47,9 @@ Vxi11Server::Vxi11Server(Vxi11Options options, std::vector<NamedDevice> devices)
       m_core(m_options.maxConnections),
       m_abort(m_options.maxConnections) {}
 
-Vxi11Server::~Vxi11Server() { Stop(); }
+Vxi11Server::~Vxi11Server() {
+    Stop();
+}
 
 bool Vxi11Server::Start(std::string& error) {
     if (!m_core.Listen(m_options.address, m_options.corePort, error) ||
@@ -61,9 +65,11 @@ void Vxi11Server::Stop() {
     m_stopping = true;
     {
         std::lock_guard lock(m_mutex);
-        for (auto& [lid, link] : m_links) link->cancel = true;
+        for (auto& [lid, link] : m_links)
+            link->cancel = true;
     }
-    for (const NamedDevice& named : m_devices) named.device->Wake();
+    for (const NamedDevice& named : m_devices)
+        named.device->Wake();
     m_core.RaiseStop();
     m_abort.RaiseStop();
     m_core.Stop();
@@ -82,7 +88,8 @@ void Vxi11Server::ServeCore(TcpSocket& socket) {
     bool open = true;
     while (open) {
         const size_t n = socket.ReadSome(buffer.data(), buffer.size());
-        if (n == 0) break;
+        if (n == 0)
+            break;
         std::string_view input(buffer.data(), n);
         while (open && !input.empty()) {
             std::string record;
@@ -92,8 +99,10 @@ void Vxi11Server::ServeCore(TcpSocket& socket) {
             } else if (result == RecordAssembler::Result::Record) {
                 bool drop = false;
                 const std::string reply = HandleCoreRecord(record, connectionId, drop);
-                if (!reply.empty() && !socket.WriteAll(EncodeRecord(reply))) open = false;
-                if (drop) open = false;
+                if (!reply.empty() && !socket.WriteAll(EncodeRecord(reply)))
+                    open = false;
+                if (drop)
+                    open = false;
             }
         }
     }
@@ -103,7 +112,8 @@ void Vxi11Server::ServeCore(TcpSocket& socket) {
 std::string Vxi11Server::HandleCoreRecord(std::string_view record, uint64_t connectionId,
                                           bool& drop) {
     RpcCall call;
-    if (auto answer = ScreenCall(record, kCoreProgram, call, drop)) return *answer;
+    if (auto answer = ScreenCall(record, kCoreProgram, call, drop))
+        return *answer;
     if (call.version != kCoreVersion)
         return EncodeProgMismatch(call.xid, kCoreVersion, kCoreVersion);
     CallResult result = Dispatch(call.procedure, call.arguments, connectionId);
@@ -168,9 +178,11 @@ Vxi11Server::CallResult Vxi11Server::CreateLink(std::string_view args, uint64_t 
         }
     }
     std::lock_guard lock(m_mutex);
-    while (m_links.count(m_nextLid)) ++m_nextLid;
+    while (m_links.count(m_nextLid))
+        ++m_nextLid;
     link->lid = m_nextLid++;
-    if (m_nextLid < 0) m_nextLid = 0;
+    if (m_nextLid < 0)
+        m_nextLid = 0;
     m_links[link->lid] = link;
     return EncodeCreateLinkResp(kErrorNone, link->lid, abortPort, m_options.maxRecvSize);
 }
@@ -379,7 +391,8 @@ void Vxi11Server::DestroyLinksOf(uint64_t connectionId) {
             }
         }
     }
-    for (const auto& link : gone) link->device->Unlock(link->owner);
+    for (const auto& link : gone)
+        link->device->Unlock(link->owner);
 }
 
 void Vxi11Server::ServeAbort(TcpSocket& socket) {
@@ -388,7 +401,8 @@ void Vxi11Server::ServeAbort(TcpSocket& socket) {
     bool open = true;
     while (open) {
         const size_t n = socket.ReadSome(buffer, sizeof buffer);
-        if (n == 0) break;
+        if (n == 0)
+            break;
         std::string_view input(buffer, n);
         while (open && !input.empty()) {
             std::string record;
@@ -398,8 +412,10 @@ void Vxi11Server::ServeAbort(TcpSocket& socket) {
             } else if (result == RecordAssembler::Result::Record) {
                 bool close = false;
                 const std::string reply = HandleAbortRecord(record, close);
-                if (!reply.empty() && !socket.WriteAll(EncodeRecord(reply))) open = false;
-                if (close) open = false;
+                if (!reply.empty() && !socket.WriteAll(EncodeRecord(reply)))
+                    open = false;
+                if (close)
+                    open = false;
             }
         }
     }
@@ -407,14 +423,16 @@ void Vxi11Server::ServeAbort(TcpSocket& socket) {
 
 std::string Vxi11Server::HandleAbortRecord(std::string_view record, bool& close) {
     RpcCall call;
-    if (auto answer = ScreenCall(record, kAbortProgram, call, close)) return *answer;
+    if (auto answer = ScreenCall(record, kAbortProgram, call, close))
+        return *answer;
     if (call.version != kAbortVersion)
         return EncodeProgMismatch(call.xid, kAbortVersion, kAbortVersion);
     if (call.procedure != kDeviceAbort) {
         return EncodeAcceptedReply(call.xid, rpc::AcceptStat::ProcUnavail);
     }
     const auto lid = DecodeDeviceLink(call.arguments);
-    if (!lid) return EncodeAcceptedReply(call.xid, rpc::AcceptStat::GarbageArgs);
+    if (!lid)
+        return EncodeAcceptedReply(call.xid, rpc::AcceptStat::GarbageArgs);
     auto link = FindLink(*lid);
     if (link) {
         link->cancel = true;

@@ -57,21 +57,24 @@ RecordAssembler::Result RecordAssembler::Push(std::string_view& input, std::stri
             std::copy_n(input.begin(), n, m_header + m_headerBytes);
             m_headerBytes += n;
             input.remove_prefix(n);
-            if (m_headerBytes < 4) return Result::NeedMore;
+            if (m_headerBytes < 4)
+                return Result::NeedMore;
             const uint32_t word = (uint32_t{m_header[0]} << 24) | (uint32_t{m_header[1]} << 16) |
                                   (uint32_t{m_header[2]} << 8) | m_header[3];
             m_headerBytes = 0;
             m_lastFragment = (word & 0x80000000u) != 0;
             m_fragmentLeft = word & 0x7FFFFFFFu;
             // Checked against the announced size before any byte of it is stored.
-            if (m_fragmentLeft > m_maxRecordBytes - m_record.size()) return Result::TooLarge;
+            if (m_fragmentLeft > m_maxRecordBytes - m_record.size())
+                return Result::TooLarge;
             m_inFragment = true;
         }
         const size_t n = std::min(input.size(), m_fragmentLeft);
         m_record.append(input.substr(0, n));
         input.remove_prefix(n);
         m_fragmentLeft -= n;
-        if (m_fragmentLeft > 0) return Result::NeedMore;
+        if (m_fragmentLeft > 0)
+            return Result::NeedMore;
         m_inFragment = false;
         if (m_lastFragment) {
             record = std::move(m_record);

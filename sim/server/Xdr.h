@@ -30,7 +30,7 @@ private:
 // Opaque data comes back as a view into the input. Padding is skipped without checking its value;
 // trailing bytes are allowed.
 class XdrReader {
-  public:
+public:
     explicit XdrReader(std::string_view bytes) : m_bytes(bytes) {}
     uint32_t GetU32();
     int32_t GetI32() { return static_cast<int32_t>(GetU32()); }
@@ -40,7 +40,7 @@ class XdrReader {
     std::string_view Rest() const { return m_bytes.substr(m_offset); }
     bool Ok() const { return m_ok; }
 
-  private:
+private:
     std::string_view m_bytes;
     size_t m_offset = 0;
     bool m_ok = true;

@@ -16,8 +16,10 @@ namespace korvel {
 std::string CVisaDevice::s_lastReply;
 
 std::string CVisaDevice::NormaliseResource(const std::string& typed) {
-    if (typed.find("::INSTR") != std::string::npos) return typed;
-    if (typed.size() == 2) return "GPIB0::" + typed + "::INSTR";
+    if (typed.find("::INSTR") != std::string::npos)
+        return typed;
+    if (typed.size() == 2)
+        return "GPIB0::" + typed + "::INSTR";
     return "TCPIP::" + typed + "::INSTR";
 }
 
@@ -44,7 +46,8 @@ CVisaDevice::CVisaDevice(const std::string& typedResource) {
     std::array<ViByte, kBufferSize> buffer;
     m_status = viRead(m_session, buffer.data(), kBufferSize, &count);
     // An overlong identification must not leave its tail to be read as the next reply.
-    while (m_status == VI_SUCCESS_MAX_CNT) m_status = viRead(m_session, buffer.data(), kBufferSize, &count);
+    while (m_status == VI_SUCCESS_MAX_CNT)
+        m_status = viRead(m_session, buffer.data(), kBufferSize, &count);
     if (m_status < VI_SUCCESS) {
         ShowMessage("Cannot read *IDN from device " + m_resource);
         return;
@@ -54,12 +57,15 @@ CVisaDevice::CVisaDevice(const std::string& typedResource) {
 }
 
 CVisaDevice::~CVisaDevice() {
-    if (m_session != VI_NULL) viClose(m_session);
-    if (m_resourceManager != VI_NULL) viClose(m_resourceManager);
+    if (m_session != VI_NULL)
+        viClose(m_session);
+    if (m_resourceManager != VI_NULL)
+        viClose(m_resourceManager);
 }
 
 bool CVisaDevice::Write(const std::string& command) {
-    if (!m_connected) return false;
+    if (!m_connected)
+        return false;
     std::string line = command + '\n';
     ViUInt32 count = 0;
     m_status = viWrite(m_session, reinterpret_cast<ViConstBuf>(line.data()),
@@ -72,7 +78,8 @@ bool CVisaDevice::Write(const std::string& command) {
 }
 
 std::string CVisaDevice::Read() {
-    if (!m_connected) return s_lastReply;
+    if (!m_connected)
+        return s_lastReply;
     std::array<ViByte, kBufferSize> buffer;
     ViUInt32 count = 0;
     m_status = viRead(m_session, buffer.data(), kBufferSize, &count);
@@ -91,13 +98,15 @@ std::string CVisaDevice::Read() {
     // The last byte is the instrument's line feed. A read of zero bytes is an empty reply.
     size_t length = received > 0 ? received - 1 : 0;
     const void* zero = std::memchr(buffer.data(), 0, length);
-    if (zero) length = static_cast<size_t>(static_cast<const ViByte*>(zero) - buffer.data());
+    if (zero)
+        length = static_cast<size_t>(static_cast<const ViByte*>(zero) - buffer.data());
     s_lastReply.assign(reinterpret_cast<const char*>(buffer.data()), length);
     return s_lastReply;
 }
 
 std::string CVisaDevice::ReadWhole() {
-    if (!m_connected) return s_lastReply;
+    if (!m_connected)
+        return s_lastReply;
     std::string reply;
     std::array<ViByte, kBufferSize> buffer;
     do {
@@ -110,18 +119,21 @@ std::string CVisaDevice::ReadWhole() {
         m_connected = false;
         return {};
     }
-    if (!reply.empty() && reply.back() == '\n') reply.pop_back();
+    if (!reply.empty() && reply.back() == '\n')
+        reply.pop_back();
     s_lastReply = reply;
     return s_lastReply;
 }
 
 ViStatus CVisaDevice::SetTimeout(ViUInt32 timeoutMs) {
-    if (m_session == VI_NULL) return VI_ERROR_INV_OBJECT;
+    if (m_session == VI_NULL)
+        return VI_ERROR_INV_OBJECT;
     return viSetAttribute(m_session, VI_ATTR_TMO_VALUE, timeoutMs);
 }
 
 std::string CVisaDevice::Query(const std::string& command) {
-    if (Write(command)) return {};
+    if (Write(command))
+        return {};
     return Read();
 }
 
@@ -137,52 +149,63 @@ void CVisaDevice::ReadErrorQueue(bool show) {
             break;
         }
         const std::string reply = Query("SYST:ERR?");
-        if (!reply.empty() && reply[0] == '0') break;
+        if (!reply.empty() && reply[0] == '0')
+            break;
         errors += '\n' + reply;
         ++entries;
-        if (reply.compare(0, 10, "-999999999") == 0) break;
+        if (reply.compare(0, 10, "-999999999") == 0)
+            break;
     }
     if (!errors.empty() && show) {
         std::string text = "Error Queue of " + m_resource + ":\n" + errors;
-        if (cut) text += "\n(listing cut after " + std::to_string(kMaxErrorEntries) + " entries)";
+        if (cut)
+            text += "\n(listing cut after " + std::to_string(kMaxErrorEntries) + " entries)";
         ShowMessage(text);
     }
 }
 
 bool CVisaDevice::CopyFile(const std::string& fileName, const std::string& directory) {
-    if (!m_connected) return false;
+    if (!m_connected)
+        return false;
     Write("MMEM:CDIR '" + directory + "'");
 
     struct Closer {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
     std::unique_ptr<std::FILE, Closer> file(std::fopen(fileName.c_str(), "rb"));
-    if (!file) throw CFileError(fileName, std::strerror(errno));
+    if (!file)
+        throw CFileError(fileName, std::strerror(errno));
     long length = -1;
-    if (std::fseek(file.get(), 0, SEEK_END) == 0) length = std::ftell(file.get());
+    if (std::fseek(file.get(), 0, SEEK_END) == 0)
+        length = std::ftell(file.get());
     if (length < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0) {
         throw CFileError(fileName, "its size cannot be determined");
     }
-    if (length > static_cast<long>(kMaxFileSize)) return true;
+    if (length > static_cast<long>(kMaxFileSize))
+        return true;
 
     // "MMEM:DATA '<name>',#<digits><length>" followed directly by the data, no line feed.
     const std::string lengthText = std::to_string(length);
     const std::string header =
         "MMEM:DATA '" + fileName + "',#" + std::to_string(lengthText.size()) + lengthText;
     const size_t total = header.size() + static_cast<size_t>(length);
-    if (total > kBufferSize) return true;  // a long file name leaves no room for the data
+    if (total > kBufferSize)
+        return true;  // a long file name leaves no room for the data
 
     std::array<char, kBufferSize> buffer;
     std::memcpy(buffer.data(), header.data(), header.size());
-    const size_t got = std::fread(buffer.data() + header.size(), 1, static_cast<size_t>(length), file.get());
+    const size_t got =
+        std::fread(buffer.data() + header.size(), 1, static_cast<size_t>(length), file.get());
     if (got != static_cast<size_t>(length)) {
         throw CFileError(fileName, "it changed or vanished while it was being read");
     }
     file.reset();
-    if (!m_connected) return true;  // the directory command already failed
+    if (!m_connected)
+        return true;  // the directory command already failed
 
     ViUInt32 count = 0;
-    m_status = viWrite(m_session, reinterpret_cast<ViConstBuf>(buffer.data()), static_cast<ViUInt32>(total), &count);
+    m_status = viWrite(m_session, reinterpret_cast<ViConstBuf>(buffer.data()),
+                       static_cast<ViUInt32>(total), &count);
     if (m_status < VI_SUCCESS) {
         m_connected = false;
         return true;

@@ -44,9 +44,9 @@ public:
     // "28" -> GPIB0::28::INSTR, "host" -> TCPIP::host::INSTR, anything with "::INSTR" as typed.
     static std::string NormaliseResource(const std::string& typed);
 
-    static constexpr size_t kBufferSize = 10000;   // one read, and one file transfer
+    static constexpr size_t kBufferSize = 10000;  // one read, and one file transfer
     static constexpr size_t kMaxFileSize = 9900;
-    static constexpr int kMaxErrorEntries = 50;    // bound on one error-queue listing
+    static constexpr int kMaxErrorEntries = 50;  // bound on one error-queue listing
     static constexpr visa::ViUInt32 kTimeoutMs = 10000;
 
     // The reply of the most recent successful read by any session.

@@ -11,7 +11,8 @@ bool ConnectInstruments(Instruments& instruments, ConnectValues& values, Window&
     instruments.Release();
 
     ConnectValues edited = values;
-    if (window.RunConnectDialog(edited)) values = edited;
+    if (window.RunConnectDialog(edited))
+        values = edited;
     // A cancelled dialog does not cancel the connection: the previous values are used.
 
     instruments.generator1 = std::make_unique<CVisaDevice>(values.visaGenerator1);
@@ -44,7 +45,8 @@ bool ConnectInstruments(Instruments& instruments, ConnectValues& values, Window&
     }
 
     window.Refresh();
-    instruments.connected = instruments.generator1->IsConnected() && instruments.analyzer->IsConnected() &&
+    instruments.connected = instruments.generator1->IsConnected() &&
+                            instruments.analyzer->IsConnected() &&
                             (values.useRfB || instruments.generator2->IsConnected());
     return instruments.connected;
 }

@@ -12,8 +12,8 @@ namespace {
 // Sets each level centre + k * unit for k = first, first + increment, ..., last and returns the
 // one with the lowest marker reading (the earlier among equals), or fallback when no reading is
 // below 100 dBm. A reply without a number is no reading: taken as 0 dBm it would win the scan.
-double Scan(Instruments& instruments, double centre, int first, int last, int increment, double unit,
-            double fallback, bool& anyReading) {
+double Scan(Instruments& instruments, double centre, int first, int last, int increment,
+            double unit, double fallback, bool& anyReading) {
     CVisaDevice& generator1 = *instruments.generator1;
     CVisaDevice& analyzer = *instruments.analyzer;
     double lowestDbm = 100.0;
@@ -37,7 +37,8 @@ double Scan(Instruments& instruments, double centre, int first, int last, int in
 }  // namespace
 
 std::string AdjustLevel(Instruments& instruments) {
-    if (!instruments.connected) return {};
+    if (!instruments.connected)
+        return {};
     CVisaDevice& generator1 = *instruments.generator1;
     CVisaDevice& analyzer = *instruments.analyzer;
     analyzer.Write("INIT:CONT OFF");
@@ -53,8 +54,10 @@ std::string AdjustLevel(Instruments& instruments) {
     double best = Scan(instruments, coarse, -25, 24, 1, 0.001, coarse, anyReading);
     // A session that failed on the way answered with stale replies: the scan chose nothing.
     std::string failure = LostSessionText({&generator1, &analyzer});
-    if (failure.empty() && !anyReading) failure = kReadingsWithoutNumber;
-    if (!failure.empty()) best = startDbm;
+    if (failure.empty() && !anyReading)
+        failure = kReadingsWithoutNumber;
+    if (!failure.empty())
+        best = startDbm;
     generator1.Write("SOUR:POW:LEV " + FormatFixed(best, 6));
     generator1.Query("*OPC?");
     analyzer.Write("INIT:CONT ON");

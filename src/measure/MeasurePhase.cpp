@@ -9,20 +9,23 @@ namespace korvel {
 namespace {
 
 std::string OffsetCommand(int source, double phaseDeg, int decimals) {
-    return "SOURCE" + std::to_string(source) + ":BB:POFF " + FormatFixed(phaseDeg, decimals) + "DEG";
+    return "SOURCE" + std::to_string(source) + ":BB:POFF " + FormatFixed(phaseDeg, decimals) +
+           "DEG";
 }
 
 }  // namespace
 
 std::string LostSessionText(std::initializer_list<const CVisaDevice*> devices) {
     for (const CVisaDevice* device : devices) {
-        if (!device->IsConnected()) return "the session to " + device->Resource() + " failed";
+        if (!device->IsConnected())
+            return "the session to " + device->Resource() + " failed";
     }
     return {};
 }
 
 double MeanOfDifferences(const std::vector<double>& differencesDeg) {
-    if (differencesDeg.empty()) return 0.0;
+    if (differencesDeg.empty())
+        return 0.0;
     const double first = differencesDeg.front();
     double sum = 0.0;
     for (double d : differencesDeg) {
@@ -34,8 +37,10 @@ double MeanOfDifferences(const std::vector<double>& differencesDeg) {
         sum += d;
     }
     double mean = sum / static_cast<double>(differencesDeg.size());
-    if (mean < 0.0) mean += 360.0;
-    if (mean >= 360.0) mean -= 360.0;
+    if (mean < 0.0)
+        mean += 360.0;
+    if (mean >= 360.0)
+        mean -= 360.0;
     return mean;
 }
 
@@ -46,11 +51,13 @@ double RoundPhase(double averageDeg) {
 
 double MeasurePhase(Instruments& instruments, const MeasureOptions& options, double& phaseResult,
                     Window& window, MeasureReport* report) {
-    if (!instruments.connected || (!options.useRfB && !instruments.generator2)) return kNotMeasured;
+    if (!instruments.connected || (!options.useRfB && !instruments.generator2))
+        return kNotMeasured;
     const std::uint32_t passes = options.average;
     if (passes < 1 || passes > kMaxAverage) {
         // 0 passes have no mean; a huge count would hold the bench for days.
-        if (report) report->refusal = "No measurement: Avg. must be a whole number from 1 to 100.";
+        if (report)
+            report->refusal = "No measurement: Avg. must be a whole number from 1 to 100.";
         return kNotMeasured;
     }
     CVisaDevice& generator1 = *instruments.generator1;
@@ -84,7 +91,8 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
                 generator1.Query("*OPC?");
                 analyzer.Write("INIT;*WAI");
                 bool number = false;
-                const double readingDbm = ParseLeadingDouble(analyzer.Query("CALC1:MARK1:Y?"), &number);
+                const double readingDbm =
+                    ParseLeadingDouble(analyzer.Query("CALC1:MARK1:Y?"), &number);
                 readingsCarryNumbers = readingsCarryNumbers && number;
                 if (readingDbm < lowestDbm) {
                     lowestDbm = readingDbm;
@@ -94,21 +102,26 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
             centre = best;
         }
         double difference = centre - base;
-        if (difference < 0.0) difference += 360.0;
+        if (difference < 0.0)
+            difference += 360.0;
         differences.push_back(difference);
     }
 
-    if (report) report->passDifferencesDeg = differences;
+    if (report)
+        report->passDifferencesDeg = differences;
     const double average = MeanOfDifferences(differences);
     generator1.Write(OffsetCommand(1, average, 1));
     generator1.Query("*OPC?");
     // A session that failed on the way answered with stale replies of other exchanges. A write
     // that fails shows no box, so this is where the user learns of a link lost by a write.
     std::string failure = LostSessionText({&generator1, &analyzer, &secondPathDevice});
-    if (failure.empty() && !readingsCarryNumbers) failure = kReadingsWithoutNumber;
+    if (failure.empty() && !readingsCarryNumbers)
+        failure = kReadingsWithoutNumber;
     const bool measured = failure.empty();
-    if (report) report->failure = failure;
-    if (measured) phaseResult = RoundPhase(average);
+    if (report)
+        report->failure = failure;
+    if (measured)
+        phaseResult = RoundPhase(average);
     window.Refresh();
     analyzer.Write("INIT:CONT ON");
     return measured ? phaseResult : kNotMeasured;

@@ -29,7 +29,8 @@ double MeanOfDifferences(const std::vector<double>& differencesDeg);
 // The mean rounded half up to three decimals; 360.000 becomes 0.000.
 double RoundPhase(double averageDeg);
 
-inline constexpr const char* kReadingsWithoutNumber = "the analyzer's marker readings carry no number";
+inline constexpr const char* kReadingsWithoutNumber =
+    "the analyzer's marker readings carry no number";
 
 // "the session to <resource> failed" for the first of devices whose session failed; empty when
 // none did. Replies after a failure are stale: whatever used them measured nothing.

@@ -7,13 +7,16 @@
 namespace korvel {
 
 const char* ResolutionBandwidthCommand(double levelDbm) {
-    if (levelDbm > -50) return "BAND:RES 1000";
-    if (levelDbm > -70) return "BAND:RES 100";
+    if (levelDbm > -50)
+        return "BAND:RES 1000";
+    if (levelDbm > -70)
+        return "BAND:RES 100";
     return "BAND:RES 10";
 }
 
 void SetupAnalyzer(Instruments& instruments, bool useRfB) {
-    if (!instruments.connected || (!useRfB && !instruments.generator2)) return;
+    if (!instruments.connected || (!useRfB && !instruments.generator2))
+        return;
     CVisaDevice& generator1 = *instruments.generator1;
     CVisaDevice& analyzer = *instruments.analyzer;
 
@@ -21,7 +24,8 @@ void SetupAnalyzer(Instruments& instruments, bool useRfB) {
     // The frequency goes on exactly as the generator writes it.
     const std::string frequency = generator1.Query("FREQ?");
     const std::string level = generator1.Query("SOUR:POW:LEV?");
-    if (!useRfB) instruments.generator2->Write("FREQ " + frequency);
+    if (!useRfB)
+        instruments.generator2->Write("FREQ " + frequency);
 
     analyzer.Write("*RST");
     analyzer.Write("FREQ:CENT " + frequency + ";SPAN 50Hz");
@@ -30,7 +34,8 @@ void SetupAnalyzer(Instruments& instruments, bool useRfB) {
     analyzer.Write("DISP:WIND:TRAC:Y 80DB");
     const double levelDbm = ParseLeadingDouble(level);
     // A level that is no number leaves the reference level where the reset put it.
-    if (std::isfinite(levelDbm)) analyzer.Write("DISP:WIND:TRAC:Y:RLEV " + FormatFixed(levelDbm, 6) + "dBm");
+    if (std::isfinite(levelDbm))
+        analyzer.Write("DISP:WIND:TRAC:Y:RLEV " + FormatFixed(levelDbm, 6) + "dBm");
     analyzer.Write(ResolutionBandwidthCommand(levelDbm));
     analyzer.Write("CALC:MARK1:TRAC 1");
     analyzer.Write("CALC1:MARK1:X " + frequency);

@@ -6,7 +6,8 @@ namespace korvel {
 
 const char* ListDirectory(std::string_view identification) {
     const size_t position = identification.find("VRTK");
-    return position != std::string_view::npos && position > 0 ? kVrtkListDirectory : kDefaultListDirectory;
+    return position != std::string_view::npos && position > 0 ? kVrtkListDirectory
+                                                              : kDefaultListDirectory;
 }
 
 namespace {
@@ -30,7 +31,8 @@ void PlayWaveform(CVisaDevice& generator, int source) {
 }  // namespace
 
 void SetupGenerators(Instruments& instruments, bool useRfB) {
-    if (!instruments.connected || (!useRfB && !instruments.generator2)) return;
+    if (!instruments.connected || (!useRfB && !instruments.generator2))
+        return;
     CVisaDevice& generator1 = *instruments.generator1;
     // A refused or failed transfer does not stop the set-up; only an unreadable file does.
 

@@ -26,7 +26,9 @@ public:
     double LevelStep() const { return m_levelStep; }
     double FirstFrequency() const { return m_firstFrequency; }
     double FrequencyStep() const { return m_frequencyStep; }
-    double Cell(int row, int column) const { return m_cells[static_cast<size_t>(row) * m_columnCount + column]; }
+    double Cell(int row, int column) const {
+        return m_cells[static_cast<size_t>(row) * m_columnCount + column];
+    }
     // The cell as the file holds it, before the unwrap.
     double RawCell(int row, int column) const {
         return m_rawCells[static_cast<size_t>(row) * m_columnCount + column];
@@ -53,7 +55,9 @@ private:
     bool ReadLevelLine(int i, const std::string& row);
     bool Refuse(std::string reason);
     void PrepareRows();
-    double LastFrequency() const { return m_firstFrequency + (m_columnCount - 1) * m_frequencyStep; }
+    double LastFrequency() const {
+        return m_firstFrequency + (m_columnCount - 1) * m_frequencyStep;
+    }
     double LastLevel() const { return m_firstLevel + (m_rowCount - 1) * m_levelStep; }
 
     std::string m_fileName;

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <limits>
 
-#include "instrument/NumberText.h"
 #include "SweepFile.h"
+#include "instrument/NumberText.h"
 
 namespace korvel {
 
@@ -13,7 +13,8 @@ std::int32_t PeriodTicks(double periodSeconds, std::string* refusal) {
     if (!std::isfinite(periodSeconds) || periodSeconds < 0.0 ||
         ticks > static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
         if (refusal) {
-            *refusal = "The continuous measurement cannot start: Period/s must be a number from 0 to 214748364.";
+            *refusal =
+                "The continuous measurement cannot start: Period/s must be a number from 0 to 214748364.";
         }
         return -1;
     }
@@ -51,19 +52,22 @@ void PhaseStatistics::Add(double phaseDeg) {
 
 double PhaseStatistics::Mean() const {
     double sum = 0.0;
-    for (std::int32_t i = 0; i < m_count; ++i) sum += m_samples[(m_oldest + i) % kMaxSamples];
+    for (std::int32_t i = 0; i < m_count; ++i)
+        sum += m_samples[(m_oldest + i) % kMaxSamples];
     return sum / m_count;
 }
 
 double PhaseStatistics::Average() const {
-    if (m_count == 0) return 0.0;
+    if (m_count == 0)
+        return 0.0;
     double mean = Mean();
     mean -= 360.0 * std::floor(mean / 360.0);
     return mean >= 360.0 ? 0.0 : mean;
 }
 
 double PhaseStatistics::Deviation() const {
-    if (m_count < 2) return 0.0;
+    if (m_count < 2)
+        return 0.0;
     const double mean = Mean();
     double squares = 0.0;
     for (std::int32_t i = 0; i < m_count; ++i) {
@@ -89,16 +93,19 @@ bool ContinuousLog::Open(const std::filesystem::path& path) {
 }
 
 bool ContinuousLog::WriteLine(const std::string& line) {
-    if (!m_file || m_failed) return false;
+    if (!m_file || m_failed)
+        return false;
     const std::string text = line + "\r\n";
-    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size() || std::fflush(m_file) != 0) {
+    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size() ||
+        std::fflush(m_file) != 0) {
         m_failed = true;
     }
     return !m_failed;
 }
 
 bool ContinuousLog::Close() {
-    if (!m_file) return true;
+    if (!m_file)
+        return true;
     const bool closed = std::fclose(m_file) == 0;
     m_file = nullptr;
     return closed && !m_failed;
@@ -121,23 +128,28 @@ bool ContinuousRun::WriteHeader() {
     if (m_instruments.generator1) {
         const std::string frequency = m_instruments.generator1->Query("FREQ?");
         const std::string level = m_instruments.generator1->Query("SOUR:POW:LEV?");
-        written = m_log.WriteLine("Frequency/Hz = " + frequency + " Level/dBm = " + level) && written;
+        written =
+            m_log.WriteLine("Frequency/Hz = " + frequency + " Level/dBm = " + level) && written;
     }
     return m_log.WriteLine("DATE;TIME;TEMP Gen1;TEMP Gen2;PHASE") && written;
 }
 
 bool ContinuousRun::Due() {
-    if (++m_tickCounter < m_periodTicks) return false;
+    if (++m_tickCounter < m_periodTicks)
+        return false;
     m_tickCounter = 0;
     return true;
 }
 
-ContinuousRun::Sample ContinuousRun::Take(const MeasureOptions& options, double& phaseResult, std::string& status) {
+ContinuousRun::Sample ContinuousRun::Take(const MeasureOptions& options, double& phaseResult,
+                                          std::string& status) {
     MeasureReport report;
     if (MeasurePhase(m_instruments, options, phaseResult, m_window, &report) == kNotMeasured) {
         // The phase display still holds an earlier reading: it is no new sample.
-        status = "Sample skipped: no measurement (" +
-                 (report.failure.empty() ? std::string("instrument not connected") : report.failure) + ")";
+        status =
+            "Sample skipped: no measurement (" +
+            (report.failure.empty() ? std::string("instrument not connected") : report.failure) +
+            ")";
         m_window.Refresh();
         return Sample::Skipped;
     }
@@ -164,10 +176,18 @@ std::string ContinuousRun::TemperatureLine(bool useRfB) {
     // With one generator, or without generator 2, its column repeats generator 1's.
     const std::string temperature1 =
         m_instruments.generator1
-            ? FormatFixed(ReadGeneratorTemperature(*m_instruments.generator1, m_instruments.generator1IsVrt), 3) + ";"
+            ? FormatFixed(ReadGeneratorTemperature(*m_instruments.generator1,
+                                                   m_instruments.generator1IsVrt),
+                          3) +
+                  ";"
             : "0.000;";
-    if (useRfB || !m_instruments.generator2) return temperature1 + temperature1;
-    return temperature1 + FormatFixed(ReadGeneratorTemperature(*m_instruments.generator2, m_instruments.generator2IsVrt), 3) + ";";
+    if (useRfB || !m_instruments.generator2)
+        return temperature1 + temperature1;
+    return temperature1 +
+           FormatFixed(
+               ReadGeneratorTemperature(*m_instruments.generator2, m_instruments.generator2IsVrt),
+               3) +
+           ";";
 }
 
 }  // namespace korvel

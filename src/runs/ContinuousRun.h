@@ -18,7 +18,8 @@ namespace korvel {
 
 constexpr const char* kContinuousFileName = "PhaseLogCont.csv";
 constexpr const char* kContinuousFileWritten = "File PhaseLogCont.csv written";
-constexpr const char* kContinuousFileError = "Error writing PhaseLogCont.csv (opended with another program?)";
+constexpr const char* kContinuousFileError =
+    "Error writing PhaseLogCont.csv (opended with another program?)";
 constexpr const char* kContinuousRunning = "Continuous measurement logging to PhaseLogCont.csv";
 constexpr int kMaxSamples = 999;
 
@@ -36,10 +37,10 @@ public:
     void Reset();
     void Add(double phaseDeg);
     std::int32_t Count() const { return m_count; }
-    double Average() const;      // wrapped into [0, 360)
-    double Mean() const;         // the same, unwrapped: beside the latest samples
-    double Deviation() const;    // sample standard deviation; below 0.00001 it is 0
-    int BarPosition() const;     // deviation in hundredths of a degree, 0 to 100
+    double Average() const;    // wrapped into [0, 360)
+    double Mean() const;       // the same, unwrapped: beside the latest samples
+    double Deviation() const;  // sample standard deviation; below 0.00001 it is 0
+    int BarPosition() const;   // deviation in hundredths of a degree, 0 to 100
 
 private:
     std::array<double, kMaxSamples> m_samples{};  // unwrapped, oldest at m_oldest once full
@@ -69,7 +70,8 @@ class ContinuousRun {
 public:
     using LocalTime = std::function<std::tm()>;
 
-    ContinuousRun(Instruments& instruments, Window& window) : m_instruments(instruments), m_window(window) {}
+    ContinuousRun(Instruments& instruments, Window& window)
+        : m_instruments(instruments), m_window(window) {}
     // The local time of the log's time stamps.
     void SetLocalTime(LocalTime localTime) { m_localTime = std::move(localTime); }
 

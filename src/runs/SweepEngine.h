@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "instrument/Instruments.h"
-#include "measure/MeasurePhase.h"
 #include "SweepFile.h"
+#include "instrument/Instruments.h"
 #include "instrument/Window.h"
+#include "measure/MeasurePhase.h"
 
 namespace korvel {
 
@@ -36,17 +36,21 @@ public:
     // the table. The limits must have passed CheckSweepLimits.
     void Start(SweepLimits& limits);
     // Measures the next grid point and stores what MeasurePhase returns.
-    void Step(Instruments& instruments, const MeasureOptions& options, double& phaseResult, Window& window);
+    void Step(Instruments& instruments, const MeasureOptions& options, double& phaseResult,
+              Window& window);
     bool Finished() const { return m_completedSteps >= m_totalSteps; }
     // The status line of the step about to run: "Sweep measurement running step k / n".
     std::string StepStatus() const;
-    std::string WriteFile(const std::filesystem::path& path, Instruments& instruments, bool useRfB) const;
+    std::string WriteFile(const std::filesystem::path& path, Instruments& instruments,
+                          bool useRfB) const;
 
     int FrequencyCount() const { return m_frequencyCount; }
     int LevelCount() const { return m_levelCount; }
     int TotalSteps() const { return m_totalSteps; }
     int CompletedSteps() const { return m_completedSteps; }
-    double Cell(int level, int frequency) const { return m_table[level * kMaxFrequencyPoints + frequency]; }
+    double Cell(int level, int frequency) const {
+        return m_table[level * kMaxFrequencyPoints + frequency];
+    }
     SweepGrid Grid() const;
     const double* Table() const { return m_table.data(); }
 

@@ -14,23 +14,29 @@
 namespace korvel {
 
 double ReadGeneratorTemperature(CVisaDevice& generator, bool vrtFamily) {
-    if (vrtFamily) return ParseLeadingDouble(generator.Query("DIAG1:MEAS:POIN? 'DIAG_VECBRD_TEMP2';*OPC?"));
-    return ParseLeadingDouble(generator.Query("DIAG1:MEAS:POIN? 'DIAG_DACIF_TEMP_SENSOR';*OPC?")) * 100.0;
+    if (vrtFamily)
+        return ParseLeadingDouble(generator.Query("DIAG1:MEAS:POIN? 'DIAG_VECBRD_TEMP2';*OPC?"));
+    return ParseLeadingDouble(generator.Query("DIAG1:MEAS:POIN? 'DIAG_DACIF_TEMP_SENSOR';*OPC?")) *
+           100.0;
 }
 
 namespace {
 
 std::string Head(const SweepGrid& grid, bool useRfB, double temperature1, double temperature2) {
-    std::string text = "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = " + FormatFixed(temperature1, 3) + ";";
-    if (!useRfB) text += "Temperature Generator 2/Degree = " + FormatFixed(temperature2, 3) + ";";
+    std::string text = "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = " +
+                       FormatFixed(temperature1, 3) + ";";
+    if (!useRfB)
+        text += "Temperature Generator 2/Degree = " + FormatFixed(temperature2, 3) + ";";
     text += "\r\nLevel ;";
-    for (int c = 0; c < grid.frequencyCount; ++c) text += FormatFixed(grid.startFrequencyMHz + c * grid.frequencyStepMHz, 2) + ";";
+    for (int c = 0; c < grid.frequencyCount; ++c)
+        text += FormatFixed(grid.startFrequencyMHz + c * grid.frequencyStepMHz, 2) + ";";
     return text + "\r\n";
 }
 
 std::string LevelLine(const SweepGrid& grid, const double* table, int level) {
     std::string text = FormatFixed(grid.startLevelDbm + level * grid.levelStepDbm, 2) + ";";
-    for (int c = 0; c < grid.frequencyCount; ++c) text += FormatFixed(table[level * kMaxFrequencyPoints + c], 3) + ";";
+    for (int c = 0; c < grid.frequencyCount; ++c)
+        text += FormatFixed(table[level * kMaxFrequencyPoints + c], 3) + ";";
     return text + "\r\n";
 }
 
@@ -51,39 +57,46 @@ bool Sync(std::FILE* file) {
 
 }  // namespace
 
-std::string WriteSweepFile(const std::filesystem::path& path, const SweepGrid& grid, const double* table,
-                           bool useRfB, const std::function<double(int generator)>& temperature) {
+std::string WriteSweepFile(const std::filesystem::path& path, const SweepGrid& grid,
+                           const double* table, bool useRfB,
+                           const std::function<double(int generator)>& temperature) {
     std::filesystem::path temporary = path;
     temporary += ".tmp";
     std::FILE* file = std::fopen(temporary.string().c_str(), "wb");
-    if (!file) return kSweepFileError;
+    if (!file)
+        return kSweepFileError;
 
     const double temperature1 = temperature(1);
     const double temperature2 = useRfB ? 0.0 : temperature(2);
     bool written = Put(file, Head(grid, useRfB, temperature1, temperature2));
-    for (int r = 0; r < grid.levelCount && written; ++r) written = Put(file, LevelLine(grid, table, r));
+    for (int r = 0; r < grid.levelCount && written; ++r)
+        written = Put(file, LevelLine(grid, table, r));
     written = written && std::fflush(file) == 0;
     const bool closed = std::fclose(file) == 0;
     std::error_code error;
     if (written && closed) {
         std::filesystem::rename(temporary, path, error);
-        if (!error) return kSweepFileWritten;
+        if (!error)
+            return kSweepFileWritten;
     }
     std::filesystem::remove(temporary, error);
     return kSweepFileError;
 }
 
-bool SweepJournal::Open(const std::filesystem::path& path, const SweepGrid& grid, const double* table, bool useRfB) {
+bool SweepJournal::Open(const std::filesystem::path& path, const SweepGrid& grid,
+                        const double* table, bool useRfB) {
     Close(false);
     m_file = std::fopen(path.string().c_str(), "wb");
-    if (!m_file) return false;
+    if (!m_file)
+        return false;
     m_path = path;
     m_grid = grid;
     m_failed = false;
     // The generators are not asked for temperatures during the sweep: the journal adds no traffic.
     const std::string head = Head(grid, useRfB, 0.0, 0.0);
     m_unreached.clear();
-    for (int c = 0; c < grid.frequencyCount; ++c) m_unreached += "0.000;";
+    for (int c = 0; c < grid.frequencyCount; ++c)
+        m_unreached += "0.000;";
     m_unreached += "\r\n";
     m_failed = !Put(m_file, head);
     m_level = 0;
@@ -93,7 +106,8 @@ bool SweepJournal::Open(const std::filesystem::path& path, const SweepGrid& grid
 }
 
 bool SweepJournal::Update(const double* table, int level) {
-    if (!m_file || m_failed) return false;
+    if (!m_file || m_failed)
+        return false;
     return WriteFrom(table, level);
 }
 
@@ -102,11 +116,13 @@ bool SweepJournal::WriteFrom(const double* table, int level) {
     std::string text;
     long offset = m_levelOffset;
     for (int r = m_level; r < m_grid.levelCount; ++r) {
-        if (r == level) offset = m_levelOffset + static_cast<long>(text.size());
+        if (r == level)
+            offset = m_levelOffset + static_cast<long>(text.size());
         if (r <= level) {
             text += LevelLine(m_grid, table, r);
         } else {  // not reached yet: only the level is formatted, the cells are the same every time
-            text += FormatFixed(m_grid.startLevelDbm + r * m_grid.levelStepDbm, 2) + ";" + m_unreached;
+            text +=
+                FormatFixed(m_grid.startLevelDbm + r * m_grid.levelStepDbm, 2) + ";" + m_unreached;
         }
     }
     const long end = m_levelOffset + static_cast<long>(text.size());
@@ -128,24 +144,29 @@ bool SweepJournal::WriteFrom(const double* table, int level) {
 }
 
 void SweepJournal::Close(bool remove) {
-    if (!m_file) return;
+    if (!m_file)
+        return;
     std::fclose(m_file);
     m_file = nullptr;
     std::error_code ignored;
-    if (remove) std::filesystem::remove(m_path, ignored);
+    if (remove)
+        std::filesystem::remove(m_path, ignored);
 }
 
 bool KeepOldJournal(const std::filesystem::path& path, std::string& kept) {
     kept.clear();
     std::error_code error;
-    if (!std::filesystem::exists(path, error)) return true;
+    if (!std::filesystem::exists(path, error))
+        return true;
     const std::string stem = std::filesystem::path(kSweepFileName).stem().string();
     for (int n = 1; n < 100000; ++n) {
         const std::string name = stem + ".interrupted-" + std::to_string(n) + ".csv";
         const std::filesystem::path target = path.parent_path() / name;
-        if (std::filesystem::exists(target, error)) continue;
+        if (std::filesystem::exists(target, error))
+            continue;
         std::filesystem::rename(path, target, error);
-        if (error) return false;
+        if (error)
+            return false;
         kept = name;
         return true;
     }

@@ -12,7 +12,8 @@ namespace korvel {
 
 constexpr const char* kSweepFileName = "PhaseLogSweep.csv";
 constexpr const char* kSweepFileWritten = "File PhaseLogSweep.csv written";
-constexpr const char* kSweepFileError = "Error writing PhaseLogSweep.csv (opended with another program?)";
+constexpr const char* kSweepFileError =
+    "Error writing PhaseLogSweep.csv (opended with another program?)";
 constexpr const char* kSweepJournalName = "PhaseLogSweep.partial.csv";
 
 constexpr int kMaxLevelPoints = 200;
@@ -35,8 +36,9 @@ struct SweepGrid {
 // temperature(1) and temperature(2) are asked only once the file could be opened; generator 2's
 // only without RF B. The file is written beside its final name and renamed into place only when
 // every write succeeded, so a failure leaves the previous file intact. Returns the status text.
-std::string WriteSweepFile(const std::filesystem::path& path, const SweepGrid& grid, const double* table,
-                           bool useRfB, const std::function<double(int generator)>& temperature);
+std::string WriteSweepFile(const std::filesystem::path& path, const SweepGrid& grid,
+                           const double* table, bool useRfB,
+                           const std::function<double(int generator)>& temperature);
 
 // The journal of a running sweep, beside the sweep file and in its format (temperatures and
 // unmeasured cells 0.000), written through and synced after every point so that a crash or a
@@ -51,7 +53,8 @@ public:
 
     // Creates the journal for the grid from the table (laid out as for WriteSweepFile) just
     // cleared. False when it cannot be written.
-    bool Open(const std::filesystem::path& path, const SweepGrid& grid, const double* table, bool useRfB);
+    bool Open(const std::filesystem::path& path, const SweepGrid& grid, const double* table,
+              bool useRfB);
     // Writes the table from level line `level` (that of the newest point) on; the lines after it
     // are not reached yet and read 0.000. False once a write failed.
     bool Update(const double* table, int level);
@@ -66,8 +69,8 @@ private:
     std::filesystem::path m_path;
     SweepGrid m_grid;
     std::string m_unreached;  // the cells of a line not reached yet
-    int m_level = 0;         // the first line that may still change
-    long m_levelOffset = 0;  // where it starts
+    int m_level = 0;          // the first line that may still change
+    long m_levelOffset = 0;   // where it starts
     long m_size = 0;
     bool m_failed = false;
 };

@@ -31,7 +31,8 @@ struct InProcessAttachment::State {
 namespace {
 
 std::string Key(std::string canonical) {
-    for (char& c : canonical) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : canonical)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return canonical;
 }
 
@@ -52,32 +53,38 @@ class InProcessTransport final : public Transport {
 public:
     explicit InProcessTransport(std::shared_ptr<State> state) : m_state(std::move(state)) {}
 
-    ViStatus Write(ViConstBuf data, ViUInt32 count, ViUInt32& written, const IoSettings& io) override {
+    ViStatus Write(ViConstBuf data, ViUInt32 count, ViUInt32& written,
+                   const IoSettings& io) override {
         written = 0;
         std::string message(reinterpret_cast<const char*>(data), count);
         std::shared_ptr<MessageInstrument> instrument;
         {
             std::lock_guard lock(m_state->mutex);
             ViStatus status = CheckLink();
-            if (status == VI_SUCCESS && m_state->failWrites) status = VI_ERROR_IO;
+            if (status == VI_SUCCESS && m_state->failWrites)
+                status = VI_ERROR_IO;
             m_state->Record(IoEvent::Kind::Write, message, status, io.timeoutMs);
-            if (status != VI_SUCCESS) return status;
+            if (status != VI_SUCCESS)
+                return status;
             ++m_state->messages;
             instrument = m_state->instrument;
         }
         instrument->Receive(message);
         written = count;
-        if (!instrument->KeepsLink()) Drop();
+        if (!instrument->KeepsLink())
+            Drop();
         return VI_SUCCESS;
     }
 
-    ViStatus Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received, const IoSettings& io) override {
+    ViStatus Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received,
+                  const IoSettings& io) override {
         received = 0;
         std::shared_ptr<MessageInstrument> instrument;
         {
             std::lock_guard lock(m_state->mutex);
             ViStatus status = CheckLink();
-            if (status == VI_SUCCESS && m_state->readTimesOut) status = VI_ERROR_TMO;
+            if (status == VI_SUCCESS && m_state->readTimesOut)
+                status = VI_ERROR_TMO;
             if (status != VI_SUCCESS) {
                 m_state->Record(IoEvent::Kind::Read, {}, status, io.timeoutMs);
                 return status;
@@ -96,7 +103,8 @@ public:
         }
         const size_t available = m_pending->size() - m_offset;
         const size_t n = std::min<size_t>(available, count);
-        if (n > 0) std::memcpy(buffer, m_pending->data() + m_offset, n);
+        if (n > 0)
+            std::memcpy(buffer, m_pending->data() + m_offset, n);
         m_offset += n;
         received = static_cast<ViUInt32>(n);
         ViStatus status = VI_SUCCESS_MAX_CNT;
@@ -106,12 +114,13 @@ public:
             status = VI_SUCCESS_TERM_CHAR;
         }
         std::lock_guard lock(m_state->mutex);
-        m_state->Record(IoEvent::Kind::Read, std::string(reinterpret_cast<char*>(buffer), n), status,
-                        io.timeoutMs);
+        m_state->Record(IoEvent::Kind::Read, std::string(reinterpret_cast<char*>(buffer), n),
+                        status, io.timeoutMs);
         if (status == VI_SUCCESS) {
             m_pending.reset();
             ++m_state->messages;
-            if (!m_state->instrument->KeepsLink()) m_dropped = true;
+            if (!m_state->instrument->KeepsLink())
+                m_dropped = true;
         }
         return status;
     }
@@ -120,7 +129,8 @@ public:
         std::shared_ptr<MessageInstrument> instrument;
         {
             std::lock_guard lock(m_state->mutex);
-            if (const ViStatus status = CheckLink(); status != VI_SUCCESS) return status;
+            if (const ViStatus status = CheckLink(); status != VI_SUCCESS)
+                return status;
             instrument = m_state->instrument;
         }
         m_pending.reset();
@@ -130,7 +140,8 @@ public:
 
     ViStatus Close() noexcept override {
         std::lock_guard lock(m_state->mutex);
-        if (!m_closed) m_state->Record(IoEvent::Kind::Close, {}, VI_SUCCESS, 0);
+        if (!m_closed)
+            m_state->Record(IoEvent::Kind::Close, {}, VI_SUCCESS, 0);
         m_closed = true;
         return VI_SUCCESS;
     }
@@ -145,7 +156,8 @@ private:
 
     // Caller holds the state's mutex.
     ViStatus CheckLink() const {
-        if (m_state->detached || m_dropped) return VI_ERROR_CONN_LOST;
+        if (m_state->detached || m_dropped)
+            return VI_ERROR_CONN_LOST;
         if (m_state->lostAfterMessages >= 0 && m_state->messages >= m_state->lostAfterMessages) {
             return VI_ERROR_CONN_LOST;
         }
@@ -161,7 +173,8 @@ private:
 
 }  // namespace
 
-InProcessAttachment::InProcessAttachment(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+InProcessAttachment::InProcessAttachment(std::shared_ptr<State> state)
+    : m_state(std::move(state)) {}
 
 InProcessAttachment::~InProcessAttachment() {
     {
@@ -171,7 +184,8 @@ InProcessAttachment::~InProcessAttachment() {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     auto it = registry.attachments.find(Key(m_state->resource));
-    if (it != registry.attachments.end() && it->second.lock() == m_state) registry.attachments.erase(it);
+    if (it != registry.attachments.end() && it->second.lock() == m_state)
+        registry.attachments.erase(it);
 }
 
 void InProcessAttachment::SetRefuseOpen(bool refuse) {
@@ -205,12 +219,15 @@ void InProcessAttachment::ClearEvents() {
     m_state->events.clear();
 }
 
-const std::string& InProcessAttachment::Resource() const { return m_state->resource; }
+const std::string& InProcessAttachment::Resource() const {
+    return m_state->resource;
+}
 
-std::unique_ptr<InProcessAttachment> AttachInProcess(std::string_view resourceName,
-                                                     std::shared_ptr<MessageInstrument> instrument) {
+std::unique_ptr<InProcessAttachment> AttachInProcess(
+    std::string_view resourceName, std::shared_ptr<MessageInstrument> instrument) {
     ResourceParse parse = ParseResourceName(resourceName);
-    if (parse.status != VI_SUCCESS || !instrument) return nullptr;
+    if (parse.status != VI_SUCCESS || !instrument)
+        return nullptr;
     auto state = std::make_shared<State>();
     state->resource = parse.name.Canonical();
     state->instrument = std::move(instrument);
@@ -228,16 +245,19 @@ void SetResourceManagerFailure(bool fail) {
 
 namespace detail {
 
-bool OpenInProcess(const ResourceName& name, ViStatus& status, std::unique_ptr<Transport>& transport) {
+bool OpenInProcess(const ResourceName& name, ViStatus& status,
+                   std::unique_ptr<Transport>& transport) {
     std::shared_ptr<State> state;
     {
         Registry& registry = TheRegistry();
         std::lock_guard lock(registry.mutex);
         auto it = registry.attachments.find(Key(name.Canonical()));
-        if (it == registry.attachments.end()) return false;
+        if (it == registry.attachments.end())
+            return false;
         state = it->second.lock();
     }
-    if (!state) return false;
+    if (!state)
+        return false;
     std::lock_guard lock(state->mutex);
     const bool refused = state->refuseOpen || !state->instrument->AcceptsLink();
     status = refused ? VI_ERROR_RSRC_NFOUND : VI_SUCCESS;

@@ -16,7 +16,7 @@ namespace visa {
 // One I/O operation as the attachment saw it, with the timeout the session had at that moment.
 struct IoEvent {
     enum class Kind { Open, Write, Read, Close } kind;
-    std::string data;        // bytes written, or bytes returned by a read
+    std::string data;  // bytes written, or bytes returned by a read
     ViStatus status = VI_SUCCESS;
     ViUInt32 timeoutMs = 0;
 };

@@ -11,7 +11,7 @@ namespace visa {
 
 // The instrument side of an attachment: receives each program message, produces each response.
 class MessageInstrument {
-  public:
+public:
     virtual ~MessageInstrument() = default;
     // One complete program message as written (END on its last byte).
     virtual void Receive(std::string_view message) = 0;

@@ -11,7 +11,8 @@ namespace visa {
 
 struct TestPorts {
     std::uint16_t portmapperPort = 111;
-    std::uint16_t vxi11CorePort = 0;  // non-zero: connect the core channel here, skip the portmapper
+    std::uint16_t vxi11CorePort =
+        0;  // non-zero: connect the core channel here, skip the portmapper
     std::uint16_t hislipDefaultPort = kHiSlipDefaultPort;  // for names without ",port"
 };
 

@@ -31,7 +31,8 @@ public:
     // One whole reply; its final line feed is left off.
     void Received(std::string_view resource, std::string_view reply);
     // what: "open", "write" or "read"; partial: the bytes of a reply read before the failure.
-    void Failed(std::string_view resource, const char* what, ViStatus status, std::string_view partial = {});
+    void Failed(std::string_view resource, const char* what, ViStatus status,
+                std::string_view partial = {});
 
 private:
     explicit Trace(std::FILE* file) : m_file(file) {}

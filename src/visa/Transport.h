@@ -53,6 +53,7 @@ public:
 
 // Installs the connector for one TCPIP protocol (nullptr removes it); the library starts with
 // the VXI-11 and HiSLIP network connectors. Returns the previous one.
-std::shared_ptr<Connector> SetConnector(TcpipProtocol protocol, std::shared_ptr<Connector> connector);
+std::shared_ptr<Connector> SetConnector(TcpipProtocol protocol,
+                                        std::shared_ptr<Connector> connector);
 
 }  // namespace visa

@@ -31,13 +31,15 @@ static_assert(sizeof(ViStatus) == sizeof(CStatus) && sizeof(ViSession) == sizeof
 
 extern "C" {
 typedef CStatus(KORVEL_VISA_CALL* OpenDefaultRMFunction)(CUInt32* vi);
-typedef CStatus(KORVEL_VISA_CALL* OpenFunction)(CUInt32 sesn, const char* name, CUInt32 mode, CUInt32 timeout,
-                                                CUInt32* vi);
+typedef CStatus(KORVEL_VISA_CALL* OpenFunction)(CUInt32 sesn, const char* name, CUInt32 mode,
+                                                CUInt32 timeout, CUInt32* vi);
 typedef CStatus(KORVEL_VISA_CALL* CloseFunction)(CUInt32 vi);
-typedef CStatus(KORVEL_VISA_CALL* SetAttributeFunction)(CUInt32 vi, CUInt32 attribute, CAttrState value);
-typedef CStatus(KORVEL_VISA_CALL* ReadFunction)(CUInt32 vi, unsigned char* buffer, CUInt32 count, CUInt32* received);
-typedef CStatus(KORVEL_VISA_CALL* WriteFunction)(CUInt32 vi, const unsigned char* buffer, CUInt32 count,
-                                                 CUInt32* written);
+typedef CStatus(KORVEL_VISA_CALL* SetAttributeFunction)(CUInt32 vi, CUInt32 attribute,
+                                                        CAttrState value);
+typedef CStatus(KORVEL_VISA_CALL* ReadFunction)(CUInt32 vi, unsigned char* buffer, CUInt32 count,
+                                                CUInt32* received);
+typedef CStatus(KORVEL_VISA_CALL* WriteFunction)(CUInt32 vi, const unsigned char* buffer,
+                                                 CUInt32 count, CUInt32* written);
 }
 
 #ifdef _WIN32
@@ -46,10 +48,12 @@ using ModuleHandle = HMODULE;
 std::string LastErrorText() {
     const DWORD code = GetLastError();
     char text[512] = {};
-    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                        text, sizeof text, nullptr);
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, text, sizeof text, nullptr);
     std::string result(text, length);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == '.')) result.pop_back();
+    while (!result.empty() &&
+           (result.back() == '\n' || result.back() == '\r' || result.back() == '.'))
+        result.pop_back();
     return result.empty() ? "error " + std::to_string(code) : result;
 }
 
@@ -57,9 +61,11 @@ ModuleHandle OpenModule(const std::string& path, std::string& error) {
     // A bare name is looked up in the system directories only, never the working directory, so
     // that a planted DLL next to a document cannot stand in for the user's VISA.
     const bool bare = path.find_first_of("\\/") == std::string::npos;
-    ModuleHandle module = bare ? LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)
-                               : LoadLibraryA(path.c_str());
-    if (!module) error = LastErrorText();
+    ModuleHandle module =
+        bare ? LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS)
+             : LoadLibraryA(path.c_str());
+    if (!module)
+        error = LastErrorText();
     return module;
 }
 
@@ -69,7 +75,9 @@ void* FindSymbol(ModuleHandle module, const char* name) {
     return reinterpret_cast<void*>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-void CloseModule(ModuleHandle module) { FreeLibrary(module); }
+void CloseModule(ModuleHandle module) {
+    FreeLibrary(module);
+}
 #else
 using ModuleHandle = void*;
 
@@ -82,28 +90,38 @@ ModuleHandle OpenModule(const std::string& path, std::string& error) {
     return module;
 }
 
-void* FindSymbol(ModuleHandle module, const char* name) { return dlsym(module, name); }
+void* FindSymbol(ModuleHandle module, const char* name) {
+    return dlsym(module, name);
+}
 
-void CloseModule(ModuleHandle module) { dlclose(module); }
+void CloseModule(ModuleHandle module) {
+    dlclose(module);
+}
 #endif
 
 template <typename Function>
 void Resolve(ModuleHandle module, const char* name, Function& function, std::string& missing) {
     function = reinterpret_cast<Function>(FindSymbol(module, name));
-    if (!function) missing += (missing.empty() ? "" : ", ") + std::string(name);
+    if (!function)
+        missing += (missing.empty() ? "" : ", ") + std::string(name);
 }
 
 bool IsBuiltInSetting(const std::string& value) {
     static const char kBuiltIn[] = "builtin";
-    if (value.size() != sizeof kBuiltIn - 1) return false;
+    if (value.size() != sizeof kBuiltIn - 1)
+        return false;
     for (std::size_t i = 0; i < value.size(); ++i) {
-        const char c = value[i] >= 'A' && value[i] <= 'Z' ? static_cast<char>(value[i] - 'A' + 'a') : value[i];
-        if (c != kBuiltIn[i]) return false;
+        const char c =
+            value[i] >= 'A' && value[i] <= 'Z' ? static_cast<char>(value[i] - 'A' + 'a') : value[i];
+        if (c != kBuiltIn[i])
+            return false;
     }
     return true;
 }
 
-bool IsBareName(const std::string& path) { return path.find_first_of("\\/") == std::string::npos; }
+bool IsBareName(const std::string& path) {
+    return path.find_first_of("\\/") == std::string::npos;
+}
 
 std::string FallBack(const std::string& what) {
     return "VISA layer: " + what + "; using the built-in VXI-11 and HiSLIP transports";
@@ -126,7 +144,8 @@ VendorLibrary::VendorLibrary(std::string path, std::unique_ptr<Functions> functi
 
 VendorLibrary::~VendorLibrary() = default;
 
-std::shared_ptr<VendorLibrary> VendorLibrary::Load(const std::string& path, LoadResult& result, std::string& problem) {
+std::shared_ptr<VendorLibrary> VendorLibrary::Load(const std::string& path, LoadResult& result,
+                                                   std::string& problem) {
     result = LoadResult::NotLoadable;
     problem.clear();
     std::string error;
@@ -162,22 +181,27 @@ ViStatus VendorLibrary::OpenDefaultRM(ViSession& rm) const {
     return status;
 }
 
-ViStatus VendorLibrary::Open(ViSession rm, const char* name, ViAccessMode mode, ViUInt32 timeout, ViSession& vi) const {
+ViStatus VendorLibrary::Open(ViSession rm, const char* name, ViAccessMode mode, ViUInt32 timeout,
+                             ViSession& vi) const {
     CUInt32 handle = 0;
     const ViStatus status = m_functions->open(rm, name, mode, timeout, &handle);
     vi = status < VI_SUCCESS ? VI_NULL : handle;
     return status;
 }
 
-ViStatus VendorLibrary::Close(ViObject vi) const { return m_functions->close(vi); }
+ViStatus VendorLibrary::Close(ViObject vi) const {
+    return m_functions->close(vi);
+}
 
 ViStatus VendorLibrary::SetAttribute(ViObject vi, ViAttr attribute, ViAttrState value) const {
     // A 32-bit library cannot hold a wider value; it would arrive truncated.
-    if (value > static_cast<ViAttrState>(static_cast<CAttrState>(-1))) return VI_ERROR_NSUP_ATTR_STATE;
+    if (value > static_cast<ViAttrState>(static_cast<CAttrState>(-1)))
+        return VI_ERROR_NSUP_ATTR_STATE;
     return m_functions->setAttribute(vi, attribute, static_cast<CAttrState>(value));
 }
 
-ViStatus VendorLibrary::Read(ViSession vi, ViPBuf buffer, ViUInt32 count, ViUInt32& received) const {
+ViStatus VendorLibrary::Read(ViSession vi, ViPBuf buffer, ViUInt32 count,
+                             ViUInt32& received) const {
     CUInt32 n = 0;
     const ViStatus status = m_functions->read(vi, buffer, count, &n);
     // Never report more than the buffer holds, whatever the library claims.
@@ -185,7 +209,8 @@ ViStatus VendorLibrary::Read(ViSession vi, ViPBuf buffer, ViUInt32 count, ViUInt
     return status;
 }
 
-ViStatus VendorLibrary::Write(ViSession vi, ViConstBuf buffer, ViUInt32 count, ViUInt32& written) const {
+ViStatus VendorLibrary::Write(ViSession vi, ViConstBuf buffer, ViUInt32 count,
+                              ViUInt32& written) const {
     CUInt32 n = 0;
     const ViStatus status = m_functions->write(vi, buffer, count, &n);
     written = n > count ? count : n;
@@ -198,20 +223,25 @@ VendorChoice ChooseVendorLibrary(const char* setting, const std::vector<std::str
     std::string problem;
     if (setting && *setting) {
         const std::string value(setting);
-        if (IsBuiltInSetting(value)) return choice;
+        if (IsBuiltInSetting(value))
+            return choice;
         choice.library = VendorLibrary::Load(value, result, problem);
         if (!choice.library) {
-            choice.message = FallBack(std::string(kVendorLibrarySetting) + " names " + value + ", which " + problem);
+            choice.message = FallBack(std::string(kVendorLibrarySetting) + " names " + value +
+                                      ", which " + problem);
         }
         return choice;
     }
     for (const std::string& candidate : candidates) {
         std::error_code ec;
         // A bare name goes to the platform's search, which alone knows whether it exists.
-        if (!IsBareName(candidate) && !std::filesystem::exists(candidate, ec)) continue;
+        if (!IsBareName(candidate) && !std::filesystem::exists(candidate, ec))
+            continue;
         choice.library = VendorLibrary::Load(candidate, result, problem);
-        if (choice.library) return choice;
-        if (result == VendorLibrary::LoadResult::NotLoadable && IsBareName(candidate)) continue;
+        if (choice.library)
+            return choice;
+        if (result == VendorLibrary::LoadResult::NotLoadable && IsBareName(candidate))
+            continue;
         // An installed library that does not work: say so rather than try the next one, which
         // is likely the same installation.
         choice.message = FallBack(candidate + " " + problem + " (set " + kVendorLibrarySetting +
@@ -241,8 +271,10 @@ std::vector<std::string> DefaultVendorCandidates() {
         for (const char* file : {"libvisa.so.0", "libvisa.so"}) {
             std::string path = std::string(dir) + "/" + file;
             bool seen = false;
-            for (const auto& c : candidates) seen = seen || c == path;
-            if (!seen) candidates.push_back(std::move(path));
+            for (const auto& c : candidates)
+                seen = seen || c == path;
+            if (!seen)
+                candidates.push_back(std::move(path));
         }
     }
     return candidates;

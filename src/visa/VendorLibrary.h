@@ -30,7 +30,8 @@ public:
     const std::string& Path() const { return m_path; }
 
     ViStatus OpenDefaultRM(ViSession& rm) const;
-    ViStatus Open(ViSession rm, const char* name, ViAccessMode mode, ViUInt32 timeout, ViSession& vi) const;
+    ViStatus Open(ViSession rm, const char* name, ViAccessMode mode, ViUInt32 timeout,
+                  ViSession& vi) const;
     ViStatus Close(ViObject vi) const;
     ViStatus SetAttribute(ViObject vi, ViAttr attribute, ViAttrState value) const;
     ViStatus Read(ViSession vi, ViPBuf buffer, ViUInt32 count, ViUInt32& received) const;

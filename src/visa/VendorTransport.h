@@ -10,7 +10,7 @@
 namespace visa {
 
 class VendorTransport final : public Transport {
-  public:
+public:
     VendorTransport(std::shared_ptr<VendorLibrary> library, ViSession session)
         : m_library(std::move(library)), m_session(session) {}
     // Does not close: a session whose resource manager is gone went with it.
@@ -25,7 +25,7 @@ class VendorTransport final : public Transport {
     ViStatus SetAttribute(ViAttr attribute, ViAttrState value, IoSettings& io) override;
     bool IsPassthrough() const override { return true; }
 
-  private:
+private:
     std::shared_ptr<VendorLibrary> m_library;
     ViSession m_session;
     // Vendor handles are reused after close, so once closed this never calls the vendor again.

@@ -43,7 +43,9 @@ constexpr ViStatus VI_WARN_NSUP_ATTR_STATE = 0x3FFF0084;
 constexpr ViStatus VI_WARN_UNKNOWN_STATUS = 0x3FFF0085;
 
 // Errors: 0xBFFF.... as signed 32-bit values.
-constexpr ViStatus ViError(std::uint32_t code) { return static_cast<ViStatus>(code); }
+constexpr ViStatus ViError(std::uint32_t code) {
+    return static_cast<ViStatus>(code);
+}
 constexpr ViStatus VI_ERROR_SYSTEM_ERROR = ViError(0xBFFF0000u);
 constexpr ViStatus VI_ERROR_INV_OBJECT = ViError(0xBFFF000Eu);
 constexpr ViStatus VI_ERROR_RSRC_LOCKED = ViError(0xBFFF000Fu);

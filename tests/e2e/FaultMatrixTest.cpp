@@ -14,11 +14,11 @@
 #include <iostream>
 #include <map>
 
-#include "sim/core/Bench.h"
 #include "app/ui/CMeasurementDialog.h"
 #include "instrument/CVisaDevice.h"
-#include "tests/gui/GuiTestSupport.h"
 #include "measure/MeasurePhase.h"
+#include "sim/core/Bench.h"
+#include "tests/gui/GuiTestSupport.h"
 #include "tests/support/MemorySettingsStore.h"
 #include "tests/support/ServedBench.h"
 
@@ -46,11 +46,16 @@ struct Cell {
 // bench: the analyzer is set up by then), in the sweep's second step, in the second sample.
 int FaultAfter(Procedure procedure) {
     switch (procedure) {
-        case Procedure::Connect: return 0;
-        case Procedure::Single: return 3 + 9 + 30;
-        case Procedure::Sweep: return 3 + 83 + 9 + 30;
-        case Procedure::Continuous: return 3 + 9 + 74 + 30;
-        case Procedure::AdjustLevels: return 3 + 9 + 74 + 1 + 40;
+        case Procedure::Connect:
+            return 0;
+        case Procedure::Single:
+            return 3 + 9 + 30;
+        case Procedure::Sweep:
+            return 3 + 83 + 9 + 30;
+        case Procedure::Continuous:
+            return 3 + 9 + 74 + 30;
+        case Procedure::AdjustLevels:
+            return 3 + 9 + 74 + 1 + 40;
     }
     return 0;
 }
@@ -60,16 +65,21 @@ int FaultAfter(Procedure procedure) {
 sim::Fault FaultFor(const Cell& c) {
     switch (c.fault) {
         case FaultKind::Errors:
-        case FaultKind::EndlessErrors: return {sim::InstrumentId::Generator1, c.fault, 0};
-        case FaultKind::Slow: return {sim::InstrumentId::Analyzer, c.fault, 5};
+        case FaultKind::EndlessErrors:
+            return {sim::InstrumentId::Generator1, c.fault, 0};
+        case FaultKind::Slow:
+            return {sim::InstrumentId::Analyzer, c.fault, 5};
         case FaultKind::DropAfter:
-        case FaultKind::HangAfter: return {sim::InstrumentId::Analyzer, c.fault, FaultAfter(c.procedure)};
-        default: return {sim::InstrumentId::Analyzer, c.fault, 0};
+        case FaultKind::HangAfter:
+            return {sim::InstrumentId::Analyzer, c.fault, FaultAfter(c.procedure)};
+        default:
+            return {sim::InstrumentId::Analyzer, c.fault, 0};
     }
 }
 
 bool FailsTheAnalyzer(const Cell& c) {
-    return c.fault == FaultKind::Refuse || c.fault == FaultKind::DropAfter || c.fault == FaultKind::HangAfter;
+    return c.fault == FaultKind::Refuse || c.fault == FaultKind::DropAfter ||
+           c.fault == FaultKind::HangAfter;
 }
 
 double Distance(double a, double b) {
@@ -80,17 +90,24 @@ double Distance(double a, double b) {
 std::vector<std::string> Lines(const char* path) {
     std::ifstream in(path);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
 std::string Name(const testing::TestParamInfo<Cell>& info) {
     static const std::map<FaultKind, const char*> faults{
-        {FaultKind::Refuse, "Refuse"},   {FaultKind::DropAfter, "DropAfter"},         {FaultKind::HangAfter, "HangAfter"},
-        {FaultKind::Slow, "Slow"},       {FaultKind::Garbage, "Garbage"},             {FaultKind::Errors, "Errors"},
-        {FaultKind::EndlessErrors, "EndlessErrors"}, {FaultKind::HugeReply, "HugeReply"}};
+        {FaultKind::Refuse, "Refuse"},
+        {FaultKind::DropAfter, "DropAfter"},
+        {FaultKind::HangAfter, "HangAfter"},
+        {FaultKind::Slow, "Slow"},
+        {FaultKind::Garbage, "Garbage"},
+        {FaultKind::Errors, "Errors"},
+        {FaultKind::EndlessErrors, "EndlessErrors"},
+        {FaultKind::HugeReply, "HugeReply"}};
     static const char* procedures[] = {"Connect", "Single", "Sweep", "Continuous", "AdjustLevels"};
-    return std::string(faults.at(info.param.fault)) + "_" + procedures[static_cast<int>(info.param.procedure)] + "_" +
+    return std::string(faults.at(info.param.fault)) + "_" +
+           procedures[static_cast<int>(info.param.procedure)] + "_" +
            (info.param.transport == Transport::Vxi11 ? "Vxi11" : "HiSlip");
 }
 
@@ -107,15 +124,21 @@ protected:
         ASSERT_TRUE(sim::WriteWaveformFile("dc.wv", nullptr));
 
         auto name = [&](int gpib) {
-            return "TCPIP::" + address + "::" + (c.transport == Transport::Vxi11 ? "gpib0," : "hislip") +
+            return "TCPIP::" + address +
+                   "::" + (c.transport == Transport::Vxi11 ? "gpib0," : "hislip") +
                    std::to_string(gpib) + "::INSTR";
         };
         analyzerName = name(20);
         store.values["VisaGenerator1"] = name(28);
         store.values["VisaGenerator2"] = name(27);
         store.values["VisaAnalyzer"] = analyzerName;
-        for (auto [key, value] : {std::pair{"StartFreq", "100"}, {"StopFreq", "100"}, {"StepFreq", "100"},
-                                  {"StartLevel", "-20"}, {"StopLevel", "-15"}, {"StepLevel", "5"}, {"Period", "0"}}) {
+        for (auto [key, value] : {std::pair{"StartFreq", "100"},
+                                  {"StopFreq", "100"},
+                                  {"StepFreq", "100"},
+                                  {"StartLevel", "-20"},
+                                  {"StopLevel", "-15"},
+                                  {"StepLevel", "5"},
+                                  {"Period", "0"}}) {
             store.values[key] = value;
         }
         driver.onConnect = [](CConnectDialog& d) { d.findChild<QPushButton*>("IDOK")->click(); };
@@ -123,7 +146,8 @@ protected:
     void TearDown() override {
         dialog.reset();
         served.reset();
-        if (!previous.empty()) fs::current_path(previous);
+        if (!previous.empty())
+            fs::current_path(previous);
         fs::remove_all(directory);
     }
 
@@ -136,7 +160,9 @@ protected:
         served = std::make_unique<ServedBench>(options, address, c.transport == Transport::HiSlip);
         ASSERT_TRUE(served->started) << served->diagnostics;
     }
-    QPushButton* Button(int id) { return dialog->findChild<QPushButton*>(CMeasurementDialog::ControlName(id)); }
+    QPushButton* Button(int id) {
+        return dialog->findChild<QPushButton*>(CMeasurementDialog::ControlName(id));
+    }
     void Click(int id) {
         QPushButton* button = Button(id);
         ASSERT_TRUE(button && button->isEnabled()) << id;
@@ -149,7 +175,8 @@ protected:
     }
     size_t Count(const std::string& prefix) const {
         size_t n = 0;
-        for (const auto& text : driver.MessageTexts()) n += text.rfind(prefix, 0) == 0;
+        for (const auto& text : driver.MessageTexts())
+            n += text.rfind(prefix, 0) == 0;
         return n;
     }
 
@@ -180,34 +207,44 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
     const auto started = Clock::now();
     Open();
     const bool connected = dialog->IsConnected();
-    EXPECT_EQ(connected, !(FailsTheAnalyzer(c) && (c.fault == FaultKind::Refuse || c.procedure == Procedure::Connect)));
+    EXPECT_EQ(connected, !(FailsTheAnalyzer(c) &&
+                           (c.fault == FaultKind::Refuse || c.procedure == Procedure::Connect)));
     if (!connected) {
         // Start, single and continuous stay disabled; the user sees why in the connection line.
-        EXPECT_NE(dialog->GetInstruments().connectionText.find("No analyzer found on " + analyzerName + "!"),
+        EXPECT_NE(dialog->GetInstruments().connectionText.find("No analyzer found on " +
+                                                               analyzerName + "!"),
                   std::string::npos);
         EXPECT_FALSE(Button(CMeasurementDialog::IDC_GET_PHASE_SINGLE)->isEnabled());
         EXPECT_FALSE(Button(CMeasurementDialog::IDC_START_SWEEP)->isEnabled());
         EXPECT_FALSE(Button(CMeasurementDialog::IDC_GET_PHASE_CONT)->isEnabled());
     }
-    if (connected) Click(CMeasurementDialog::IDC_SETUP);
+    if (connected)
+        Click(CMeasurementDialog::IDC_SETUP);
 
     double before = dialog->PhaseResult();
     std::string levelBefore;
     switch (c.procedure) {
-        case Procedure::Connect: break;
+        case Procedure::Connect:
+            break;
         case Procedure::Single:
-            if (connected) Click(CMeasurementDialog::IDC_GET_PHASE_SINGLE);
+            if (connected)
+                Click(CMeasurementDialog::IDC_GET_PHASE_SINGLE);
             break;
         case Procedure::Sweep:
-            if (!connected) break;
+            if (!connected)
+                break;
             Click(CMeasurementDialog::IDC_START_SWEEP);
             ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->RunActive(); }, 60000));
             break;
         case Procedure::Continuous:
-            if (!connected) break;
+            if (!connected)
+                break;
             Click(CMeasurementDialog::IDC_GET_PHASE_CONT);
             ASSERT_TRUE(QTest::qWaitFor(
-                [&] { return dialog->SampleCount() >= 3 || dialog->StatusText().rfind("Sample skipped", 0) == 0; },
+                [&] {
+                    return dialog->SampleCount() >= 3 ||
+                           dialog->StatusText().rfind("Sample skipped", 0) == 0;
+                },
                 60000));
             Click(CMeasurementDialog::IDC_STOP);
             break;
@@ -224,17 +261,22 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
     const double elapsedS = std::chrono::duration<double>(Clock::now() - started).count();
 
     // No wait beyond one session timeout per failed session (the probe's is shorter).
-    EXPECT_LT(elapsedS, (c.fault == FaultKind::HangAfter ? 1 : 0) * CVisaDevice::kTimeoutMs / 1000.0 + 8.0);
+    EXPECT_LT(elapsedS,
+              (c.fault == FaultKind::HangAfter ? 1 : 0) * CVisaDevice::kTimeoutMs / 1000.0 + 8.0);
 
     // One message per failed session, none for sessions that did not fail.
-    const bool analyzerFailed = FailsTheAnalyzer(c) && (connected ? c.procedure != Procedure::Connect : true);
-    const size_t failures = Count("Cannot open device") + Count("Cannot read *IDN") + Count("Cannot read from device");
+    const bool analyzerFailed =
+        FailsTheAnalyzer(c) && (connected ? c.procedure != Procedure::Connect : true);
+    const size_t failures =
+        Count("Cannot open device") + Count("Cannot read *IDN") + Count("Cannot read from device");
     const size_t connects = (!connected && c.procedure == Procedure::AdjustLevels) ? 2 : 1;
     // A VXI-11 link that drops is first noticed by the next device_write; a failed send shows no
     // box, so those runs say it in the status line (below): the values are dropped all the same.
     const bool silentSend = c.fault == FaultKind::DropAfter && c.transport == Transport::Vxi11 &&
-                            c.procedure != Procedure::Connect && c.procedure != Procedure::AdjustLevels;
-    EXPECT_EQ(failures, analyzerFailed && !silentSend ? connects : 0) << testing::PrintToString(driver.MessageTexts());
+                            c.procedure != Procedure::Connect &&
+                            c.procedure != Procedure::AdjustLevels;
+    EXPECT_EQ(failures, analyzerFailed && !silentSend ? connects : 0)
+        << testing::PrintToString(driver.MessageTexts());
     for (const auto& text : driver.MessageTexts()) {
         if (text.rfind("Cannot", 0) == 0) {
             EXPECT_NE(text.find(analyzerName), std::string::npos) << text;
@@ -247,10 +289,13 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
     const bool errorFault = c.fault == FaultKind::Errors || c.fault == FaultKind::EndlessErrors;
     EXPECT_EQ(errorBoxes, errorFault && c.procedure == Procedure::Sweep ? 2u * 3u : 0u);
     for (const auto& text : driver.MessageTexts()) {
-        if (text.rfind("Error Queue of ", 0) != 0) continue;
-        const auto entries = std::count(text.begin(), text.end(), '\n') - (c.fault == FaultKind::EndlessErrors ? 2 : 1);
+        if (text.rfind("Error Queue of ", 0) != 0)
+            continue;
+        const auto entries = std::count(text.begin(), text.end(), '\n') -
+                             (c.fault == FaultKind::EndlessErrors ? 2 : 1);
         EXPECT_LE(entries, CVisaDevice::kMaxErrorEntries);
-        EXPECT_EQ(text.find("(listing cut after 50 entries)") != std::string::npos, c.fault == FaultKind::EndlessErrors);
+        EXPECT_EQ(text.find("(listing cut after 50 entries)") != std::string::npos,
+                  c.fault == FaultKind::EndlessErrors);
     }
 
     // Values: a faulted reading is never a measurement; readings before the fault are kept.
@@ -259,7 +304,8 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
     const double truth = served->bench.TruthPhaseDeg();
     const bool readingsGood = c.fault != FaultKind::Garbage;
     switch (c.procedure) {
-        case Procedure::Connect: break;
+        case Procedure::Connect:
+            break;
         case Procedure::Single:
         case Procedure::AdjustLevels:
             if (analyzerFailed || !connected || !readingsGood) {
@@ -268,24 +314,31 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
                 EXPECT_LE(Distance(dialog->PhaseResult(), truth), 0.2);
             }
             if (analyzerFailed && connected && c.procedure == Procedure::Single) {
-                EXPECT_EQ(dialog->StatusText(),
-                          "No measurement: the session to " + dialog->GetInstruments().analyzer->Resource() + " failed.");
+                EXPECT_EQ(dialog->StatusText(), "No measurement: the session to " +
+                                                    dialog->GetInstruments().analyzer->Resource() +
+                                                    " failed.");
             }
             if (!readingsGood && c.procedure == Procedure::Single) {
-                EXPECT_EQ(dialog->StatusText(), "No measurement: the analyzer's marker readings carry no number.");
+                EXPECT_EQ(dialog->StatusText(),
+                          "No measurement: the analyzer's marker readings carry no number.");
             }
-            if (connected && (analyzerFailed || !readingsGood) && c.procedure == Procedure::AdjustLevels) {
+            if (connected && (analyzerFailed || !readingsGood) &&
+                c.procedure == Procedure::AdjustLevels) {
                 // Without readings the level goes back to where it was, and the user is told why.
                 EXPECT_EQ(dialog->GetInstruments().generator1->Query("SOUR:POW:LEV?"), levelBefore);
-                EXPECT_EQ(dialog->StatusText(),
-                          "No level adjustment: " +
-                              (readingsGood ? "the session to " + dialog->GetInstruments().analyzer->Resource() + " failed"
-                                            : std::string("the analyzer's marker readings carry no number")) +
-                              ".");
+                EXPECT_EQ(
+                    dialog->StatusText(),
+                    "No level adjustment: " +
+                        (readingsGood
+                             ? "the session to " + dialog->GetInstruments().analyzer->Resource() +
+                                   " failed"
+                             : std::string("the analyzer's marker readings carry no number")) +
+                        ".");
             }
             break;
         case Procedure::Sweep: {
-            if (!connected) break;
+            if (!connected)
+                break;
             EXPECT_EQ(dialog->StatusText(), "File PhaseLogSweep.csv written");
             // One frequency, two levels: the cells are the last field of lines 4 and 5.
             const auto lines = Lines("PhaseLogSweep.csv");
@@ -307,7 +360,8 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
             break;
         }
         case Procedure::Continuous: {
-            if (!connected) break;
+            if (!connected)
+                break;
             EXPECT_EQ(dialog->StatusText(), "File PhaseLogCont.csv written");
             const auto lines = Lines("PhaseLogCont.csv");
             ASSERT_GE(lines.size(), 3u);
@@ -325,14 +379,15 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
             break;
         }
     }
-    std::cout << "[cell] " << Name({c, 0}) << " " << elapsedS << " s; status \"" << dialog->StatusText()
-              << "\"; phase " << dialog->PhaseResult() << "; boxes " << testing::PrintToString(driver.MessageTexts()).substr(0, 300)
-              << std::endl;
+    std::cout << "[cell] " << Name({c, 0}) << " " << elapsedS << " s; status \""
+              << dialog->StatusText() << "\"; phase " << dialog->PhaseResult() << "; boxes "
+              << testing::PrintToString(driver.MessageTexts()).substr(0, 300) << std::endl;
 
     // korvel-sim restarted without the fault: "Connect ..." brings everything back.
     Serve();
     Click(CMeasurementDialog::IDC_CONNECT);
-    ASSERT_TRUE(dialog->IsConnected()) << dialog->GetInstruments().connectionText << testing::PrintToString(driver.MessageTexts());
+    ASSERT_TRUE(dialog->IsConnected())
+        << dialog->GetInstruments().connectionText << testing::PrintToString(driver.MessageTexts());
     Click(CMeasurementDialog::IDC_SETUP);
     Click(CMeasurementDialog::IDC_GET_PHASE_SINGLE);
     EXPECT_LE(Distance(dialog->PhaseResult(), served->bench.TruthPhaseDeg()), 0.2);
@@ -342,7 +397,8 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
 class BadInput : public WindowOnBench {
 protected:
     void SetUp() override {
-        Prepare(200 + ::testing::UnitTest::GetInstance()->current_test_info()->line() % 50, Transport::HiSlip);
+        Prepare(200 + ::testing::UnitTest::GetInstance()->current_test_info()->line() % 50,
+                Transport::HiSlip);
         Serve();
     }
 };
@@ -350,13 +406,15 @@ protected:
 TEST_F(BadInput, SetupVrxLoadsUpTo9900BytesAndSaysWhenTheWaveformIsRefusedOrMissing) {
     Open();
     ASSERT_TRUE(dialog->IsConnected());
-    const std::string refused = "dc.wv was not loaded into " + dialog->GetInstruments().generator1->Resource() +
+    const std::string refused = "dc.wv was not loaded into " +
+                                dialog->GetInstruments().generator1->Resource() +
                                 ": it is larger than 9900 bytes.";
     for (size_t size : {0u, 9900u, 9901u}) {
         std::ofstream("dc.wv", std::ios::binary) << std::string(size, 'w');
         driver.seen.clear();
         Click(CMeasurementDialog::IDC_SETUP);
-        EXPECT_EQ(driver.MessageTexts(), size > 9900 ? std::vector<std::string>{refused} : std::vector<std::string>{})
+        EXPECT_EQ(driver.MessageTexts(),
+                  size > 9900 ? std::vector<std::string>{refused} : std::vector<std::string>{})
             << size;
     }
     fs::remove("dc.wv");
@@ -374,12 +432,14 @@ TEST_F(BadInput, ResultFilesThatCannotBeWrittenAreReportedAndLeaveNothingBehind)
     Click(CMeasurementDialog::IDC_SETUP);
     Click(CMeasurementDialog::IDC_START_SWEEP);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->RunActive(); }, 60000));
-    EXPECT_EQ(dialog->StatusText(), "Error writing PhaseLogSweep.csv (opended with another program?)");
+    EXPECT_EQ(dialog->StatusText(),
+              "Error writing PhaseLogSweep.csv (opended with another program?)");
     EXPECT_TRUE(fs::is_directory("PhaseLogSweep.csv"));
     EXPECT_FALSE(fs::exists("PhaseLogSweep.csv.tmp"));
     Click(CMeasurementDialog::IDC_GET_PHASE_CONT);
     EXPECT_FALSE(dialog->RunActive());
-    EXPECT_EQ(dialog->StatusText(), "Error writing PhaseLogCont.csv (opended with another program?)");
+    EXPECT_EQ(dialog->StatusText(),
+              "Error writing PhaseLogCont.csv (opended with another program?)");
 
     // A read-only working directory (root writes anyway, so only checked where it bites).
     fs::remove("PhaseLogSweep.csv");
@@ -388,22 +448,29 @@ TEST_F(BadInput, ResultFilesThatCannotBeWrittenAreReportedAndLeaveNothingBehind)
     if (readOnly) {
         Click(CMeasurementDialog::IDC_START_SWEEP);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->RunActive(); }, 60000));
-        EXPECT_EQ(dialog->StatusText(), "Error writing PhaseLogSweep.csv (opended with another program?)");
+        EXPECT_EQ(dialog->StatusText(),
+                  "Error writing PhaseLogSweep.csv (opended with another program?)");
         EXPECT_FALSE(fs::exists("PhaseLogSweep.csv"));
     }
     fs::permissions(directory, fs::perms::owner_all);
 }
 
 TEST_F(BadInput, AJunkStoreOpensTheWindowAndEveryUnusableValueIsRefused) {
-    for (auto [key, value] : {std::pair{"StartFreq", "abc"}, {"StopFreq", "-1e400"}, {"StepFreq", "1e999"},
-                              {"StartLevel", "nan"}, {"Period", "-5"}, {"Average", "-3"}, {"PhaseRotation", "x"},
+    for (auto [key, value] : {std::pair{"StartFreq", "abc"},
+                              {"StopFreq", "-1e400"},
+                              {"StepFreq", "1e999"},
+                              {"StartLevel", "nan"},
+                              {"Period", "-5"},
+                              {"Average", "-3"},
+                              {"PhaseRotation", "x"},
                               {"UseRF_B", "99999999999999999999"}}) {
         store.values[key] = value;
     }
     Open();
     ASSERT_TRUE(dialog->IsConnected());
     const std::pair<int, std::vector<std::string>> refusals[] = {
-        {CMeasurementDialog::IDC_START_SWEEP, {"The sweep cannot start: every sweep value must be a finite number."}},
+        {CMeasurementDialog::IDC_START_SWEEP,
+         {"The sweep cannot start: every sweep value must be a finite number."}},
         {CMeasurementDialog::IDC_GET_PHASE_CONT,
          {"The continuous measurement cannot start: Period/s must be a number from 0 to 214748364."}},
         {CMeasurementDialog::IDC_GET_PHASE_SINGLE, {}}};
@@ -417,24 +484,28 @@ TEST_F(BadInput, AJunkStoreOpensTheWindowAndEveryUnusableValueIsRefused) {
     EXPECT_FALSE(fs::exists("PhaseLogCont.csv"));
 
     // Resource names of 10,000 characters, with control bytes, not ASCII: one message each.
-    for (const std::string& junk : {std::string(10000, 'A'), std::string("12\x01\x7f\n\t;", 7),
-                                    "TCPIP::" + address + "::hislip20\xc3\xa9\xe2\x84\xa2::INSTR"}) {
+    for (const std::string& junk :
+         {std::string(10000, 'A'), std::string("12\x01\x7f\n\t;", 7),
+          "TCPIP::" + address + "::hislip20\xc3\xa9\xe2\x84\xa2::INSTR"}) {
         dialog->Settings().VisaAnalyzer = junk;
         driver.seen.clear();
         Click(CMeasurementDialog::IDC_CONNECT);
         EXPECT_FALSE(dialog->IsConnected());
-        EXPECT_EQ(driver.MessageTexts(),
-                  std::vector<std::string>{"Cannot open device " + CVisaDevice::NormaliseResource(junk)});
+        EXPECT_EQ(
+            driver.MessageTexts(),
+            std::vector<std::string>{"Cannot open device " + CVisaDevice::NormaliseResource(junk)});
     }
 }
 
 std::vector<Cell> AllCells() {
     std::vector<Cell> cells;
-    for (FaultKind fault : {FaultKind::Refuse, FaultKind::DropAfter, FaultKind::HangAfter, FaultKind::Slow,
-                            FaultKind::Garbage, FaultKind::Errors, FaultKind::EndlessErrors, FaultKind::HugeReply}) {
-        for (Procedure procedure : {Procedure::Connect, Procedure::Single, Procedure::Sweep, Procedure::Continuous,
-                                    Procedure::AdjustLevels}) {
-            for (Transport transport : {Transport::Vxi11, Transport::HiSlip}) cells.push_back({fault, procedure, transport});
+    for (FaultKind fault :
+         {FaultKind::Refuse, FaultKind::DropAfter, FaultKind::HangAfter, FaultKind::Slow,
+          FaultKind::Garbage, FaultKind::Errors, FaultKind::EndlessErrors, FaultKind::HugeReply}) {
+        for (Procedure procedure : {Procedure::Connect, Procedure::Single, Procedure::Sweep,
+                                    Procedure::Continuous, Procedure::AdjustLevels}) {
+            for (Transport transport : {Transport::Vxi11, Transport::HiSlip})
+                cells.push_back({fault, procedure, transport});
         }
     }
     return cells;

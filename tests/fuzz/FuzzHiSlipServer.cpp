@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/core/Bench.h"
 #include "FuzzInput.h"
+#include "sim/core/Bench.h"
 #include "sim/server/HiSlipCodec.h"
 #include "sim/server/HiSlipServer.h"
 #include "sim/server/MessageAssembler.h"

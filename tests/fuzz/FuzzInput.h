@@ -22,7 +22,7 @@
 namespace fuzz {
 
 class FuzzInput {
-  public:
+public:
     FuzzInput(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
 
     std::uint8_t Byte() { return m_at < m_size ? m_data[m_at++] : 0; }
@@ -43,7 +43,7 @@ class FuzzInput {
     }
     bool Empty() const { return m_at >= m_size; }
 
-  private:
+private:
     const std::uint8_t* m_data;
     std::size_t m_size;
     std::size_t m_at = 0;

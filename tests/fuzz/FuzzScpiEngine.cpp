@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "sim/core/Bench.h"
 #include "FuzzInput.h"
+#include "sim/core/Bench.h"
 #include "sim/core/ScpiLexer.h"
 #include "sim/core/ScpiNumber.h"
 #include "visa/InProcess.h"

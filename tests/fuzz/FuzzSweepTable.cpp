@@ -10,8 +10,8 @@
 #include <limits>
 #include <string>
 
-#include "runs/CSweepTable.h"
 #include "FuzzInput.h"
+#include "runs/CSweepTable.h"
 
 using namespace korvel;
 
@@ -22,18 +22,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fclose(file);
     }
     CSweepTable table(path);
-    if (!table.IsLoaded()) return 0;
+    if (!table.IsLoaded())
+        return 0;
     constexpr double kInf = std::numeric_limits<double>::infinity();
     const double nan = std::nan("");
     const double f0 = table.FirstFrequency(), fs = table.FrequencyStep();
     const double l0 = table.FirstLevel(), ls = table.LevelStep();
     const double fn = f0 + (table.ColumnCount() - 1) * fs, ln = l0 + (table.RowCount() - 1) * ls;
     // Each grid point's neighbourhood: on it, between it and the next, just past the ends.
-    const double frequencies[] = {-1e300, f0 - fs, f0, f0 + fs * 0.5, f0 + fs * 1.5, (f0 + fn) * 0.5,
-                                  fn - fs * 0.5, fn, fn + fs * 0.5, std::nextafter(fn, kInf), 1e300,
-                                  kInf, -kInf, nan};
-    const double levels[] = {-1e300, l0 - ls * 1.5, l0 - ls * 0.5, l0, l0 + ls * 0.5, (l0 + ln) * 0.5,
-                             ln, ln + ls * 0.5, std::nextafter(ln, kInf), 1e300, kInf, -kInf, nan};
+    const double frequencies[] = {-1e300,
+                                  f0 - fs,
+                                  f0,
+                                  f0 + fs * 0.5,
+                                  f0 + fs * 1.5,
+                                  (f0 + fn) * 0.5,
+                                  fn - fs * 0.5,
+                                  fn,
+                                  fn + fs * 0.5,
+                                  std::nextafter(fn, kInf),
+                                  1e300,
+                                  kInf,
+                                  -kInf,
+                                  nan};
+    const double levels[] = {-1e300, l0 - ls * 1.5, l0 - ls * 0.5,
+                             l0,     l0 + ls * 0.5, (l0 + ln) * 0.5,
+                             ln,     ln + ls * 0.5, std::nextafter(ln, kInf),
+                             1e300,  kInf,          -kInf,
+                             nan};
     for (double f : frequencies) {
         for (int row : {-1, 0, table.RowCount() - 1, table.RowCount()}) {
             const double y = table.EvaluateRow(f, row, CSweepTable::Automatic);
@@ -49,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 } else {
                     FUZZ_CHECK(found == CSweepTable::Unanswered && result == 12345.0);
                 }
-                if (!std::isfinite(f) || !std::isfinite(l)) FUZZ_CHECK(found == CSweepTable::Unanswered);
+                if (!std::isfinite(f) || !std::isfinite(l))
+                    FUZZ_CHECK(found == CSweepTable::Unanswered);
             }
         }
     }

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/core/Bench.h"
 #include "FuzzInput.h"
+#include "sim/core/Bench.h"
 #include "sim/server/OncRpc.h"
 #include "sim/server/Portmapper.h"
 #include "sim/server/ServedDevice.h"

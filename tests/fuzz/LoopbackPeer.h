@@ -23,7 +23,7 @@ namespace fuzz {
 
 // One connection of the peer; closed when it goes out of scope.
 class PeerSocket {
-  public:
+public:
     PeerSocket(int fd, const std::atomic<bool>& clientDone) : m_fd(fd), m_clientDone(clientDone) {}
     ~PeerSocket() {
         if (m_fd >= 0)
@@ -74,7 +74,7 @@ class PeerSocket {
         }
     }
 
-  private:
+private:
     bool WaitReadable() {
         for (;;) {
             pollfd p{m_fd, POLLIN, 0};
@@ -91,7 +91,7 @@ class PeerSocket {
 };
 
 class LoopbackPeer {
-  public:
+public:
     using Script = std::function<void(LoopbackPeer&)>;
 
     LoopbackPeer() {
@@ -148,7 +148,7 @@ class LoopbackPeer {
         }
     }
 
-  private:
+private:
     int m_listener = -1;
     std::uint16_t m_port = 0;
     std::atomic<bool> m_clientDone{false};

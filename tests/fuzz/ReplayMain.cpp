@@ -25,7 +25,8 @@ int main(int argc, char* argv[]) {
         const std::filesystem::path path(argv[i]);
         if (std::filesystem::is_directory(path)) {
             for (const auto& entry : std::filesystem::directory_iterator(path)) {
-                if (entry.is_regular_file()) inputs += Run(entry.path());
+                if (entry.is_regular_file())
+                    inputs += Run(entry.path());
             }
         } else {
             inputs += Run(path);

@@ -14,10 +14,10 @@
 #include <sstream>
 #include <utility>
 
-#include "app/ui/CMeasurementDialog.h"
 #include "GuiTestSupport.h"
-#include "tests/support/MemorySettingsStore.h"
+#include "app/ui/CMeasurementDialog.h"
 #include "instrument/NumberText.h"
+#include "tests/support/MemorySettingsStore.h"
 #include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 
@@ -229,8 +229,9 @@ TEST_F(MainWindowTest, TheTwelveToolTips) {
         {1014, "Perform continuous phase measurement at the current frequency and level."},
         {1006, "Start sweep measurement of phase."},
         {1007, "Stop sweep measurement of phase."},
-        {1011, "During measurement: Phase needed for interference(180\xC2\xB0), during "
-               "adjustment : needed for 0\xC2\xB0."},
+        {1011,
+         "During measurement: Phase needed for interference(180\xC2\xB0), during "
+         "adjustment : needed for 0\xC2\xB0."},
         {1013, "Graphical display of standard deviation (Cont. Measurement only)."},
         {1008, "Graphical display of sweep progress (Sweep Measurement only)."},
         {1010, "List of all connected instruments (VISA connections)."},
@@ -313,9 +314,10 @@ TEST_F(MainWindowTest, TheKeyboardWorksTheButtonsWhichFollowTheConnectionAndAMea
 
     // The whole tab order: Stop is disabled and skipped; the statics, bars and display-only
     // fields never take focus.
-    const std::vector<std::string> order{"IDC_1001", "IDC_1002", "IDC_1003", "IDC_1004", "IDC_1005", "IDC_1006",
-                                         "IDC_1011", "IDC_1012", "IDC_1014", "IDC_1019", "IDC_1020", "IDC_1021",
-                                         "IDC_1022", "IDC_1015", "IDC_1027", "IDC_1028", "IDC_1000"};
+    const std::vector<std::string> order{"IDC_1001", "IDC_1002", "IDC_1003", "IDC_1004", "IDC_1005",
+                                         "IDC_1006", "IDC_1011", "IDC_1012", "IDC_1014", "IDC_1019",
+                                         "IDC_1020", "IDC_1021", "IDC_1022", "IDC_1015", "IDC_1027",
+                                         "IDC_1028", "IDC_1000"};
     std::vector<std::string> walked;
     for (size_t i = 0; i < order.size(); ++i) {
         Key(Qt::Key_Tab);

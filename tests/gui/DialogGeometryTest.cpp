@@ -13,10 +13,10 @@
 #include <cmath>
 #include <string>
 
+#include "GuiTestSupport.h"
 #include "app/ui/CAboutDialog.h"
 #include "app/ui/CConnectDialog.h"
 #include "app/ui/CMeasurementDialog.h"
-#include "GuiTestSupport.h"
 #include "tests/support/MemorySettingsStore.h"
 
 using namespace korvel;

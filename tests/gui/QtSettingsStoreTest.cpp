@@ -7,9 +7,9 @@
 #include <QTimer>
 #include <map>
 
-#include "app/ui/CMeasurementApp.h"
 #include "GuiTestSupport.h"
 #include "app/core/MeasurementSettings.h"
+#include "app/ui/CMeasurementApp.h"
 #include "app/ui/QtSettingsStore.h"
 
 using namespace korvel;

@@ -4,19 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <array>
 #include <fstream>
 
-#include "app/ui/CMeasurementDialog.h"
-#include "runs/CSweepTable.h"
-#include "instrument/CVisaDevice.h"
 #include "GuiTestSupport.h"
+#include "app/ui/CMeasurementDialog.h"
+#include "instrument/CVisaDevice.h"
+#include "instrument/NumberText.h"
+#include "runs/CSweepTable.h"
 #include "tests/support/MemorySettingsStore.h"
 #include "tests/support/ServedBench.h"
-#include "instrument/NumberText.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WorkDirectory.h"
 
@@ -57,13 +57,16 @@ protected:
                            CMeasurementDialog::IDC_STEP_FREQ,  CMeasurementDialog::IDC_START_LEVEL,
                            CMeasurementDialog::IDC_STOP_LEVEL, CMeasurementDialog::IDC_STEP_LEVEL};
         for (int i = 0; i < 6; ++i)
-            dialog->findChild<QLineEdit*>(CMeasurementDialog::ControlName(ids[i]))->setText(texts[i]);
+            dialog->findChild<QLineEdit*>(CMeasurementDialog::ControlName(ids[i]))
+                ->setText(texts[i]);
         Click(CMeasurementDialog::IDC_START_SWEEP);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !dialog->RunActive(); }, 120000));
         EXPECT_EQ(dialog->StatusText(), "File PhaseLogSweep.csv written");
     }
     // Generator 1 (both paths) through the window's own session.
-    std::string Generator(const std::string& command) { return dialog->GetInstruments().generator1->Query(command); }
+    std::string Generator(const std::string& command) {
+        return dialog->GetInstruments().generator1->Query(command);
+    }
     void Tune(double frequencyHz, double levelDbm) {
         Generator("FREQ " + FormatFixed(frequencyHz, 0) + ";*OPC?");
         Generator("SOURCE1:POW:POW " + FormatFixed(levelDbm, 1) + ";*OPC?");
@@ -72,7 +75,8 @@ protected:
     size_t Logged(const std::string& needle) const {
         std::ifstream in(work->Path() / "traffic.log");
         size_t n = 0;
-        for (std::string line; std::getline(in, line);) n += line.find(needle) != std::string::npos;
+        for (std::string line; std::getline(in, line);)
+            n += line.find(needle) != std::string::npos;
         return n;
     }
 
@@ -93,7 +97,9 @@ TEST_F(RunsThroughWindow, ASweepThenAdjustToZeroBetweenGridPoints) {
     for (int row = 0; row < 4; ++row) {
         for (int column = 0; column < 3; ++column) {
             Tune((100 + 100 * column) * 1e6, -25 + 5 * row);
-            EXPECT_LE(CircleDistance(table.RawCell(row, column), served->bench.TruthPhaseDeg()), 0.1) << row << "," << column;
+            EXPECT_LE(CircleDistance(table.RawCell(row, column), served->bench.TruthPhaseDeg()),
+                      0.1)
+                << row << "," << column;
         }
     }
 
@@ -129,7 +135,7 @@ TEST_F(RunsThroughWindow, TicksInsideAnErrorBoxDuringAStepStartNoStepAndStopNoth
         box.button(QMessageBox::Ok)->click();
     };
     Sweep({"100", "200", "100", "-20", "-20", "5"});  // two points
-    EXPECT_EQ(boxes, 2 * 3);  // a box per generator command, per step
+    EXPECT_EQ(boxes, 2 * 3);                          // a box per generator command, per step
     EXPECT_EQ(stepsDuringBoxes, 0);
     EXPECT_FALSE(stoppedInBox);
     EXPECT_EQ(Logged("gen1 < FREQ 100000000;*OPC?"), 1u);

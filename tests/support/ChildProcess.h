@@ -11,7 +11,7 @@
 #include <vector>
 
 class ChildProcess {
-  public:
+public:
     ChildProcess() = default;
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -35,7 +35,7 @@ class ChildProcess {
     int Wait(std::chrono::milliseconds timeout);
     const rusage& Usage() const { return m_usage; }
 
-  private:
+private:
     int Reap(bool block);
 
     pid_t m_pid = -1;

@@ -18,13 +18,15 @@ public:
     std::string ReadString(const std::string& key, const std::string& defaultValue) override {
         reads.push_back(key);
         auto it = values.find(key);
-        if (it == values.end() || !std::holds_alternative<std::string>(it->second)) return defaultValue;
+        if (it == values.end() || !std::holds_alternative<std::string>(it->second))
+            return defaultValue;
         return std::get<std::string>(it->second);
     }
     std::uint32_t ReadInteger(const std::string& key, std::uint32_t defaultValue) override {
         reads.push_back(key);
         auto it = values.find(key);
-        if (it == values.end() || !std::holds_alternative<std::uint32_t>(it->second)) return defaultValue;
+        if (it == values.end() || !std::holds_alternative<std::uint32_t>(it->second))
+            return defaultValue;
         return std::get<std::uint32_t>(it->second);
     }
     void WriteString(const std::string& key, const std::string& value) override {

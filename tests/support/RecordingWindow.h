@@ -22,24 +22,29 @@ public:
 
     void Refresh() override {
         log.push_back("refresh");
-        if (onRefresh) onRefresh();
+        if (onRefresh)
+            onRefresh();
     }
     bool ReadWindow() override {
         log.push_back("read");
         return readSucceeds;
     }
     void EnableButton(RunButton button, bool enable) override {
-        static const char* kNames[] = {"StartSweep", "Stop", "GetPhaseSingle", "GetPhaseCont", "AdjustLevels"};
-        log.push_back(std::string("enable ") + kNames[static_cast<int>(button)] + (enable ? " 1" : " 0"));
+        static const char* kNames[] = {"StartSweep", "Stop", "GetPhaseSingle", "GetPhaseCont",
+                                       "AdjustLevels"};
+        log.push_back(std::string("enable ") + kNames[static_cast<int>(button)] +
+                      (enable ? " 1" : " 0"));
     }
     void SetProgress(ProgressBarId bar, int lower, int upper, int position) override {
-        log.push_back(std::string(bar == ProgressBarId::Sweep ? "progress sweep " : "progress deviation ") +
-                      std::to_string(lower) + " " + std::to_string(upper) + " " + std::to_string(position));
+        log.push_back(
+            std::string(bar == ProgressBarId::Sweep ? "progress sweep " : "progress deviation ") +
+            std::to_string(lower) + " " + std::to_string(upper) + " " + std::to_string(position));
     }
     void ShowWarning(const std::string& text) override {
         log.push_back("warning");
         warnings.push_back(text);
-        if (onWarning) onWarning();
+        if (onWarning)
+            onWarning();
     }
     void ShowError(const std::string& text) override {
         log.push_back("error");

@@ -41,7 +41,8 @@ public:
     }
     std::optional<std::string> Respond() override {
         std::lock_guard lock(m_mutex);
-        if (m_pending.empty()) return std::nullopt;
+        if (m_pending.empty())
+            return std::nullopt;
         std::string reply = std::move(m_pending.front());
         m_pending.pop_front();
         return reply;

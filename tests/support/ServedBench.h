@@ -13,7 +13,7 @@
 #include "visa/NetworkTesting.h"
 
 class ServedBench {
-  public:
+public:
     ServedBench(const sim::BenchOptions& options, std::string address, bool hislip)
         : bench(options), address(std::move(address)), hislip(hislip) {
         std::vector<sim::server::ServedInstrument> served;

@@ -11,7 +11,7 @@
 #include "sim/core/Waveform.h"
 
 class WorkDirectory {
-  public:
+public:
     explicit WorkDirectory(const std::string& prefix = "korvel-test")
         : m_previous(std::filesystem::current_path()),
           m_path(std::filesystem::temp_directory_path() /
@@ -31,7 +31,7 @@ class WorkDirectory {
     WorkDirectory& operator=(const WorkDirectory&) = delete;
     const std::filesystem::path& Path() const { return m_path; }
 
-  private:
+private:
     static inline int s_count = 0;
     std::filesystem::path m_previous, m_path;
 };

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/ScriptedInstrument.h"
 #include "instrument/CVisaDevice.h"
 #include "instrument/MessageSink.h"
+#include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 
 using namespace korvel;
@@ -34,7 +34,8 @@ protected:
     // Program messages the generator received after the identification probe.
     Texts Sent() const {
         auto all = gen->Received();
-        if (!all.empty() && all.front() == "*IDN?\n") all.erase(all.begin());
+        if (!all.empty() && all.front() == "*IDN?\n")
+            all.erase(all.begin());
         return all;
     }
 
@@ -46,11 +47,15 @@ protected:
 
 TEST_F(CVisaDeviceTest, TypedResourcesAreNormalisedAsTheUserTypesThem) {
     const std::pair<const char*, const char*> cases[] = {
-        {"28", "GPIB0::28::INSTR"},          {"7", "TCPIP::7::INSTR"},
-        {"ab", "GPIB0::ab::INSTR"},          {"192.168.0.10", "TCPIP::192.168.0.10::INSTR"},
-        {"GPIB1::5::INSTR", "GPIB1::5::INSTR"}, {"gpib0::28::instr", "TCPIP::gpib0::28::instr::INSTR"},
+        {"28", "GPIB0::28::INSTR"},
+        {"7", "TCPIP::7::INSTR"},
+        {"ab", "GPIB0::ab::INSTR"},
+        {"192.168.0.10", "TCPIP::192.168.0.10::INSTR"},
+        {"GPIB1::5::INSTR", "GPIB1::5::INSTR"},
+        {"gpib0::28::instr", "TCPIP::gpib0::28::instr::INSTR"},
         {"", "TCPIP::::INSTR"}};
-    for (const auto& [typed, opened] : cases) EXPECT_EQ(CVisaDevice::NormaliseResource(typed), opened) << typed;
+    for (const auto& [typed, opened] : cases)
+        EXPECT_EQ(CVisaDevice::NormaliseResource(typed), opened) << typed;
     SetResourceManagerFailure(true);
     { CVisaDevice device("28"); }
     SetResourceManagerFailure(false);
@@ -99,8 +104,11 @@ TEST_F(CVisaDeviceTest, AfterAFailedReadOrSendTheSessionOnlyRepeatsTheSharedLast
 
 TEST_F(CVisaDeviceTest, RepliesLoseTheirLastByteAndStopAtAZeroByte) {
     CVisaDevice device("28");
-    const std::pair<std::string, std::string> cases[] = {
-        {"1\n", "1"}, {"12", "1"}, {std::string("ab\0cd\n", 6), "ab"}, {" \"x\"\r\n", " \"x\"\r"}, {"", ""}};
+    const std::pair<std::string, std::string> cases[] = {{"1\n", "1"},
+                                                         {"12", "1"},
+                                                         {std::string("ab\0cd\n", 6), "ab"},
+                                                         {" \"x\"\r\n", " \"x\"\r"},
+                                                         {"", ""}};
     for (const auto& [sent, reply] : cases) {
         gen->QueueReply(sent);
         EXPECT_EQ(device.Query("A?"), reply);
@@ -122,16 +130,20 @@ TEST_F(CVisaDeviceTest, ALongReplyIsCutAt9999BytesAndItsTailDoesNotLeakIntoTheNe
 
 TEST_F(CVisaDeviceTest, ErrorQueueListsInOneBoxAndEndsAtZeroTheEndMarkerOrAFailure) {
     CVisaDevice device("28");
-    for (const char* reply : {"-113,\"Undefined header\"\n", "-222,\"Data out of range\"\n", "0,\"No error\"\n",
-                              "-100,\"hidden\"\n", "0,\"No error\"\n", "-999999999,\"Queue end\"\n"}) {
+    for (const char* reply :
+         {"-113,\"Undefined header\"\n", "-222,\"Data out of range\"\n", "0,\"No error\"\n",
+          "-100,\"hidden\"\n", "0,\"No error\"\n", "-999999999,\"Queue end\"\n"}) {
         gen->QueueReply(reply);
     }
     device.ReadErrorQueue(true);
     device.ReadErrorQueue(false);
     device.ReadErrorQueue(true);
     EXPECT_EQ(Sent(), Texts(6, "SYST:ERR?\n"));
-    EXPECT_EQ(messages, (Texts{"Error Queue of GPIB0::28::INSTR:\n\n-113,\"Undefined header\"\n-222,\"Data out of range\"",
-                               "Error Queue of GPIB0::28::INSTR:\n\n-999999999,\"Queue end\""}));
+    EXPECT_EQ(
+        messages,
+        (Texts{
+            "Error Queue of GPIB0::28::INSTR:\n\n-113,\"Undefined header\"\n-222,\"Data out of range\"",
+            "Error Queue of GPIB0::28::INSTR:\n\n-999999999,\"Queue end\""}));
 
     // A session failing inside the loop: its empty reply is listed, then nothing more is asked.
     messages.clear();
@@ -141,7 +153,8 @@ TEST_F(CVisaDeviceTest, ErrorQueueListsInOneBoxAndEndsAtZeroTheEndMarkerOrAFailu
     device.ReadErrorQueue(true);
     device.ReadErrorQueue(true);
     EXPECT_EQ(Sent().size(), 1u);
-    EXPECT_EQ(messages, (Texts{"Cannot read from device GPIB0::28::INSTR", "Error Queue of GPIB0::28::INSTR:\n\n"}));
+    EXPECT_EQ(messages, (Texts{"Cannot read from device GPIB0::28::INSTR",
+                               "Error Queue of GPIB0::28::INSTR:\n\n"}));
 }
 
 TEST_F(CVisaDeviceTest, CopyFileSendsOneDefiniteLengthBlockOnlyWhenItFitsTheBuffer) {
@@ -156,19 +169,23 @@ TEST_F(CVisaDeviceTest, CopyFileSendsOneDefiniteLengthBlockOnlyWhenItFitsTheBuff
         const bool failed = device.CopyFile(name, "D");
         return std::make_pair(failed, gen->Received());
     };
-    const std::pair<size_t, const char*> sizes[] = {{0, "#10"}, {9, "#19"}, {10, "#210"}, {9900, "#49900"}};
+    const std::pair<size_t, const char*> sizes[] = {
+        {0, "#10"}, {9, "#19"}, {10, "#210"}, {9900, "#49900"}};
     for (const auto& [size, block] : sizes) {
         std::string data(size, '\0');
-        for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>(i * 7);
-        EXPECT_EQ(sent("dc.wv", data), std::make_pair(false, Texts{"MMEM:CDIR 'D'\n", "MMEM:DATA 'dc.wv'," +
-                                                                                          std::string(block) + data}))
+        for (size_t i = 0; i < size; ++i)
+            data[i] = static_cast<char>(i * 7);
+        EXPECT_EQ(sent("dc.wv", data),
+                  std::make_pair(false, Texts{"MMEM:CDIR 'D'\n",
+                                              "MMEM:DATA 'dc.wv'," + std::string(block) + data}))
             << size;
     }
     // Refused after the directory command: 9901 bytes, or 9900 with a name of 82 characters
     // (81 still fills the 10000-byte buffer exactly).
     const Texts directoryOnly{"MMEM:CDIR 'D'\n"};
     EXPECT_EQ(sent("dc.wv", std::string(9901, 'a')), std::make_pair(true, directoryOnly));
-    EXPECT_EQ(sent(std::string(82, 'n'), std::string(9900, 'b')), std::make_pair(true, directoryOnly));
+    EXPECT_EQ(sent(std::string(82, 'n'), std::string(9900, 'b')),
+              std::make_pair(true, directoryOnly));
     EXPECT_EQ(sent(std::string(81, 'n'), std::string(9900, 'b')).second.back().size(), 10000u);
 
     EXPECT_FALSE(CVisaDevice("21").CopyFile("no-such-file", "D"));  // not connected: no file opened

@@ -10,7 +10,8 @@ namespace {
 
 TEST(ConnectInstruments, VrtCountsOnlyAfterTheFirstCharacterAndTheFirstOccurrenceDecides) {
     EXPECT_TRUE(IsVrtFamily("Maltoven,VRT100A,1,1"));
-    for (const char* other : {"VRT100A,1,1", "Maltoven,VRQ200A,1,1", "", "VRT,VRT"}) EXPECT_FALSE(IsVrtFamily(other));
+    for (const char* other : {"VRT100A,1,1", "Maltoven,VRQ200A,1,1", "", "VRT,VRT"})
+        EXPECT_FALSE(IsVrtFamily(other));
 }
 
 }  // namespace

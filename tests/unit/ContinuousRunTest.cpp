@@ -33,11 +33,13 @@ TEST(ContinuousRun, PeriodsBecomeTicksOrAreRefused) {
 
 TEST(ContinuousRun, StatisticsStayTogetherAcrossTheWrapAndKeepTheLast999Samples) {
     PhaseStatistics s;
-    for (double v : {359.8, 0.2, 359.9, 0.1}) s.Add(v);
+    for (double v : {359.8, 0.2, 359.9, 0.1})
+        s.Add(v);
     EXPECT_NEAR(s.Average(), 0.0, 1e-9);
     EXPECT_LT(s.Deviation(), 0.2);
     s.Reset();
-    for (double v : {0.1, 359.7}) s.Add(v);
+    for (double v : {0.1, 359.7})
+        s.Add(v);
     EXPECT_NEAR(s.Average(), 359.9, 1e-9);
 
     // Sample deviation of two readings is |d| / sqrt(2); the bar shows hundredths, held at 100.
@@ -50,8 +52,10 @@ TEST(ContinuousRun, StatisticsStayTogetherAcrossTheWrapAndKeepTheLast999Samples)
     }
 
     s.Reset();
-    for (int i = 0; i < 999; ++i) s.Add(10.0);
-    for (int i = 0; i < 999; ++i) s.Add(20.0);  // every old sample replaced
+    for (int i = 0; i < 999; ++i)
+        s.Add(10.0);
+    for (int i = 0; i < 999; ++i)
+        s.Add(20.0);  // every old sample replaced
     EXPECT_EQ(s.Count(), 999);
     EXPECT_DOUBLE_EQ(s.Average(), 20.0);
     EXPECT_EQ(s.Deviation(), 0.0);
@@ -65,10 +69,13 @@ TEST(ContinuousRun, StatisticsStayTogetherAcrossTheWrapAndKeepTheLast999Samples)
 TEST(ContinuousRun, StatisticsFollowAJumpAndADriftOfTwoTurns) {
     PhaseStatistics s;
     s.Add(10.0);
-    for (int i = 0; i < 200; ++i) s.Add(190.0 + (i % 2 ? 0.2 : -0.2));
+    for (int i = 0; i < 200; ++i)
+        s.Add(190.0 + (i % 2 ? 0.2 : -0.2));
     EXPECT_NEAR(s.Average(), (10.0 + 200 * 190.0) / 201, 1e-9);
-    EXPECT_NEAR(s.Deviation(), std::sqrt(180.0 * 180.0 * 200 / 201 + 0.04 * 200) / std::sqrt(200.0), 1e-9);
-    for (int i = 0; i < 999; ++i) s.Add(190.0);
+    EXPECT_NEAR(s.Deviation(), std::sqrt(180.0 * 180.0 * 200 / 201 + 0.04 * 200) / std::sqrt(200.0),
+                1e-9);
+    for (int i = 0; i < 999; ++i)
+        s.Add(190.0);
     EXPECT_NEAR(s.Average(), 190.0, 1e-9);
     EXPECT_EQ(s.Deviation(), 0.0);
 
@@ -80,10 +87,13 @@ TEST(ContinuousRun, StatisticsFollowAJumpAndADriftOfTwoTurns) {
         unwrapped.push_back(phase);
         s.Add(std::fmod(phase, 360.0));
         const size_t n = std::min<size_t>(unwrapped.size(), 999);
-        if (n < 2 || i % 97 != 0) continue;
+        if (n < 2 || i % 97 != 0)
+            continue;
         double mean = 0.0, squares = 0.0;
-        for (size_t k = unwrapped.size() - n; k < unwrapped.size(); ++k) mean += unwrapped[k] / n;
-        for (size_t k = unwrapped.size() - n; k < unwrapped.size(); ++k) squares += std::pow(unwrapped[k] - mean, 2);
+        for (size_t k = unwrapped.size() - n; k < unwrapped.size(); ++k)
+            mean += unwrapped[k] / n;
+        for (size_t k = unwrapped.size() - n; k < unwrapped.size(); ++k)
+            squares += std::pow(unwrapped[k] - mean, 2);
         EXPECT_NEAR(s.Average(), std::fmod(mean, 360.0), 1e-6) << i;
         EXPECT_NEAR(s.Deviation(), std::sqrt(squares / (n - 1)), 1e-6) << i;
     }
@@ -91,7 +101,8 @@ TEST(ContinuousRun, StatisticsFollowAJumpAndADriftOfTwoTurns) {
 }
 
 TEST(ContinuousRun, TheLogIsWrittenThroughLineByLineAndAFullDiskIsReported) {
-    const auto path = std::filesystem::temp_directory_path() / ("korvel-cont-" + std::to_string(::getpid()) + ".csv");
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("korvel-cont-" + std::to_string(::getpid()) + ".csv");
     ContinuousLog log;
     ASSERT_TRUE(log.Open(path));
     ASSERT_TRUE(log.WriteLine("first"));

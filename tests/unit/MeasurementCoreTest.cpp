@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "app/core/MeasurementCore.h"
+#include "measure/SetupAnalyzer.h"
 #include "tests/support/MemorySettingsStore.h"
 #include "tests/support/RecordingWindow.h"
-#include "measure/SetupAnalyzer.h"
 #include "tests/support/ScriptedInstrument.h"
 #include "visa/InProcess.h"
 
@@ -35,14 +35,17 @@ public:
     std::function<bool()> linksClosed;
     bool closedBeforeFirstWrite = false;
     void WriteString(const std::string& key, const std::string& value) override {
-        if (writes.empty()) closedBeforeFirstWrite = linksClosed();
+        if (writes.empty())
+            closedBeforeFirstWrite = linksClosed();
         MemorySettingsStore::WriteString(key, value);
     }
 };
 
 TEST(MeasurementCore, LoadsOnConstructionAndOnDestructionClosesSessionsBeforeSaving) {
-    auto genLink = visa::AttachInProcess("GPIB0::28::INSTR", std::make_shared<ScriptedInstrument>());
-    auto analyzerLink = visa::AttachInProcess("GPIB0::20::INSTR", std::make_shared<ScriptedInstrument>());
+    auto genLink =
+        visa::AttachInProcess("GPIB0::28::INSTR", std::make_shared<ScriptedInstrument>());
+    auto analyzerLink =
+        visa::AttachInProcess("GPIB0::20::INSTR", std::make_shared<ScriptedInstrument>());
     auto closed = [](const visa::InProcessAttachment& a) {
         auto events = a.Events();
         return !events.empty() && events.back().kind == visa::IoEvent::Kind::Close;
@@ -67,9 +70,11 @@ TEST(MeasurementCore, LoadsOnConstructionAndOnDestructionClosesSessionsBeforeSav
 struct ScriptedBench {
     std::shared_ptr<ScriptedInstrument> generator = std::make_shared<ScriptedInstrument>();
     std::shared_ptr<ScriptedInstrument> analyzer = std::make_shared<ScriptedInstrument>();
-    std::unique_ptr<visa::InProcessAttachment> links[2] = {visa::AttachInProcess("GPIB0::28::INSTR", generator),
-                                                           visa::AttachInProcess("GPIB0::20::INSTR", analyzer)};
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / ("korvel-core-" + std::to_string(::getpid()));
+    std::unique_ptr<visa::InProcessAttachment> links[2] = {
+        visa::AttachInProcess("GPIB0::28::INSTR", generator),
+        visa::AttachInProcess("GPIB0::20::INSTR", analyzer)};
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("korvel-core-" + std::to_string(::getpid()));
     MemorySettingsStore store;
     RecordingWindow window;
     OpenedCore core{store, window};
@@ -82,16 +87,19 @@ struct ScriptedBench {
     ~ScriptedBench() { std::filesystem::remove_all(dir); }
     void SweepFile(const std::string& lines) const {
         std::ofstream(dir / "PhaseLogSweep.csv", std::ios::binary)
-            << "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = 35.000;\r\n" << lines;
+            << "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = 35.000;\r\n"
+            << lines;
     }
     void Replies(std::initializer_list<const char*> replies) const {
-        for (const char* reply : replies) generator->QueueReply(std::string(reply) + "\n");
+        for (const char* reply : replies)
+            generator->QueueReply(std::string(reply) + "\n");
     }
     // What generator 1 was sent, each text starting with prefix.
     std::vector<std::string> Sent(const std::string& prefix) const {
         std::vector<std::string> sent;
         for (const std::string& m : generator->Received()) {
-            if (m.rfind(prefix, 0) == 0) sent.push_back(m);
+            if (m.rfind(prefix, 0) == 0)
+                sent.push_back(m);
         }
         return sent;
     }
@@ -108,17 +116,21 @@ TEST(AdjustToZero, SetsOnlyAFiniteOffsetAndSaysWhyNoneWasSet) {
         const std::string& file;
         const char *frequency, *level, *status;
     } cases[] = {
-        {plain, "inf", "-10", "No adjustment to 0°: generator 1's frequency is not a finite number."},
-        {plain, "nan", "-10", "No adjustment to 0°: generator 1's frequency is not a finite number."},
+        {plain, "inf", "-10",
+         "No adjustment to 0°: generator 1's frequency is not a finite number."},
+        {plain, "nan", "-10",
+         "No adjustment to 0°: generator 1's frequency is not a finite number."},
         {plain, "15e6", "-inf", "No adjustment to 0°: generator 1's level is not a finite number."},
-        {steep, "1e308", "-10", "No adjustment to 0°: PhaseLogSweep.csv gives no offset at generator 1's frequency and level."},  // the fit overflows
+        {steep, "1e308", "-10",
+         "No adjustment to 0°: PhaseLogSweep.csv gives no offset at generator 1's frequency and level."},  // the fit overflows
         {tinyStep, nullptr, nullptr, "Error reading PhaseLogSweep.csv - no adjustment possible!"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file + (c.frequency ? c.frequency : ""));
         ScriptedBench bench;
         bench.SweepFile(c.file);
-        if (c.frequency) bench.Replies({c.frequency, c.level});
+        if (c.frequency)
+            bench.Replies({c.frequency, c.level});
         bench.core.OnAdjustToZero();
         EXPECT_EQ(bench.Sent("FREQ?").size(), c.frequency ? 1u : 0u);
         EXPECT_TRUE(bench.Sent("SOURCE1:BB:POFF").empty());
@@ -129,7 +141,8 @@ TEST(AdjustToZero, SetsOnlyAFiniteOffsetAndSaysWhyNoneWasSet) {
         bench.SweepFile(plain);
         bench.Replies({"15000000", "-10", "1"});
         bench.core.OnAdjustToZero();
-        EXPECT_EQ(bench.Sent("SOURCE1:BB:POFF"), std::vector<std::string>{"SOURCE1:BB:POFF 0.00DEG\n"});
+        EXPECT_EQ(bench.Sent("SOURCE1:BB:POFF"),
+                  std::vector<std::string>{"SOURCE1:BB:POFF 0.00DEG\n"});
         EXPECT_EQ(bench.core.StatusText(), "");
     }
 }
@@ -147,7 +160,8 @@ TEST(AdjustLevels, ALevelThatIsNoNumberIsNeitherScannedNorSent) {
     bench.Replies({"nan"});
     bench.core.OnAdjustLevels();
     EXPECT_EQ(bench.Sent("SOUR:POW:LEV"), std::vector<std::string>{"SOUR:POW:LEV?\n"});
-    EXPECT_EQ(bench.core.StatusText(), "No level adjustment: generator 1's level is not a finite number.");
+    EXPECT_EQ(bench.core.StatusText(),
+              "No level adjustment: generator 1's level is not a finite number.");
     EXPECT_EQ(bench.analyzer->Received().back(), "INIT:CONT ON\n");
 }
 

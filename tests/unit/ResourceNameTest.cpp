@@ -49,7 +49,8 @@ TEST(ResourceName, ChoosesHiSlipByDeviceNameAndStripsBracketsForTheResolver) {
     EXPECT_EQ(parse.name.protocol, TcpipProtocol::HiSlip);
     EXPECT_EQ(parse.name.hislipSubAddress, "HiSLIP0");  // as typed
     EXPECT_EQ(parse.name.hislipPort, 4881);
-    EXPECT_EQ(ParseResourceName("TCPIP::h::hislip_CHASSIS1_SLOT3::INSTR").name.hislipPort, kHiSlipDefaultPort);
+    EXPECT_EQ(ParseResourceName("TCPIP::h::hislip_CHASSIS1_SLOT3::INSTR").name.hislipPort,
+              kHiSlipDefaultPort);
     EXPECT_EQ(ParseResourceName("TCPIP::h::gpib0,28::INSTR").name.protocol, TcpipProtocol::Vxi11);
     EXPECT_EQ(ParseResourceName("TCPIP0::[fe80::1]::inst0::INSTR").name.ResolverHost(), "fe80::1");
 }
@@ -59,13 +60,16 @@ TEST(ResourceName, SurvivesArbitraryBytesAndLengthsAndCanonicalNamesParseToThems
     const std::string alphabet = "TCPIGBNSR0123456789:[],.hislpx \t\x01\xff";
     for (int i = 0; i < 20000; ++i) {
         std::string text(random() % 64, ' ');
-        for (char& c : text) c = alphabet[random() % alphabet.size()];
+        for (char& c : text)
+            c = alphabet[random() % alphabet.size()];
         const ResourceParse parse = ParseResourceName(text);
         if (parse.status == VI_SUCCESS) {
-            ASSERT_EQ(ParseResourceName(parse.name.Canonical()).name.Canonical(), parse.name.Canonical());
+            ASSERT_EQ(ParseResourceName(parse.name.Canonical()).name.Canonical(),
+                      parse.name.Canonical());
         }
     }
-    EXPECT_EQ(ParseResourceName("TCPIP::" + std::string(1 << 20, 'a') + "::INSTR").status, VI_SUCCESS);
+    EXPECT_EQ(ParseResourceName("TCPIP::" + std::string(1 << 20, 'a') + "::INSTR").status,
+              VI_SUCCESS);
     EXPECT_EQ(ParseResourceName(std::string(1 << 20, ':')).status, VI_ERROR_INV_RSRC_NAME);
 }
 

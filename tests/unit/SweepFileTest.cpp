@@ -22,8 +22,9 @@ namespace {
 class SweepFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() / ("korvel-sweep-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = fs::temp_directory_path() /
+              ("korvel-sweep-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
         table.assign(kMaxLevelPoints * kMaxFrequencyPoints, 0.0);
     }
@@ -33,11 +34,16 @@ protected:
         text << std::ifstream(dir / kSweepFileName, std::ios::binary).rdbuf();
         return text.str();
     }
-    void Write(const std::string& text) const { std::ofstream(dir / kSweepFileName, std::ios::binary) << text; }
+    void Write(const std::string& text) const {
+        std::ofstream(dir / kSweepFileName, std::ios::binary) << text;
+    }
     // A file of the given header and rows, as the sweep writes it, loaded.
     CSweepTable Load(const std::string& header, const std::vector<std::string>& rows) const {
-        std::string text = "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = 35.000;\r\n" + header;
-        for (const std::string& row : rows) text += "\r\n" + row;
+        std::string text =
+            "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = 35.000;\r\n" +
+            header;
+        for (const std::string& row : rows)
+            text += "\r\n" + row;
         Write(text + "\r\n");
         return CSweepTable((dir / kSweepFileName).string());
     }
@@ -85,8 +91,9 @@ TEST_F(SweepFileTest, WritesTheDocumentedFileByteForByteAlsoUnderACommaLocale) {
         return 1.0;
     });
     EXPECT_EQ(asked, std::vector<int>{1});
-    EXPECT_EQ(Read(), "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = 1.000;\r\n"
-                      "Level ;100.00;\r\n0.00;-999.000;\r\n");
+    EXPECT_EQ(Read(),
+              "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = 1.000;\r\n"
+              "Level ;100.00;\r\n0.00;-999.000;\r\n");
 }
 
 TEST_F(SweepFileTest, AFailedWriteKeepsThePreviousFile) {
@@ -101,8 +108,9 @@ TEST_F(SweepFileTest, AFailedWriteKeepsThePreviousFile) {
 }
 
 TEST_F(SweepFileTest, LoadingUnwrapsAndFitsEachLevelLineAndTakesOneColumnOneRowAndLongHeaders) {
-    CSweepTable sweep = Load("Level ;10.00;20.00;30.00;", {"-40.00;10.000;350.000;20.000;",
-                                                          "-35.00;100.000;300.000;100.000;", "", ""});
+    CSweepTable sweep =
+        Load("Level ;10.00;20.00;30.00;",
+             {"-40.00;10.000;350.000;20.000;", "-35.00;100.000;300.000;100.000;", "", ""});
     ASSERT_TRUE(sweep.IsLoaded());
     EXPECT_EQ(sweep.RowCount(), 2);
     EXPECT_EQ(sweep.Cell(0, 1), -10.0);
@@ -116,7 +124,8 @@ TEST_F(SweepFileTest, LoadingUnwrapsAndFitsEachLevelLineAndTakesOneColumnOneRowA
     EXPECT_EQ(oneColumn.Slope(1), 0.0);
     EXPECT_TRUE(Load("Level ;10.00;20.00;", {"-40.00;1.000;2.000;"}).IsLoaded());
     std::string header = "Level ;", row = "-40.00;";  // a header line of more than 1400 bytes
-    for (int c = 0; c < 200; ++c) header += std::to_string(10 + 10 * c) + ".00;", row += "1.000;";
+    for (int c = 0; c < 200; ++c)
+        header += std::to_string(10 + 10 * c) + ".00;", row += "1.000;";
     CSweepTable wide = Load(header, {row});
     ASSERT_TRUE(wide.IsLoaded());
     EXPECT_EQ(wide.ColumnCount(), 200);
@@ -126,15 +135,17 @@ TEST_F(SweepFileTest, LoadingUnwrapsAndFitsEachLevelLineAndTakesOneColumnOneRowA
 // Each refusal and its reason is shown by the plot tests; here, what a refused table answers.
 // Steps whose reciprocal overflows would turn the cell index into NaN.
 TEST_F(SweepFileTest, ARefusedOrMissingTableLooksNothingUp) {
-    for (const CSweepTable& sweep : {Load("Level ;10.00;20.00;", {"-40.00;1.000;-999.000;"}),
-                                     CSweepTable((dir / "no-such-file.csv").string()),
-                                     Load("Level ;0;1e-310;", {"-40.00;1.000;2.000;"}),
-                                     Load("Level ;-1e308;1e308;", {"-40.00;1.000;2.000;"}),
-                                     Load("Level ;10.00;20.00;", {"0;1.000;2.000;", "1e-310;1.000;2.000;"})}) {
+    for (const CSweepTable& sweep :
+         {Load("Level ;10.00;20.00;", {"-40.00;1.000;-999.000;"}),
+          CSweepTable((dir / "no-such-file.csv").string()),
+          Load("Level ;0;1e-310;", {"-40.00;1.000;2.000;"}),
+          Load("Level ;-1e308;1e308;", {"-40.00;1.000;2.000;"}),
+          Load("Level ;10.00;20.00;", {"0;1.000;2.000;", "1e-310;1.000;2.000;"})}) {
         EXPECT_FALSE(sweep.IsLoaded());
         EXPECT_FALSE(sweep.Error().empty());
         double result = 77.0;
-        EXPECT_EQ(sweep.Interpolate(10, -40, result, CSweepTable::Automatic), CSweepTable::NotLoaded);
+        EXPECT_EQ(sweep.Interpolate(10, -40, result, CSweepTable::Automatic),
+                  CSweepTable::NotLoaded);
         EXPECT_EQ(result, 77.0);
     }
 }
@@ -143,10 +154,12 @@ TEST_F(SweepFileTest, ARefusedOrMissingTableLooksNothingUp) {
 // its sign as the generator takes it, interpolated the short way round the circle.
 TEST_F(SweepFileTest, LookupShiftsBy180AndHoldsOrExtrapolatesOutsideTheGrid) {
     const std::vector<std::string> line{"-10.00;170.000;190.000;"};
-    const std::vector<std::string> three{"-40.00;10.000;10.000;", "-30.00;30.000;30.000;", "-20.00;70.000;70.000;"};
+    const std::vector<std::string> three{"-40.00;10.000;10.000;", "-30.00;30.000;30.000;",
+                                         "-20.00;70.000;70.000;"};
     const std::vector<std::string> acrossWrap{"-40.00;170.000;170.000;", "-30.00;190.000;190.000;"};
     const std::vector<std::string> wrapDown{"-40.00;190.000;190.000;", "-30.00;170.000;170.000;"};
-    const std::vector<std::string> negativeLines{"-40.00;-190.000;-190.000;", "-30.00;-190.000;-190.000;"};
+    const std::vector<std::string> negativeLines{"-40.00;-190.000;-190.000;",
+                                                 "-30.00;-190.000;-190.000;"};
     const std::vector<std::string> positive{"-10.00;10.000;"}, negative{"-10.00;-190.000;"};
     const char* two = "Level ;10.00;20.00;";
     const struct {
@@ -154,13 +167,22 @@ TEST_F(SweepFileTest, LookupShiftsBy180AndHoldsOrExtrapolatesOutsideTheGrid) {
         const char* header;
         double frequencyMHz, levelDbm, phaseDeg;
     } cases[] = {
-        // At the last column nothing is read beyond it; beyond it the fitted line, 2 degrees per MHz.
-        {line, two, 15, -10, 0}, {line, two, 20, -10, 10}, {line, two, 30, -10, 30},
+        // At the last column nothing is read beyond it; beyond it the fitted line, 2 degrees per
+        // MHz.
+        {line, two, 15, -10, 0},
+        {line, two, 20, -10, 10},
+        {line, two, 30, -10, 30},
         // Above the last level the last line; half a step below extrapolated, further the first.
-        {three, two, 15, -35, 200}, {three, two, 15, -10, 250}, {three, two, 15, 1e300, 250},
-        {three, two, 15, -45, 180}, {three, two, 15, -60, 190}, {three, two, 15, -1e300, 190},
+        {three, two, 15, -35, 200},
+        {three, two, 15, -10, 250},
+        {three, two, 15, 1e300, 250},
+        {three, two, 15, -45, 180},
+        {three, two, 15, -60, 190},
+        {three, two, 15, -1e300, 190},
         // 350 and 10 meet at 0, not at the opposite phase, either way round.
-        {acrossWrap, two, 15, -35, 0}, {acrossWrap, two, 15, -37.5, 355}, {wrapDown, two, 15, -37.5, 5},
+        {acrossWrap, two, 15, -35, 0},
+        {acrossWrap, two, 15, -37.5, 355},
+        {wrapDown, two, 15, -37.5, 5},
         {negativeLines, two, 15, -35, -10},
         {positive, "Level ;100.00;", 5000, 99, 190},  // one cell: nothing else counts
         {negative, "Level ;100.00;", 100, -10, -10},
@@ -168,8 +190,10 @@ TEST_F(SweepFileTest, LookupShiftsBy180AndHoldsOrExtrapolatesOutsideTheGrid) {
     for (const auto& c : cases) {
         CSweepTable table = Load(c.header, c.rows);
         double result = -12345.0;
-        EXPECT_NE(table.Interpolate(c.frequencyMHz, c.levelDbm, result, CSweepTable::Automatic), CSweepTable::NotLoaded);
-        EXPECT_NEAR(result, c.phaseDeg, 1e-9) << c.rows[0] << " at " << c.frequencyMHz << ", " << c.levelDbm;
+        EXPECT_NE(table.Interpolate(c.frequencyMHz, c.levelDbm, result, CSweepTable::Automatic),
+                  CSweepTable::NotLoaded);
+        EXPECT_NEAR(result, c.phaseDeg, 1e-9)
+            << c.rows[0] << " at " << c.frequencyMHz << ", " << c.levelDbm;
     }
     CSweepTable table = Load(two, line);
     double result = 0.0;

@@ -55,10 +55,11 @@ TEST_F(VisaLibrary, HandlesOfTheWrongKindAreRefusedAndManagersAreIndependent) {
 }
 
 TEST_F(VisaLibrary, NamesNothingCanReachAreNotFoundAndBadNamesInvalid) {
-    const std::pair<const char*, ViStatus> cases[] = {{"GPIB0::28::INSTR", VI_ERROR_RSRC_NFOUND},
-                                                      {"USB0::0x1234::0x5678::SN1::INSTR", VI_ERROR_RSRC_NFOUND},
-                                                      {"GPIB0::ab::INSTR", VI_ERROR_INV_RSRC_NAME},
-                                                      {nullptr, VI_ERROR_INV_RSRC_NAME}};
+    const std::pair<const char*, ViStatus> cases[] = {
+        {"GPIB0::28::INSTR", VI_ERROR_RSRC_NFOUND},
+        {"USB0::0x1234::0x5678::SN1::INSTR", VI_ERROR_RSRC_NFOUND},
+        {"GPIB0::ab::INSTR", VI_ERROR_INV_RSRC_NAME},
+        {nullptr, VI_ERROR_INV_RSRC_NAME}};
     for (const auto& [name, status] : cases) {
         ViSession other = 123;
         EXPECT_EQ(viOpen(rm, name, 0, 0, &other), status) << (name ? name : "null");

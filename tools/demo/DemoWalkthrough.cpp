@@ -21,10 +21,10 @@
 
 #include "app/ui/CConnectDialog.h"
 #include "app/ui/CMeasurementDialog.h"
+#include "app/ui/QtSettingsStore.h"
 #include "instrument/CVisaDevice.h"
 #include "instrument/NumberText.h"
 #include "visa/VendorLibrary.h"
-#include "app/ui/QtSettingsStore.h"
 
 using namespace korvel;
 
@@ -38,7 +38,10 @@ double CircleDistance(double a, double b) {
 class Walkthrough {
 public:
     Walkthrough(CMeasurementDialog& dialog, QString outDir, QString generator1, QString analyzer)
-        : m_dialog(dialog), m_out(std::move(outDir)), m_generator1(std::move(generator1)), m_analyzer(std::move(analyzer)) {
+        : m_dialog(dialog),
+          m_out(std::move(outDir)),
+          m_generator1(std::move(generator1)),
+          m_analyzer(std::move(analyzer)) {
         // Boxes that come up on their own are reported and closed, so the walkthrough never hangs.
         QObject::connect(&m_boxWatch, &QTimer::timeout, [this] { CloseStrayBox(); });
         m_boxWatch.start(50);
@@ -49,7 +52,8 @@ public:
         QTimer::singleShot(300, [this] {
             if (auto* connect = qobject_cast<CConnectDialog*>(QApplication::activeModalWidget())) {
                 Save(connect->grab(), "connect-dialog.png");
-                if (auto* ok = connect->findChild<QPushButton*>()) ok->click();
+                if (auto* ok = connect->findChild<QPushButton*>())
+                    ok->click();
             } else {
                 AnswerConnectDialog();
             }
@@ -59,7 +63,8 @@ public:
     int Run() {
         Step("connected to the simulated bench", m_dialog.IsConnected());
         Save(m_dialog.grab(), "main-window-connected.png");
-        if (!m_dialog.IsConnected()) return Finish();
+        if (!m_dialog.IsConnected())
+            return Finish();
 
         Click(CMeasurementDialog::IDC_SETUP);
         Step("Setup VRx", true);
@@ -67,9 +72,11 @@ public:
         Click(CMeasurementDialog::IDC_GET_PHASE_SINGLE);
         const double truth = Truth();
         const double measured = m_dialog.PhaseResult();
-        std::printf("demo: GetPhaseSingle measured %.3f deg, simulator truth %.3f deg, error %.3f deg\n", measured, truth,
-                    CircleDistance(measured, truth));
-        Step("single measurement within 0.1 deg of the truth", CircleDistance(measured, truth) <= 0.1);
+        std::printf(
+            "demo: GetPhaseSingle measured %.3f deg, simulator truth %.3f deg, error %.3f deg\n",
+            measured, truth, CircleDistance(measured, truth));
+        Step("single measurement within 0.1 deg of the truth",
+             CircleDistance(measured, truth) <= 0.1);
         Save(m_dialog.grab(), "main-window-measured.png");
 
         // A short sweep: 3 frequencies by 4 levels.
@@ -84,7 +91,8 @@ public:
         Save(m_dialog.grab(), "main-window-sweeping.png");
         Step("sweep finished", WaitUntil([this] { return !m_dialog.RunActive(); }, 120000));
         std::printf("demo: sweep status \"%s\"\n", m_dialog.StatusText().c_str());
-        Step("PhaseLogSweep.csv written", m_dialog.StatusText() == "File PhaseLogSweep.csv written");
+        Step("PhaseLogSweep.csv written",
+             m_dialog.StatusText() == "File PhaseLogSweep.csv written");
 
         // Adjust to 0 degrees between grid points: the paths should then be in phase.
         {
@@ -99,9 +107,11 @@ public:
             CVisaDevice generator(m_generator1.toStdString());
             secondPath = ParseLeadingDouble(generator.Query("SOURCE2:BB:POFF?"));
         }
-        const double inPhaseError = CircleDistance(m_dialog.PhaseResult() - secondPath, Truth() + 180.0);
-        std::printf("demo: Adjust to 0 deg set %.2f deg at 150 MHz, -17.5 dBm; paths %.3f deg from in phase\n",
-                    m_dialog.PhaseResult(), inPhaseError);
+        const double inPhaseError =
+            CircleDistance(m_dialog.PhaseResult() - secondPath, Truth() + 180.0);
+        std::printf(
+            "demo: Adjust to 0 deg set %.2f deg at 150 MHz, -17.5 dBm; paths %.3f deg from in phase\n",
+            m_dialog.PhaseResult(), inPhaseError);
         Step("adjust to 0 deg within 0.5 deg of in phase", inPhaseError <= 0.5);
         Save(m_dialog.grab(), "main-window-adjusted.png");
 
@@ -114,9 +124,12 @@ public:
         const bool sampled = WaitUntil([this] { return m_dialog.SampleCount() >= 4; }, 60000);
         Save(m_dialog.grab(), "main-window-continuous.png");
         Click(CMeasurementDialog::IDC_STOP);
-        std::printf("demo: continuous run of %d samples, average %.3f deg, deviation %.3f deg; status \"%s\"\n",
-                    m_dialog.SampleCount(), m_dialog.AveragePhase(), m_dialog.Deviation(), m_dialog.StatusText().c_str());
-        Step("continuous run logged", sampled && m_dialog.StatusText() == "File PhaseLogCont.csv written");
+        std::printf(
+            "demo: continuous run of %d samples, average %.3f deg, deviation %.3f deg; status \"%s\"\n",
+            m_dialog.SampleCount(), m_dialog.AveragePhase(), m_dialog.Deviation(),
+            m_dialog.StatusText().c_str());
+        Step("continuous run logged",
+             sampled && m_dialog.StatusText() == "File PhaseLogCont.csv written");
         Save(m_dialog.grab(), "main-window-stopped.png");
         return Finish();
     }
@@ -127,9 +140,11 @@ private:
         for (const char* file : {"PhaseLogSweep.csv", "PhaseLogCont.csv"}) {
             QFileInfo info(file);
             std::printf("demo: %s %s\n", file,
-                        info.exists() ? qPrintable(QString("written, %1 bytes").arg(info.size())) : "not written");
+                        info.exists() ? qPrintable(QString("written, %1 bytes").arg(info.size()))
+                                      : "not written");
         }
-        std::printf("demo: %d of %d steps passed; screenshots in %s\n", m_passed, m_steps, qPrintable(m_out));
+        std::printf("demo: %d of %d steps passed; screenshots in %s\n", m_passed, m_steps,
+                    qPrintable(m_out));
         return m_passed == m_steps ? 0 : 1;
     }
 
@@ -147,19 +162,22 @@ private:
 
     void Click(int id) {
         auto* button = m_dialog.findChild<QPushButton*>(CMeasurementDialog::ControlName(id));
-        if (button && button->isEnabled()) button->click();
+        if (button && button->isEnabled())
+            button->click();
         QCoreApplication::processEvents();
     }
 
     void SetField(int id, const QString& text) {
-        if (auto* edit = m_dialog.findChild<QLineEdit*>(CMeasurementDialog::ControlName(id))) edit->setText(text);
+        if (auto* edit = m_dialog.findChild<QLineEdit*>(CMeasurementDialog::ControlName(id)))
+            edit->setText(text);
     }
 
     bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
         QElapsedTimer clock;
         clock.start();
         while (!done()) {
-            if (clock.elapsed() > timeoutMs) return false;
+            if (clock.elapsed() > timeoutMs)
+                return false;
             QEventLoop loop;
             QTimer::singleShot(50, &loop, &QEventLoop::quit);
             loop.exec();
@@ -177,7 +195,8 @@ private:
 
     void Save(const QPixmap& picture, const char* name) {
         const QString path = QDir(m_out).filePath(name);
-        if (picture.save(path)) std::printf("demo: screenshot %s\n", qPrintable(path));
+        if (picture.save(path))
+            std::printf("demo: screenshot %s\n", qPrintable(path));
     }
 
     CMeasurementDialog& m_dialog;
@@ -197,7 +216,8 @@ int main(int argc, char* argv[]) {
     std::setlocale(LC_TIME, "C");
     // The VISA layer's one line about the library it uses (or could not load) goes to standard
     // error.
-    visa::SetNoticeSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
+    visa::SetNoticeSink(
+        [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Clicks through Korvel's whole job against a running korvel-sim: connect, Setup VRx, GetPhaseSingle, "
@@ -205,8 +225,10 @@ int main(int argc, char* argv[]) {
         "environment (scripts/demo points it at a separate one).");
     parser.addHelpOption();
     parser.addOption({"out", "Directory for the screenshots.", "dir", "."});
-    parser.addOption({"generator1", "Resource string of generator 1 (for the in-between tuning).", "resource"});
-    parser.addOption({"analyzer", "Resource string of the analyzer (for the simulator's truth).", "resource"});
+    parser.addOption(
+        {"generator1", "Resource string of generator 1 (for the in-between tuning).", "resource"});
+    parser.addOption(
+        {"analyzer", "Resource string of the analyzer (for the simulator's truth).", "resource"});
     parser.process(application);
     QDir().mkpath(parser.value("out"));
 
@@ -216,7 +238,8 @@ int main(int argc, char* argv[]) {
     int result = 1;
     {
         CMeasurementDialog dialog(store);
-        Walkthrough walkthrough(dialog, parser.value("out"), parser.value("generator1"), parser.value("analyzer"));
+        Walkthrough walkthrough(dialog, parser.value("out"), parser.value("generator1"),
+                                parser.value("analyzer"));
         walkthrough.AnswerConnectDialog();
         dialog.show();  // the connect dialog comes first, then the window
         result = walkthrough.Run();

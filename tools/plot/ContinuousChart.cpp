@@ -109,7 +109,7 @@ void SetTimeRange(QDateTimeAxis& axis, std::int64_t first, std::int64_t last) {
 // time zone for every sample of a long log takes seconds; its offset from UTC changes on the
 // hour, so one answer per hour of the log serves.
 class LocalClock {
-  public:
+public:
     qint64 MSecsSinceEpoch(std::int64_t civilSeconds) {
         const std::int64_t hour = civilSeconds - ((civilSeconds % 3600) + 3600) % 3600;
         if (hour != m_hour) {
@@ -119,7 +119,7 @@ class LocalClock {
         return (civilSeconds - m_offsetS) * 1000;
     }
 
-  private:
+private:
     std::int64_t m_hour = std::numeric_limits<std::int64_t>::min();
     std::int64_t m_offsetS = 0;
 };

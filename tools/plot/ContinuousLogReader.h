@@ -37,7 +37,7 @@ struct ContinuousPlotData {
 };
 
 class ContinuousLogReader {
-  public:
+public:
     explicit ContinuousLogReader(std::string path) : m_path(std::move(path)) {}
 
     // True when the data changed. A line still being written (no line end yet) waits for the
@@ -45,7 +45,7 @@ class ContinuousLogReader {
     bool Update();
     const ContinuousPlotData& Data() const { return m_data; }
 
-  private:
+private:
     void Restart();
     void Consume(std::string_view line);
     void AddSample(std::string_view line);

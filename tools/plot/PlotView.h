@@ -19,7 +19,7 @@ class ContinuousLogReader;
 
 class PlotView : public QWidget {
     Q_OBJECT
-  public:
+public:
     enum class Kind { Automatic, Sweep, Continuous };
 
     explicit PlotView(QWidget* parent = nullptr);
@@ -38,10 +38,10 @@ class PlotView : public QWidget {
     // Renders at size into a PNG file; false when it cannot be written.
     bool SavePng(const QString& fileName, QSize size);
 
-  signals:
+signals:
     void Redrawn();
 
-  private:
+private:
     Kind DetectKind() const;
     void ShowChart(QChart* chart, QChart* residual = nullptr);
     void ShowMessage(const QString& reason);

@@ -29,7 +29,8 @@ private:
 
 std::string Trimmed(const std::string& line) {
     const auto first = line.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
+    if (first == std::string::npos)
+        return {};
     return line.substr(first, line.find_last_not_of(" \t\r\n") - first + 1);
 }
 
@@ -40,7 +41,8 @@ int RunScpiConsole(const ScpiConsoleOptions& options, std::istream& in, bool int
     bool failed = false;
     SinkToStream sink(err, failed);
     CVisaDevice device(options.resource);
-    if (failed || !device.IsConnected()) return kConsoleFailed;
+    if (failed || !device.IsConnected())
+        return kConsoleFailed;
     if (options.timeoutMs && device.SetTimeout(*options.timeoutMs) < visa::VI_SUCCESS) {
         err << "korvel-scpi: Cannot set the timeout of " << device.Resource() << '\n';
         return kConsoleFailed;
@@ -59,24 +61,31 @@ int RunScpiConsole(const ScpiConsoleOptions& options, std::istream& in, bool int
             return true;
         }
         // A failed write says nothing by itself; a failed read has already spoken.
-        if (!failed) err << "korvel-scpi: Cannot write to device " << device.Resource() << '\n';
+        if (!failed)
+            err << "korvel-scpi: Cannot write to device " << device.Resource() << '\n';
         return false;
     };
 
     for (const std::string& command : options.commands) {
         if (command != "-") {
-            if (!run(command)) return kConsoleFailed;
+            if (!run(command))
+                return kConsoleFailed;
             continue;
         }
         std::string line;
         for (;;) {
-            if (interactive) out << device.Resource() << "> " << std::flush;
-            if (!std::getline(in, line)) break;
+            if (interactive)
+                out << device.Resource() << "> " << std::flush;
+            if (!std::getline(in, line))
+                break;
             const std::string text = Trimmed(line);
-            if (text.empty()) continue;
-            if (!run(text)) return kConsoleFailed;
+            if (text.empty())
+                continue;
+            if (!run(text))
+                return kConsoleFailed;
         }
-        if (interactive) out << '\n';
+        if (interactive)
+            out << '\n';
     }
     return kConsoleOk;
 }

@@ -20,9 +20,10 @@
 using namespace korvel;
 
 int main(int argc, char** argv) {
-    CLI::App app{"Sends SCPI commands to one instrument through Korvel's own session code and\n"
-                 "prints the reply of each query (a command containing '?'). Exits with 1 and a\n"
-                 "message on standard error when the open, a write or a read fails."};
+    CLI::App app{
+        "Sends SCPI commands to one instrument through Korvel's own session code and\n"
+        "prints the reply of each query (a command containing '?'). Exits with 1 and a\n"
+        "message on standard error when the open, a write or a read fails."};
     app.name("korvel-scpi");
     ScpiConsoleOptions options;
     std::uint32_t timeoutMs = 0;
@@ -37,19 +38,22 @@ int main(int argc, char** argv) {
                                    "I/O timeout of the commands in milliseconds (default\n"
                                    "10000 as in Korvel; the identification at open uses 2000)")
                         ->type_name("MS");
-    app.footer("Examples:\n"
-               "  korvel-scpi 28 '*IDN?'\n"
-               "  korvel-scpi TCPIP::127.0.0.20::INSTR 'FREQ:CENT 1000000000' 'CALC1:MARK1:Y?'\n"
-               "  korvel-scpi 192.168.0.10 -");
+    app.footer(
+        "Examples:\n"
+        "  korvel-scpi 28 '*IDN?'\n"
+        "  korvel-scpi TCPIP::127.0.0.20::INSTR 'FREQ:CENT 1000000000' 'CALC1:MARK1:Y?'\n"
+        "  korvel-scpi 192.168.0.10 -");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? kConsoleOk : kConsoleUsage;
     }
-    if (*timeout) options.timeoutMs = timeoutMs;
+    if (*timeout)
+        options.timeoutMs = timeoutMs;
     // The VISA layer's one line about the library it uses (or could not load) goes to standard
     // error.
-    visa::SetNoticeSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
+    visa::SetNoticeSink(
+        [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     return RunScpiConsole(options, std::cin, KORVEL_ISATTY(0) != 0, std::cout, std::cerr);
 }

@@ -18,8 +18,9 @@ namespace {
 enum Cell : signed char { Off, On, Same };  // Same: the button keeps its state
 
 // The buttons in the order they are set, and the state each event leaves them in.
-constexpr RunButton kButtonColumns[] = {RunButton::StartSweep, RunButton::GetPhaseCont, RunButton::Stop,
-                                        RunButton::GetPhaseSingle, RunButton::AdjustLevels};
+constexpr RunButton kButtonColumns[] = {RunButton::StartSweep, RunButton::GetPhaseCont,
+                                        RunButton::Stop, RunButton::GetPhaseSingle,
+                                        RunButton::AdjustLevels};
 using Event = MeasurementCore::ButtonEvent;
 struct ButtonRow {
     Event event;
@@ -49,29 +50,33 @@ MeasurementCore::~MeasurementCore() {
 }
 
 MeasureOptions MeasurementCore::Options() const {
-    return MeasureOptions{m_settings.UseRF_B != 0, m_settings.Average, m_settings.PhaseRotation != 0};
+    return MeasureOptions{m_settings.UseRF_B != 0, m_settings.Average,
+                          m_settings.PhaseRotation != 0};
 }
 
 void MeasurementCore::SetButtons(ButtonEvent event) {
     const ButtonRow& row = *std::find_if(std::begin(kButtonTable), std::end(kButtonTable),
                                          [event](const ButtonRow& r) { return r.event == event; });
     for (std::size_t i = 0; i < std::size(kButtonColumns); ++i) {
-        if (row.cells[i] != Same) m_window.EnableButton(kButtonColumns[i], row.cells[i] == On);
+        if (row.cells[i] != Same)
+            m_window.EnableButton(kButtonColumns[i], row.cells[i] == On);
     }
 }
 
 void MeasurementCore::EndProcedureButtons() {
     SetButtons(ButtonEvent::ProcedureEnded);
-    if (m_runActive) SetButtons(ButtonEvent::Running);
+    if (m_runActive)
+        SetButtons(ButtonEvent::Running);
 }
 
 void MeasurementCore::ConnectInstruments() {
     // The sessions are about to close: a run ends first, exactly as "Stop" ends it, so that the
     // sweep file is written while the generators can still be asked for their temperatures.
-    if (m_runActive) OnStop();
+    if (m_runActive)
+        OnStop();
     BusyScope busy(*this);
-    ConnectValues values{m_settings.VisaGenerator1, m_settings.VisaGenerator2, m_settings.VisaAnalyzer,
-                         m_settings.UseRF_B};
+    ConnectValues values{m_settings.VisaGenerator1, m_settings.VisaGenerator2,
+                         m_settings.VisaAnalyzer, m_settings.UseRF_B};
     const bool connected = korvel::ConnectInstruments(m_instruments, values, m_window);
     SetButtons(connected ? ButtonEvent::Connected : ButtonEvent::NotConnected);
     m_settings.VisaGenerator1 = values.visaGenerator1;
@@ -80,7 +85,9 @@ void MeasurementCore::ConnectInstruments() {
     m_settings.UseRF_B = values.useRfB;
 }
 
-void MeasurementCore::OnConnect() { ConnectInstruments(); }
+void MeasurementCore::OnConnect() {
+    ConnectInstruments();
+}
 
 void MeasurementCore::SetupGenerators() {
     BusyScope busy(*this);
@@ -98,15 +105,19 @@ void MeasurementCore::OnGetPhaseSingle() {
     SetButtons(ButtonEvent::ProcedureStarted);
     m_continuous.ResetStatistics();
     m_window.Refresh();
-    if (!m_instruments.connected) ConnectInstruments();
+    if (!m_instruments.connected)
+        ConnectInstruments();
 
     const MeasureOptions options = Options();
     MeasureReport report;
-    if (options.average >= 1 && options.average <= kMaxAverage) SetupAnalyzer(m_instruments, options.useRfB);
+    if (options.average >= 1 && options.average <= kMaxAverage)
+        SetupAnalyzer(m_instruments, options.useRfB);
     if (MeasurePhase(m_instruments, options, m_phaseResult, m_window, &report) != kNotMeasured) {
-        if (ClearProcedureFailure()) m_window.Refresh();
+        if (ClearProcedureFailure())
+            m_window.Refresh();
     } else if (!report.refusal.empty() || !report.failure.empty()) {
-        ShowProcedureFailure(report.refusal.empty() ? "No measurement: " + report.failure + "." : report.refusal);
+        ShowProcedureFailure(report.refusal.empty() ? "No measurement: " + report.failure + "."
+                                                    : report.refusal);
         m_window.Refresh();
     }
     EndProcedureButtons();
@@ -133,7 +144,8 @@ void MeasurementCore::OnStartSweep() {
     OpenSweepJournal();
     m_runActive = true;
     m_sweepMode = true;
-    m_statusText = m_sweepNote.empty() ? "Sweep is Running" : "Sweep is Running (" + m_sweepNote + ")";
+    m_statusText =
+        m_sweepNote.empty() ? "Sweep is Running" : "Sweep is Running (" + m_sweepNote + ")";
     m_window.Refresh();
     SetButtons(ButtonEvent::Running);
 }
@@ -148,10 +160,11 @@ void MeasurementCore::OpenSweepJournal() {
                       ", and this sweep runs without one";
         return;
     }
-    if (!kept.empty()) m_sweepNote = "an old journal was found and kept as " + kept;
+    if (!kept.empty())
+        m_sweepNote = "an old journal was found and kept as " + kept;
     if (!m_journal.Open(path, m_sweep.Grid(), m_sweep.Table(), m_settings.UseRF_B != 0)) {
-        m_sweepNote += std::string(m_sweepNote.empty() ? "" : "; ") + "no journal: " + kSweepJournalName +
-                       " cannot be written";
+        m_sweepNote += std::string(m_sweepNote.empty() ? "" : "; ") +
+                       "no journal: " + kSweepJournalName + " cannot be written";
     }
 }
 
@@ -197,7 +210,8 @@ void MeasurementCore::OnGetPhaseCont() {
     std::string refusal;
     const std::int32_t periodTicks = PeriodTicks(m_settings.Period, &refusal);
     if (refusal.empty() && (m_settings.Average < 1 || m_settings.Average > kMaxAverage)) {
-        refusal = "The continuous measurement cannot start: Avg. must be a whole number from 1 to 100.";
+        refusal =
+            "The continuous measurement cannot start: Avg. must be a whole number from 1 to 100.";
     }
     if (!refusal.empty()) {
         m_window.ShowWarning(refusal);
@@ -205,7 +219,8 @@ void MeasurementCore::OnGetPhaseCont() {
     }
     BusyScope busy(*this);
     m_runActive = false;
-    if (!m_instruments.connected) ConnectInstruments();
+    if (!m_instruments.connected)
+        ConnectInstruments();
     SetupAnalyzer(m_instruments, m_settings.UseRF_B != 0);
     m_continuous.ResetStatistics();
     m_runActive = true;
@@ -221,7 +236,8 @@ void MeasurementCore::OnGetPhaseCont() {
     const bool written = m_continuous.WriteHeader();
     SetButtons(ButtonEvent::Running);
     m_window.Refresh();
-    if (!written) EndContinuousLogWithError();
+    if (!written)
+        EndContinuousLogWithError();
 }
 
 void MeasurementCore::EndContinuousLogWithError() {
@@ -233,9 +249,11 @@ void MeasurementCore::EndContinuousLogWithError() {
 }
 
 void MeasurementCore::RunContinuousSample() {
-    if (!m_continuous.Due()) return;
+    if (!m_continuous.Due())
+        return;
     BusyScope busy(*this);
-    if (m_continuous.Take(Options(), m_phaseResult, m_statusText) == ContinuousRun::Sample::LogFailed) {
+    if (m_continuous.Take(Options(), m_phaseResult, m_statusText) ==
+        ContinuousRun::Sample::LogFailed) {
         EndContinuousLogWithError();
     }
 }
@@ -244,7 +262,8 @@ void MeasurementCore::OnStop() {
     const bool sweep = m_sweepMode;
     m_runActive = false;
     if (sweep) {
-        m_statusText = m_sweep.WriteFile(ResultPath(kSweepFileName), m_instruments, m_settings.UseRF_B != 0);
+        m_statusText =
+            m_sweep.WriteFile(ResultPath(kSweepFileName), m_instruments, m_settings.UseRF_B != 0);
         // Without the final file the journal holds the points: it goes only once that is in place.
         m_journal.Close(m_statusText == kSweepFileWritten);
     } else {
@@ -258,7 +277,8 @@ void MeasurementCore::OnAdjustLevels() {
     BusyScope busy(*this);
     SetButtons(ButtonEvent::ProcedureStarted);
     m_window.Refresh();
-    if (!m_instruments.connected) ConnectInstruments();
+    if (!m_instruments.connected)
+        ConnectInstruments();
     if (const std::string failure = AdjustLevel(m_instruments); !failure.empty()) {
         ShowProcedureFailure("No level adjustment: " + failure + ".");
         m_window.Refresh();
@@ -276,7 +296,8 @@ void MeasurementCore::ShowProcedureFailure(std::string text) {
 bool MeasurementCore::ClearProcedureFailure() {
     // Only a failure text still showing goes; a run's or a file's text stays.
     const bool showing = !m_procedureFailure.empty() && m_statusText == m_procedureFailure;
-    if (showing) m_statusText.clear();
+    if (showing)
+        m_statusText.clear();
     m_procedureFailure.clear();
     return showing;
 }
@@ -287,7 +308,8 @@ void MeasurementCore::OnAdjustToZero() {
         ConnectInstruments();
         return;
     }
-    if (const std::string failure = AdjustToZero(m_instruments, ResultPath(kSweepFileName), m_phaseResult);
+    if (const std::string failure =
+            AdjustToZero(m_instruments, ResultPath(kSweepFileName), m_phaseResult);
         !failure.empty()) {
         ShowProcedureFailure(failure);
     } else {

@@ -10,9 +10,9 @@
 #include <functional>
 #include <string>
 
+#include "MeasurementSettings.h"
 #include "instrument/Instruments.h"
 #include "instrument/Window.h"
-#include "MeasurementSettings.h"
 #include "runs/ContinuousRun.h"
 #include "runs/SweepEngine.h"
 
@@ -54,11 +54,15 @@ public:
     void RunContinuousSample();
 
     // Where result files go (the working directory unless set) and the clock of the timer gate.
-    void SetWorkingDirectory(std::filesystem::path directory) { m_workingDirectory = std::move(directory); }
+    void SetWorkingDirectory(std::filesystem::path directory) {
+        m_workingDirectory = std::move(directory);
+    }
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     void SetClock(Clock clock) { m_clock = std::move(clock); }
     // The local time of the continuous log's time stamps.
-    void SetLocalTime(ContinuousRun::LocalTime localTime) { m_continuous.SetLocalTime(std::move(localTime)); }
+    void SetLocalTime(ContinuousRun::LocalTime localTime) {
+        m_continuous.SetLocalTime(std::move(localTime));
+    }
 
     MeasurementSettings& Settings() { return m_settings; }
     const MeasurementSettings& Settings() const { return m_settings; }
@@ -92,7 +96,9 @@ protected:
     // A procedure's end during a run leaves the run's buttons.
     void EndProcedureButtons();
     MeasureOptions Options() const;
-    std::filesystem::path ResultPath(const char* fileName) const { return m_workingDirectory / fileName; }
+    std::filesystem::path ResultPath(const char* fileName) const {
+        return m_workingDirectory / fileName;
+    }
     void EndContinuousLogWithError();
     // Failure texts of the single measurement and the adjustments stand until one of these
     // procedures next succeeds, which removes the text if it is still showing (true then).

@@ -23,9 +23,9 @@
 #include "CConnectDialog.h"
 #include "DialogUnits.h"
 #include "FieldText.h"
+#include "ProgramIcon.h"
 #include "instrument/MessageSink.h"
 #include "instrument/NumberText.h"
-#include "ProgramIcon.h"
 
 #ifdef Q_OS_WIN
 #define NOMINMAX

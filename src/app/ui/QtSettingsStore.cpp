@@ -10,19 +10,23 @@ QtSettingsStore::QtSettingsStore(QSettings::Format format)
 
 std::string QtSettingsStore::ReadString(const std::string& key, const std::string& defaultValue) {
     const QVariant value = m_settings.value(QString::fromStdString(key));
-    if (!value.isValid()) return defaultValue;
+    if (!value.isValid())
+        return defaultValue;
     // An INI value with an unquoted comma comes back as a list; it was one text.
-    if (value.typeId() == QMetaType::QStringList) return value.toStringList().join(',').toStdString();
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(',').toStdString();
     return value.toString().toStdString();
 }
 
 std::uint32_t QtSettingsStore::ReadInteger(const std::string& key, std::uint32_t defaultValue) {
     const QVariant value = m_settings.value(QString::fromStdString(key));
-    if (!value.isValid()) return defaultValue;
+    if (!value.isValid())
+        return defaultValue;
     bool ok = false;
     const qlonglong number = value.toLongLong(&ok);
     // A 32-bit value, signed or unsigned; anything else is not one and gives the default.
-    if (!ok || number < INT32_MIN || number > static_cast<qlonglong>(UINT32_MAX)) return defaultValue;
+    if (!ok || number < INT32_MIN || number > static_cast<qlonglong>(UINT32_MAX))
+        return defaultValue;
     return static_cast<std::uint32_t>(number);
 }
 

@@ -10,7 +10,8 @@ namespace korvel {
 
 class QtSettingsStore final : public SettingsStore {
 public:
-    static constexpr const char* kOrganisation = "Vom lokalen Anwendungs-Assistenten generierte Anwendungen";
+    static constexpr const char* kOrganisation =
+        "Vom lokalen Anwendungs-Assistenten generierte Anwendungen";
     static constexpr const char* kApplication = "Korvel";
 
     // Another format than the native one only for tests.

@@ -16,7 +16,8 @@ int main(int argc, char* argv[]) {
     std::setlocale(LC_TIME, "C");
     // The VISA layer's one line about the library it uses (or could not load) goes to standard
     // error.
-    visa::SetNoticeSink([](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
+    visa::SetNoticeSink(
+        [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); });
     CMeasurementApp app;
     app.InitInstance();
     return 0;

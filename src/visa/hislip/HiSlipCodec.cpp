@@ -14,7 +14,8 @@ void PutBe(std::uint8_t* out, std::uint64_t value, int bytes) {
 
 std::uint64_t GetBe(const std::uint8_t* in, int bytes) {
     std::uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) value = (value << 8) | in[i];
+    for (int i = 0; i < bytes; ++i)
+        value = (value << 8) | in[i];
     return value;
 }
 
@@ -22,9 +23,12 @@ std::uint64_t GetBe(const std::uint8_t* in, int bytes) {
 
 HeaderCheck DecodeHeader(const std::uint8_t* data, std::size_t size, Header& header) {
     // A wrong prologue is visible from the first byte; do not wait for sixteen to say so.
-    if (size >= 1 && data[0] != 'H') return HeaderCheck::BadPrologue;
-    if (size >= 2 && data[1] != 'S') return HeaderCheck::BadPrologue;
-    if (size < kHeaderBytes) return HeaderCheck::NeedMore;
+    if (size >= 1 && data[0] != 'H')
+        return HeaderCheck::BadPrologue;
+    if (size >= 2 && data[1] != 'S')
+        return HeaderCheck::BadPrologue;
+    if (size < kHeaderBytes)
+        return HeaderCheck::NeedMore;
     header.type = data[2];
     header.control = data[3];
     header.parameter = static_cast<std::uint32_t>(GetBe(data + 4, 4));
@@ -45,7 +49,8 @@ void EncodeMessage(std::vector<std::uint8_t>& out, std::uint8_t type, std::uint8
                    std::uint32_t parameter, const std::uint8_t* payload, std::size_t length) {
     out.resize(kHeaderBytes + length);
     EncodeHeader(out.data(), Header{type, control, parameter, length});
-    if (length > 0) std::memcpy(out.data() + kHeaderBytes, payload, length);
+    if (length > 0)
+        std::memcpy(out.data() + kHeaderBytes, payload, length);
 }
 
 void EncodeInitialize(std::vector<std::uint8_t>& out, std::uint16_t version, const char vendor[2],
@@ -53,8 +58,8 @@ void EncodeInitialize(std::vector<std::uint8_t>& out, std::uint16_t version, con
     const std::uint32_t parameter = (std::uint32_t(version) << 16) |
                                     (std::uint32_t(static_cast<std::uint8_t>(vendor[0])) << 8) |
                                     static_cast<std::uint8_t>(vendor[1]);
-    EncodeMessage(out, kInitialize, 0, parameter, reinterpret_cast<const std::uint8_t*>(subAddress.data()),
-                  subAddress.size());
+    EncodeMessage(out, kInitialize, 0, parameter,
+                  reinterpret_cast<const std::uint8_t*>(subAddress.data()), subAddress.size());
 }
 
 void EncodeAsyncInitialize(std::vector<std::uint8_t>& out, std::uint16_t sessionId) {
@@ -75,8 +80,10 @@ InitializeResult DecodeInitializeResponse(const Header& header) {
     return result;
 }
 
-bool DecodeMaximumMessageSize(const std::uint8_t* payload, std::size_t length, std::uint64_t& maximumBytes) {
-    if (length != 8) return false;
+bool DecodeMaximumMessageSize(const std::uint8_t* payload, std::size_t length,
+                              std::uint64_t& maximumBytes) {
+    if (length != 8)
+        return false;
     maximumBytes = GetBe(payload, 8);
     return true;
 }

@@ -27,7 +27,8 @@ void EncodeHeader(std::uint8_t* out, const Header& header);
 
 // Writes one whole message, header and payload, into out (cleared first, capacity kept).
 void EncodeMessage(std::vector<std::uint8_t>& out, std::uint8_t type, std::uint8_t control,
-                   std::uint32_t parameter, const std::uint8_t* payload = nullptr, std::size_t length = 0);
+                   std::uint32_t parameter, const std::uint8_t* payload = nullptr,
+                   std::size_t length = 0);
 
 void EncodeInitialize(std::vector<std::uint8_t>& out, std::uint16_t version, const char vendor[2],
                       std::string_view subAddress);
@@ -42,6 +43,7 @@ struct InitializeResult {
 InitializeResult DecodeInitializeResponse(const Header& header);
 
 // The 8-byte size in an AsyncMaximumMessageSize(Response) payload; false for any other length.
-bool DecodeMaximumMessageSize(const std::uint8_t* payload, std::size_t length, std::uint64_t& maximumBytes);
+bool DecodeMaximumMessageSize(const std::uint8_t* payload, std::size_t length,
+                              std::uint64_t& maximumBytes);
 
 }  // namespace visa::hislip

@@ -18,7 +18,8 @@ ViStatus HiSlipConnector::Open(const ResourceName& name, ViUInt32 openTimeoutMs,
     }
     auto session = std::make_unique<HiSlipTransport>();
     const ViStatus status = session->Open(endpoints, name.hislipSubAddress, deadline);
-    if (status != VI_SUCCESS) return status;
+    if (status != VI_SUCCESS)
+        return status;
     transport = std::move(session);
     return VI_SUCCESS;
 }

@@ -31,7 +31,8 @@ public:
     ViStatus Open(const std::vector<net::Endpoint>& server, std::string_view subAddress,
                   const net::Deadline& deadline);
 
-    ViStatus Write(ViConstBuf data, ViUInt32 count, ViUInt32& written, const IoSettings& io) override;
+    ViStatus Write(ViConstBuf data, ViUInt32 count, ViUInt32& written,
+                   const IoSettings& io) override;
     ViStatus Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received, const IoSettings& io) override;
     ViStatus Close() noexcept override;
     // Device clear: AsyncDeviceClear, then DeviceClearComplete; MessageIDs start over.
@@ -43,8 +44,10 @@ public:
 private:
     enum class Wait { Ok, Timeout, Lost, BadHeader };
     Wait ReadHeader(net::TcpConnection& channel, const net::Deadline& deadline, Header& header);
-    Wait SkipPayload(net::TcpConnection& channel, const net::Deadline& deadline, std::uint64_t length);
-    Wait ReadPayload(net::TcpConnection& channel, const net::Deadline& deadline, std::uint64_t length);
+    Wait SkipPayload(net::TcpConnection& channel, const net::Deadline& deadline,
+                     std::uint64_t length);
+    Wait ReadPayload(net::TcpConnection& channel, const net::Deadline& deadline,
+                     std::uint64_t length);
     // A whole control message whose payload may not exceed limit.
     Wait ReadControl(net::TcpConnection& channel, const net::Deadline& deadline, Header& header,
                      std::uint64_t limit);
@@ -52,10 +55,10 @@ private:
     // Reads one header: a response message starts, or another message is dealt with.
     std::optional<ViStatus> StartMessage(const net::Deadline& operation);
     // What has arrived of the response message, skipped when stale, otherwise copied.
-    std::optional<ViStatus> TakeMessage(ViPBuf buffer, ViUInt32 count, ViUInt32& received, const IoSettings& io,
-                                        const net::Deadline& operation);
-    std::optional<ViStatus> CopyMessage(ViPBuf buffer, ViUInt32 count, ViUInt32& received, const IoSettings& io,
-                                        std::size_t available);
+    std::optional<ViStatus> TakeMessage(ViPBuf buffer, ViUInt32 count, ViUInt32& received,
+                                        const IoSettings& io, const net::Deadline& operation);
+    std::optional<ViStatus> CopyMessage(ViPBuf buffer, ViUInt32 count, ViUInt32& received,
+                                        const IoSettings& io, std::size_t available);
     ViStatus Lost(Wait cause = Wait::Lost);
     ViStatus OpenFailed(ViStatus status);
     bool SendMessage(net::TcpConnection& channel, const net::Deadline& deadline, ViStatus& status);

@@ -31,17 +31,21 @@ public:
 
     // Milliseconds left, rounded up so that a wait never ends before the deadline; 0 once passed.
     std::uint64_t RemainingMs() const {
-        if (m_infinite) return UINT64_MAX;
+        if (m_infinite)
+            return UINT64_MAX;
         const auto left = m_at - Clock::now();
-        if (left <= Clock::duration::zero()) return 0;
+        if (left <= Clock::duration::zero())
+            return 0;
         return static_cast<std::uint64_t>(
             std::chrono::ceil<std::chrono::milliseconds>(left).count());
     }
 
     // The earlier of two deadlines.
     Deadline Min(const Deadline& other) const {
-        if (m_infinite) return other;
-        if (other.m_infinite) return *this;
+        if (m_infinite)
+            return other;
+        if (other.m_infinite)
+            return *this;
         return m_at <= other.m_at ? *this : other;
     }
 

@@ -28,7 +28,8 @@ NetStatus Lookup(const std::string& host, std::uint16_t port, int flags,
     std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
     endpoints.clear();
     for (const addrinfo* info = raw; info; info = info->ai_next) {
-        if (!info->ai_addr || info->ai_addrlen > static_cast<SockLen>(sizeof(sockaddr_storage))) continue;
+        if (!info->ai_addr || info->ai_addrlen > static_cast<SockLen>(sizeof(sockaddr_storage)))
+            continue;
         Endpoint endpoint;
         std::memcpy(&endpoint.address, info->ai_addr, info->ai_addrlen);
         endpoint.length = static_cast<SockLen>(info->ai_addrlen);
@@ -61,8 +62,10 @@ void SetPort(std::vector<Endpoint>& endpoints, std::uint16_t port) {
 NetStatus ResolveHost(const std::string& host, std::uint16_t port, const Deadline& deadline,
                       std::vector<Endpoint>& endpoints) {
     endpoints.clear();
-    if (host.empty() || !StartSockets()) return NetStatus::NotFound;
-    if (Lookup(host, port, AI_NUMERICHOST, endpoints) == NetStatus::Ok) return NetStatus::Ok;
+    if (host.empty() || !StartSockets())
+        return NetStatus::NotFound;
+    if (Lookup(host, port, AI_NUMERICHOST, endpoints) == NetStatus::Ok)
+        return NetStatus::Ok;
 
     // A name: look it up on a helper thread so the open budget holds even when the resolver hangs.
     auto pending = std::make_shared<PendingLookup>();
@@ -82,7 +85,8 @@ NetStatus ResolveHost(const std::string& host, std::uint16_t port, const Deadlin
     std::unique_lock lock(pending->mutex);
     if (deadline.IsInfinite()) {
         pending->done.wait(lock, [&] { return pending->finished; });
-    } else if (!pending->done.wait_until(lock, deadline.When(), [&] { return pending->finished; })) {
+    } else if (!pending->done.wait_until(lock, deadline.When(),
+                                         [&] { return pending->finished; })) {
         return NetStatus::Timeout;
     }
     endpoints = std::move(pending->endpoints);

@@ -23,9 +23,15 @@ using SocketHandle = SOCKET;
 using SockLen = int;
 constexpr SocketHandle kNoSocket = INVALID_SOCKET;
 constexpr int kSendFlags = 0;
-inline int LastSocketError() { return WSAGetLastError(); }
-inline void CloseSocketHandle(SocketHandle s) { closesocket(s); }
-inline int PollSockets(WSAPOLLFD* fds, unsigned long n, int timeoutMs) { return WSAPoll(fds, n, timeoutMs); }
+inline int LastSocketError() {
+    return WSAGetLastError();
+}
+inline void CloseSocketHandle(SocketHandle s) {
+    closesocket(s);
+}
+inline int PollSockets(WSAPOLLFD* fds, unsigned long n, int timeoutMs) {
+    return WSAPoll(fds, n, timeoutMs);
+}
 using PollFd = WSAPOLLFD;
 constexpr int kWouldBlock = WSAEWOULDBLOCK;
 constexpr int kInProgress = WSAEWOULDBLOCK;
@@ -36,9 +42,15 @@ using SocketHandle = int;
 using SockLen = socklen_t;
 constexpr SocketHandle kNoSocket = -1;
 constexpr int kSendFlags = MSG_NOSIGNAL;  // a closed peer is a status, not SIGPIPE
-inline int LastSocketError() { return errno; }
-inline void CloseSocketHandle(SocketHandle s) { ::close(s); }
-inline int PollSockets(pollfd* fds, nfds_t n, int timeoutMs) { return ::poll(fds, n, timeoutMs); }
+inline int LastSocketError() {
+    return errno;
+}
+inline void CloseSocketHandle(SocketHandle s) {
+    ::close(s);
+}
+inline int PollSockets(pollfd* fds, nfds_t n, int timeoutMs) {
+    return ::poll(fds, n, timeoutMs);
+}
 using PollFd = pollfd;
 constexpr int kWouldBlock = EWOULDBLOCK;
 constexpr int kInProgress = EINPROGRESS;

@@ -31,9 +31,10 @@ RpcStatus RpcClient::ReadRecord(const net::Deadline& deadline, std::size_t accep
     m_connection.Consume(m_recordStreamBytes);
     m_recordStreamBytes = 0;
     for (;;) {
-        const RecordExtent extent = FindRecord(m_connection.Data(), m_connection.Size(), kMaxRecordBytes,
-                                               acceptUnterminatedBytes);
-        if (extent.scan == RecordScan::TooLong) return Lost();
+        const RecordExtent extent = FindRecord(m_connection.Data(), m_connection.Size(),
+                                               kMaxRecordBytes, acceptUnterminatedBytes);
+        if (extent.scan == RecordScan::TooLong)
+            return Lost();
         if (extent.scan == RecordScan::Complete) {
             if (extent.fragments > 1) {
                 JoinFragments(m_connection.MutableData(), extent);
@@ -46,14 +47,18 @@ RpcStatus RpcClient::ReadRecord(const net::Deadline& deadline, std::size_t accep
             return RpcStatus::Ok;
         }
         switch (m_connection.Receive(deadline)) {
-            case net::NetStatus::Ok: break;
-            case net::NetStatus::Timeout: return RpcStatus::Timeout;
-            default: return Lost();  // closed mid-record, reset, or more than the buffer may hold
+            case net::NetStatus::Ok:
+                break;
+            case net::NetStatus::Timeout:
+                return RpcStatus::Timeout;
+            default:
+                return Lost();  // closed mid-record, reset, or more than the buffer may hold
         }
     }
 }
 
-RpcReply RpcClient::Call(std::uint32_t xid, const net::Deadline& deadline, std::size_t acceptUnterminatedBytes) {
+RpcReply RpcClient::Call(std::uint32_t xid, const net::Deadline& deadline,
+                         std::size_t acceptUnterminatedBytes) {
     RpcReply reply;
     if (!m_connection.IsOpen()) {
         reply.status = RpcStatus::ConnectionLost;
@@ -63,14 +68,16 @@ RpcReply RpcClient::Call(std::uint32_t xid, const net::Deadline& deadline, std::
     const net::NetStatus sendStatus = m_connection.Send(m_tx.data(), m_tx.size(), deadline, sent);
     if (sendStatus != net::NetStatus::Ok) {
         // A call that left only in part has torn the record stream.
-        reply.status = sendStatus == net::NetStatus::Timeout && sent == 0 ? RpcStatus::Timeout : Lost();
+        reply.status =
+            sendStatus == net::NetStatus::Timeout && sent == 0 ? RpcStatus::Timeout : Lost();
         return reply;
     }
     for (;;) {
         const std::uint8_t* record = nullptr;
         std::size_t size = 0;
         reply.status = ReadRecord(deadline, acceptUnterminatedBytes, record, size);
-        if (reply.status != RpcStatus::Ok) return reply;
+        if (reply.status != RpcStatus::Ok)
+            return reply;
         if (!HasXid(size)) {
             reply.status = RpcStatus::Malformed;
             return reply;
@@ -93,8 +100,12 @@ RpcReply RpcClient::Call(std::uint32_t xid, const net::Deadline& deadline, std::
                 reply.results = record + header.resultsOffset;
                 reply.size = size - header.resultsOffset;
                 return reply;
-            case ReplyKind::Malformed: reply.status = RpcStatus::Malformed; return reply;
-            default: reply.status = RpcStatus::Rejected; return reply;
+            case ReplyKind::Malformed:
+                reply.status = RpcStatus::Malformed;
+                return reply;
+            default:
+                reply.status = RpcStatus::Rejected;
+                return reply;
         }
     }
 }

@@ -33,7 +33,8 @@ public:
     static constexpr std::size_t kMaxRecordBytes = 4 * 1024 * 1024;
 
     RpcClient();
-    net::NetStatus Connect(const std::vector<net::Endpoint>& endpoints, const net::Deadline& deadline);
+    net::NetStatus Connect(const std::vector<net::Endpoint>& endpoints,
+                           const net::Deadline& deadline);
     bool IsOpen() const { return m_connection.IsOpen(); }
     void Close() noexcept { m_connection.Close(); }
 
@@ -41,7 +42,8 @@ public:
     std::uint32_t NextXid() { return ++m_xid; }
     std::vector<std::uint8_t>& Buffer() { return m_tx; }
     // Sends Buffer() as one message and waits for the reply to xid until the deadline.
-    RpcReply Call(std::uint32_t xid, const net::Deadline& deadline, std::size_t acceptUnterminatedBytes = 0);
+    RpcReply Call(std::uint32_t xid, const net::Deadline& deadline,
+                  std::size_t acceptUnterminatedBytes = 0);
 
 private:
     RpcStatus ReadRecord(const net::Deadline& deadline, std::size_t acceptUnterminatedBytes,

@@ -12,7 +12,8 @@ namespace {
 constexpr std::size_t kMaxFragments = 4096;
 
 std::uint32_t Be32(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+           p[3];
 }
 
 }  // namespace
@@ -47,7 +48,8 @@ RecordExtent FindRecord(const std::uint8_t* stream, std::size_t size, std::size_
     RecordExtent extent;
     std::size_t at = 0;
     for (;;) {
-        if (size - at < 4) return extent;  // NeedMore
+        if (size - at < 4)
+            return extent;  // NeedMore
         const std::uint32_t mark = Be32(stream + at);
         const std::size_t length = mark & ~rpc::kLastFragment;
         const bool last = (mark & rpc::kLastFragment) != 0;
@@ -55,7 +57,8 @@ RecordExtent FindRecord(const std::uint8_t* stream, std::size_t size, std::size_
             extent.scan = RecordScan::TooLong;
             return extent;
         }
-        if (size - at - 4 < length) return extent;  // NeedMore
+        if (size - at - 4 < length)
+            return extent;  // NeedMore
         at += 4 + length;
         extent.payloadBytes += length;
         ++extent.fragments;
@@ -97,7 +100,8 @@ ReplyHeader DecodeReply(const std::uint8_t* record, std::size_t size) {
     r.GetU32();  // verifier flavor: whatever the server sends is ignored
     r.GetOpaque(rpc::kMaxAuthBytes);
     const std::uint32_t acceptStat = r.GetU32();
-    if (!r.Ok()) return header;
+    if (!r.Ok())
+        return header;
     using rpc::AcceptStat;
     switch (static_cast<AcceptStat>(acceptStat)) {
         case AcceptStat::Success:
@@ -118,7 +122,9 @@ ReplyHeader DecodeReply(const std::uint8_t* record, std::size_t size) {
         case AcceptStat::SystemErr:
             header.kind = ReplyKind::SystemError;
             break;
-        default: header.kind = ReplyKind::Malformed; break;
+        default:
+            header.kind = ReplyKind::Malformed;
+            break;
     }
     header.resultsOffset = r.Position();
     return header;

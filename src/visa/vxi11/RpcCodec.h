@@ -39,14 +39,14 @@ RecordExtent FindRecord(const std::uint8_t* stream, std::size_t size, std::size_
 void JoinFragments(std::uint8_t* stream, const RecordExtent& extent);
 
 enum class ReplyKind {
-    Success,      // accepted, results follow
-    Denied,       // RPC version mismatch or authentication error
+    Success,  // accepted, results follow
+    Denied,   // RPC version mismatch or authentication error
     ProgUnavail,
     ProgMismatch,
     ProcUnavail,
     GarbageArgs,
     SystemError,
-    Malformed,    // not a reply, or not decodable
+    Malformed,  // not a reply, or not decodable
 };
 
 struct ReplyHeader {
@@ -58,6 +58,8 @@ struct ReplyHeader {
 // Decodes the header of one reply record (without record marks). A record too short to hold an
 // xid gives Malformed with xid 0; check HasXid first when the xid matters.
 ReplyHeader DecodeReply(const std::uint8_t* record, std::size_t size);
-inline bool HasXid(std::size_t size) { return size >= 4; }
+inline bool HasXid(std::size_t size) {
+    return size >= 4;
+}
 
 }  // namespace visa::vxi11

@@ -42,8 +42,8 @@ void EncodeDeviceWrite(std::vector<std::uint8_t>& out, std::uint32_t xid, std::i
 }
 
 void EncodeDeviceRead(std::vector<std::uint8_t>& out, std::uint32_t xid, std::int32_t lid,
-                      std::uint32_t requestSize, std::uint32_t ioTimeoutMs, std::uint32_t lockTimeoutMs,
-                      std::int32_t flags, std::uint8_t termChar) {
+                      std::uint32_t requestSize, std::uint32_t ioTimeoutMs,
+                      std::uint32_t lockTimeoutMs, std::int32_t flags, std::uint8_t termChar) {
     BeginCall(out, xid, kCoreProgram, kCoreVersion, kDeviceRead);
     XdrWriter w(out);
     w.PutInt(lid);

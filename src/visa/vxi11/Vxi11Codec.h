@@ -26,8 +26,8 @@ void EncodeDeviceWrite(std::vector<std::uint8_t>& out, std::uint32_t xid, std::i
                        std::uint32_t ioTimeoutMs, std::uint32_t lockTimeoutMs, std::int32_t flags,
                        const std::uint8_t* data, std::size_t length);
 void EncodeDeviceRead(std::vector<std::uint8_t>& out, std::uint32_t xid, std::int32_t lid,
-                      std::uint32_t requestSize, std::uint32_t ioTimeoutMs, std::uint32_t lockTimeoutMs,
-                      std::int32_t flags, std::uint8_t termChar);
+                      std::uint32_t requestSize, std::uint32_t ioTimeoutMs,
+                      std::uint32_t lockTimeoutMs, std::int32_t flags, std::uint8_t termChar);
 // device_clear, device_trigger and the other calls taking Device_GenericParms.
 void EncodeGeneric(std::vector<std::uint8_t>& out, std::uint32_t xid, std::uint32_t procedure,
                    std::int32_t lid, std::int32_t flags, std::uint32_t lockTimeoutMs,

@@ -18,7 +18,8 @@ ViStatus AskPortmapper(const std::vector<net::Endpoint>& portmapper, const net::
                        std::uint16_t& port) {
     port = 0;
     RpcClient rpc;
-    if (rpc.Connect(portmapper, deadline) != net::NetStatus::Ok) return VI_ERROR_RSRC_NFOUND;
+    if (rpc.Connect(portmapper, deadline) != net::NetStatus::Ok)
+        return VI_ERROR_RSRC_NFOUND;
     const std::uint32_t xid = rpc.NextXid();
     EncodeGetPort(rpc.Buffer(), xid, kCoreProgram, kCoreVersion, portmap::kProtocolTcp);
     const RpcReply reply = rpc.Call(xid, deadline, kGetPortReplyBytes);
@@ -26,7 +27,8 @@ ViStatus AskPortmapper(const std::vector<net::Endpoint>& portmapper, const net::
     if (reply.status != RpcStatus::Ok || !DecodeGetPort(reply.results, reply.size, answer)) {
         return VI_ERROR_RSRC_NFOUND;
     }
-    if (answer == 0 || answer > 0xFFFF) return VI_ERROR_RSRC_NFOUND;  // not registered, or nonsense
+    if (answer == 0 || answer > 0xFFFF)
+        return VI_ERROR_RSRC_NFOUND;  // not registered, or nonsense
     port = static_cast<std::uint16_t>(answer);
     return VI_SUCCESS;
 }
@@ -36,18 +38,21 @@ ViStatus Vxi11Connector::Open(const ResourceName& name, ViUInt32 openTimeoutMs,
     const net::Deadline deadline = net::Deadline::AfterMs(openTimeoutMs);
     const TestPorts ports = GetTestPorts();
     std::vector<net::Endpoint> endpoints;
-    if (net::ResolveHost(name.ResolverHost(), ports.portmapperPort, deadline, endpoints) != net::NetStatus::Ok) {
+    if (net::ResolveHost(name.ResolverHost(), ports.portmapperPort, deadline, endpoints) !=
+        net::NetStatus::Ok) {
         return VI_ERROR_RSRC_NFOUND;
     }
     std::uint16_t corePort = ports.vxi11CorePort;
     if (corePort == 0) {
         const ViStatus status = AskPortmapper(endpoints, deadline, corePort);
-        if (status != VI_SUCCESS) return status;
+        if (status != VI_SUCCESS)
+            return status;
     }
     net::SetPort(endpoints, corePort);
     auto link = std::make_unique<Vxi11Transport>();
     const ViStatus status = link->Open(endpoints, name.deviceName, deadline);
-    if (status != VI_SUCCESS) return status;
+    if (status != VI_SUCCESS)
+        return status;
     transport = std::move(link);
     return VI_SUCCESS;
 }

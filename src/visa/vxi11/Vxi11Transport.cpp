@@ -20,22 +20,28 @@ std::int32_t ClientId() {
 }
 
 net::Deadline OperationDeadline(const IoSettings& io) {
-    return io.timeoutMs == VI_TMO_INFINITE ? net::Deadline::Infinite() : net::Deadline::AfterMs(io.timeoutMs);
+    return io.timeoutMs == VI_TMO_INFINITE ? net::Deadline::Infinite()
+                                           : net::Deadline::AfterMs(io.timeoutMs);
 }
 
 // The time left, as the io_timeout of the next call.
 std::uint32_t IoTimeoutMs(const net::Deadline& operation) {
-    if (operation.IsInfinite()) return VI_TMO_INFINITE;
-    return static_cast<std::uint32_t>(
-        std::clamp<std::uint64_t>(operation.RemainingMs(), Vxi11Transport::kMinIoTimeoutMs, VI_TMO_INFINITE - 1));
+    if (operation.IsInfinite())
+        return VI_TMO_INFINITE;
+    return static_cast<std::uint32_t>(std::clamp<std::uint64_t>(
+        operation.RemainingMs(), Vxi11Transport::kMinIoTimeoutMs, VI_TMO_INFINITE - 1));
 }
 
 ViStatus OpenStatus(std::int32_t error) {
     switch (error) {
-        case kErrorOutOfResources: return VI_ERROR_RSRC_BUSY;
-        case kErrorLocked: return VI_ERROR_RSRC_LOCKED;
-        case kErrorIoTimeout: return VI_ERROR_TMO;
-        default: return VI_ERROR_RSRC_NFOUND;
+        case kErrorOutOfResources:
+            return VI_ERROR_RSRC_BUSY;
+        case kErrorLocked:
+            return VI_ERROR_RSRC_LOCKED;
+        case kErrorIoTimeout:
+            return VI_ERROR_TMO;
+        default:
+            return VI_ERROR_RSRC_NFOUND;
     }
 }
 
@@ -48,12 +54,16 @@ struct Vxi11Transport::ReadTarget {
     const IoSettings& io;
 };
 
-Vxi11Transport::~Vxi11Transport() { Close(); }
+Vxi11Transport::~Vxi11Transport() {
+    Close();
+}
 
 ViStatus Vxi11Transport::Open(const std::vector<net::Endpoint>& core, const std::string& device,
                               const net::Deadline& deadline) {
-    if (device.size() > kMaxDeviceNameBytes) return VI_ERROR_RSRC_NFOUND;
-    if (m_rpc.Connect(core, deadline) != net::NetStatus::Ok) return VI_ERROR_RSRC_NFOUND;
+    if (device.size() > kMaxDeviceNameBytes)
+        return VI_ERROR_RSRC_NFOUND;
+    if (m_rpc.Connect(core, deadline) != net::NetStatus::Ok)
+        return VI_ERROR_RSRC_NFOUND;
     const std::uint32_t xid = m_rpc.NextXid();
     // No lock at link creation: instruments exist that misbehave with one.
     EncodeCreateLink(m_rpc.Buffer(), xid, ClientId(), false, 0, device);
@@ -79,64 +89,84 @@ ViStatus Vxi11Transport::Open(const std::vector<net::Endpoint>& core, const std:
 
 RpcReply Vxi11Transport::CallWithin(std::uint32_t xid, const net::Deadline& operation,
                                     std::uint32_t ioTimeoutMs) {
-    if (operation.IsInfinite()) return m_rpc.Call(xid, operation);
+    if (operation.IsInfinite())
+        return m_rpc.Call(xid, operation);
     return m_rpc.Call(xid, net::Deadline::AfterMs(std::uint64_t(ioTimeoutMs) + kSocketMarginMs));
 }
 
 ViStatus Vxi11Transport::FromRpc(RpcStatus status) {
     switch (status) {
-        case RpcStatus::Ok: return VI_SUCCESS;
-        case RpcStatus::Timeout: return VI_ERROR_TMO;
-        case RpcStatus::ConnectionLost: m_lost = true; return VI_ERROR_CONN_LOST;
-        default: return VI_ERROR_IO;
+        case RpcStatus::Ok:
+            return VI_SUCCESS;
+        case RpcStatus::Timeout:
+            return VI_ERROR_TMO;
+        case RpcStatus::ConnectionLost:
+            m_lost = true;
+            return VI_ERROR_CONN_LOST;
+        default:
+            return VI_ERROR_IO;
     }
 }
 
 ViStatus Vxi11Transport::FromDeviceError(std::int32_t error) {
     switch (error) {
-        case kErrorNone: return VI_SUCCESS;
-        case kErrorIoTimeout: return VI_ERROR_TMO;
+        case kErrorNone:
+            return VI_SUCCESS;
+        case kErrorIoTimeout:
+            return VI_ERROR_TMO;
         case kErrorNotAccessible:
         case kErrorInvalidLink:
             // The link is gone on the server; nothing on this session can work again.
             m_lost = true;
             m_rpc.Close();
             return VI_ERROR_CONN_LOST;
-        case kErrorLocked: return VI_ERROR_RSRC_LOCKED;
-        case kErrorAbort: return VI_ERROR_ABORT;
-        case kErrorNotSupported: return VI_ERROR_NSUP_OPER;
-        default: return VI_ERROR_IO;
+        case kErrorLocked:
+            return VI_ERROR_RSRC_LOCKED;
+        case kErrorAbort:
+            return VI_ERROR_ABORT;
+        case kErrorNotSupported:
+            return VI_ERROR_NSUP_OPER;
+        default:
+            return VI_ERROR_IO;
     }
 }
 
-ViStatus Vxi11Transport::Write(ViConstBuf data, ViUInt32 count, ViUInt32& written, const IoSettings& io) {
+ViStatus Vxi11Transport::Write(ViConstBuf data, ViUInt32 count, ViUInt32& written,
+                               const IoSettings& io) {
     written = 0;
-    if (m_lost || !m_rpc.IsOpen()) return VI_ERROR_CONN_LOST;
+    if (m_lost || !m_rpc.IsOpen())
+        return VI_ERROR_CONN_LOST;
     // A new message abandons what is left of the previous response, as the instrument does.
     DropLeftover();
     const net::Deadline operation = OperationDeadline(io);
     ViUInt32 offset = 0;
     int zeroAccepts = 0;
     do {
-        if (offset > 0 && operation.Expired()) return VI_ERROR_TMO;
+        if (offset > 0 && operation.Expired())
+            return VI_ERROR_TMO;
         const ViUInt32 length = std::min<ViUInt32>(count - offset, m_chunkBytes);
         const bool last = offset + length == count;
         const std::uint32_t ioTimeoutMs = IoTimeoutMs(operation);
         const std::uint32_t xid = m_rpc.NextXid();
-        EncodeDeviceWrite(m_rpc.Buffer(), xid, m_lid, ioTimeoutMs, 0, last ? kFlagEnd : 0, data + offset,
-                          length);
+        EncodeDeviceWrite(m_rpc.Buffer(), xid, m_lid, ioTimeoutMs, 0, last ? kFlagEnd : 0,
+                          data + offset, length);
         const RpcReply reply = CallWithin(xid, operation, ioTimeoutMs);
-        if (reply.status != RpcStatus::Ok) return FromRpc(reply.status);
+        if (reply.status != RpcStatus::Ok)
+            return FromRpc(reply.status);
         DeviceWriteResult result;
-        if (!DecodeDeviceWrite(reply.results, reply.size, result)) return VI_ERROR_IO;
+        if (!DecodeDeviceWrite(reply.results, reply.size, result))
+            return VI_ERROR_IO;
         // Bytes taken before an error (a timeout, say) still count.
-        if (result.size > length) return VI_ERROR_IO;  // accepted more than it was given
+        if (result.size > length)
+            return VI_ERROR_IO;  // accepted more than it was given
         offset += result.size;
         written = offset;
-        if (result.error != kErrorNone) return FromDeviceError(result.error);
+        if (result.error != kErrorNone)
+            return FromDeviceError(result.error);
         // A partial acceptance continues from where the server stopped; twice nothing is a stall.
         if (result.size == 0 && length > 0) {
-            if (++zeroAccepts == 2) return VI_ERROR_IO;
+            if (++zeroAccepts == 2)
+                return VI_ERROR_IO;
         } else {
             zeroAccepts = 0;
         }
@@ -156,7 +186,8 @@ Vxi11Transport::Delivery Vxi11Transport::Deliver(ReadTarget& target, const std::
             termChar = true;
         }
     }
-    if (take > 0) std::memcpy(target.buffer + target.received, data, take);
+    if (take > 0)
+        std::memcpy(target.buffer + target.received, data, take);
     target.received += static_cast<ViUInt32>(take);
     delivery.taken = take;
     // END is tested before the count: a piece that fills the buffer exactly and carries END
@@ -173,33 +204,43 @@ Vxi11Transport::Delivery Vxi11Transport::Deliver(ReadTarget& target, const std::
     return delivery;
 }
 
-ViStatus Vxi11Transport::Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received, const IoSettings& io) {
+ViStatus Vxi11Transport::Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received,
+                              const IoSettings& io) {
     received = 0;
-    if (m_lost || !m_rpc.IsOpen()) return VI_ERROR_CONN_LOST;
+    if (m_lost || !m_rpc.IsOpen())
+        return VI_ERROR_CONN_LOST;
     ReadTarget target{buffer, count, received, io};
-    if (count == 0) return VI_SUCCESS_MAX_CNT;
+    if (count == 0)
+        return VI_SUCCESS_MAX_CNT;
     if (m_leftoverAt < m_leftover.size()) {
-        const Delivery delivery =
-            Deliver(target, m_leftover.data() + m_leftoverAt, m_leftover.size() - m_leftoverAt, m_leftoverEnds);
+        const Delivery delivery = Deliver(target, m_leftover.data() + m_leftoverAt,
+                                          m_leftover.size() - m_leftoverAt, m_leftoverEnds);
         m_leftoverAt += delivery.taken;
-        if (m_leftoverAt == m_leftover.size()) DropLeftover();
-        if (delivery.done) return delivery.status;
+        if (m_leftoverAt == m_leftover.size())
+            DropLeftover();
+        if (delivery.done)
+            return delivery.status;
     }
 
     const net::Deadline operation = OperationDeadline(io);
     bool first = true;
     for (;;) {
-        if (!first && operation.Expired()) return VI_ERROR_TMO;
+        if (!first && operation.Expired())
+            return VI_ERROR_TMO;
         first = false;
-        const std::uint32_t requestSize = std::min<std::uint32_t>(count - received, kMaxRequestSize);
+        const std::uint32_t requestSize =
+            std::min<std::uint32_t>(count - received, kMaxRequestSize);
         const std::uint32_t ioTimeoutMs = IoTimeoutMs(operation);
         const std::uint32_t xid = m_rpc.NextXid();
         EncodeDeviceRead(m_rpc.Buffer(), xid, m_lid, requestSize, ioTimeoutMs, 0,
-                         io.termCharEnabled ? kFlagTermCharSet : 0, io.termCharEnabled ? io.termChar : 0);
+                         io.termCharEnabled ? kFlagTermCharSet : 0,
+                         io.termCharEnabled ? io.termChar : 0);
         const RpcReply reply = CallWithin(xid, operation, ioTimeoutMs);
-        if (reply.status != RpcStatus::Ok) return FromRpc(reply.status);
+        if (reply.status != RpcStatus::Ok)
+            return FromRpc(reply.status);
         DeviceReadResult result;
-        if (!DecodeDeviceRead(reply.results, reply.size, result)) return VI_ERROR_IO;
+        if (!DecodeDeviceRead(reply.results, reply.size, result))
+            return VI_ERROR_IO;
         const bool end = result.error == kErrorNone && (result.reason & kReasonEnd) != 0;
         // Bytes that came with an error (a timeout part-way) are still the caller's.
         const Delivery delivery = Deliver(target, result.data, result.length, end);
@@ -209,22 +250,27 @@ ViStatus Vxi11Transport::Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received,
             m_leftoverAt = 0;
             m_leftoverEnds = end;
         }
-        if (result.error != kErrorNone) return FromDeviceError(result.error);
-        if (delivery.done) return delivery.status;
+        if (result.error != kErrorNone)
+            return FromDeviceError(result.error);
+        if (delivery.done)
+            return delivery.status;
     }
 }
 
 ViStatus Vxi11Transport::Clear(const IoSettings& io) {
-    if (m_lost || !m_rpc.IsOpen()) return VI_ERROR_CONN_LOST;
+    if (m_lost || !m_rpc.IsOpen())
+        return VI_ERROR_CONN_LOST;
     DropLeftover();
     const net::Deadline operation = OperationDeadline(io);
     const std::uint32_t ioTimeoutMs = IoTimeoutMs(operation);
     const std::uint32_t xid = m_rpc.NextXid();
     EncodeGeneric(m_rpc.Buffer(), xid, kDeviceClear, m_lid, 0, 0, ioTimeoutMs);
     const RpcReply reply = CallWithin(xid, operation, ioTimeoutMs);
-    if (reply.status != RpcStatus::Ok) return FromRpc(reply.status);
+    if (reply.status != RpcStatus::Ok)
+        return FromRpc(reply.status);
     std::int32_t error = 0;
-    if (!DecodeDeviceError(reply.results, reply.size, error)) return VI_ERROR_IO;
+    if (!DecodeDeviceError(reply.results, reply.size, error))
+        return VI_ERROR_IO;
     return FromDeviceError(error);
 }
 

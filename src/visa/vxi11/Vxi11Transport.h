@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "RpcClient.h"
+#include "visa/Transport.h"
 #include "visa/net/Deadline.h"
 #include "visa/net/Resolver.h"
-#include "visa/Transport.h"
 
 namespace visa::vxi11 {
 
@@ -32,7 +32,8 @@ public:
     ViStatus Open(const std::vector<net::Endpoint>& core, const std::string& device,
                   const net::Deadline& deadline);
 
-    ViStatus Write(ViConstBuf data, ViUInt32 count, ViUInt32& written, const IoSettings& io) override;
+    ViStatus Write(ViConstBuf data, ViUInt32 count, ViUInt32& written,
+                   const IoSettings& io) override;
     ViStatus Read(ViPBuf buffer, ViUInt32 count, ViUInt32& received, const IoSettings& io) override;
     // destroy_link (best effort, skipped once the connection is lost), then the socket.
     ViStatus Close() noexcept override;
@@ -49,9 +50,11 @@ private:
         std::size_t taken = 0;
     };
     // Stores what fits of one piece of the response, stopping after the term char if enabled.
-    static Delivery Deliver(ReadTarget& target, const std::uint8_t* data, std::size_t length, bool end);
+    static Delivery Deliver(ReadTarget& target, const std::uint8_t* data, std::size_t length,
+                            bool end);
     void DropLeftover();
-    RpcReply CallWithin(std::uint32_t xid, const net::Deadline& operation, std::uint32_t ioTimeoutMs);
+    RpcReply CallWithin(std::uint32_t xid, const net::Deadline& operation,
+                        std::uint32_t ioTimeoutMs);
     ViStatus FromRpc(RpcStatus status);
     ViStatus FromDeviceError(std::int32_t error);
 

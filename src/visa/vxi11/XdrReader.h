@@ -12,7 +12,7 @@
 namespace visa::vxi11 {
 
 class XdrReader {
-  public:
+public:
     explicit XdrReader(std::span<const std::uint8_t> bytes) : m_bytes(bytes) {}
 
     std::uint32_t GetU32() {
@@ -47,7 +47,7 @@ class XdrReader {
     std::size_t Remaining() const { return m_bytes.size() - m_pos; }
     std::span<const std::uint8_t> Rest() const { return m_bytes.subspan(m_pos); }
 
-  private:
+private:
     bool Need(std::size_t n) {
         if (m_ok && n <= Remaining())
             return true;

@@ -16,8 +16,9 @@ public:
     explicit XdrWriter(std::vector<std::uint8_t>& out) : m_out(out) {}
 
     void PutUint(std::uint32_t value) {
-        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
-                                       static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
+        const std::uint8_t bytes[4] = {
+            static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
+            static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)};
         m_out.insert(m_out.end(), bytes, bytes + 4);
     }
     void PutInt(std::int32_t value) { PutUint(static_cast<std::uint32_t>(value)); }
@@ -26,7 +27,8 @@ public:
         PutUint(static_cast<std::uint32_t>(length));
         const std::size_t at = m_out.size();
         m_out.resize(at + length + Padding(length));
-        if (length > 0) std::memcpy(m_out.data() + at, data, length);
+        if (length > 0)
+            std::memcpy(m_out.data() + at, data, length);
         std::memset(m_out.data() + at + length, 0, Padding(length));
     }
     void PutString(std::string_view text) {

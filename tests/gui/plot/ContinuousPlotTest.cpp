@@ -7,9 +7,9 @@
 #include <cmath>
 #include <numeric>
 
+#include "PlotTestSupport.h"
 #include "tools/plot/ContinuousChart.h"
 #include "tools/plot/ContinuousLogReader.h"
-#include "PlotTestSupport.h"
 #include "tools/plot/PlotView.h"
 
 using namespace korvel;

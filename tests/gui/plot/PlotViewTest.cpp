@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "PlotTestSupport.h"
 #include "tools/plot/ContinuousChart.h"
 #include "tools/plot/PlotCommandLine.h"
-#include "PlotTestSupport.h"
 #include "tools/plot/PlotView.h"
 
 using namespace korvel;

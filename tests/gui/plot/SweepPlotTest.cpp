@@ -2,8 +2,8 @@
 #include <QLegendMarker>
 #include <QValueAxis>
 
-#include "runs/CSweepTable.h"
 #include "PlotTestSupport.h"
+#include "runs/CSweepTable.h"
 #include "tools/plot/PlotView.h"
 #include "tools/plot/SweepChart.h"
 

@@ -13,13 +13,15 @@ namespace {
 
 sim::BenchOptions WithFaults(std::initializer_list<const char*> texts) {
     sim::BenchOptions options = FastBench();
-    for (const char* text : texts) options.faults.push_back(*sim::ParseFault(text));
+    for (const char* text : texts)
+        options.faults.push_back(*sim::ParseFault(text));
     return options;
 }
 
 TEST(Faults, ANewLinkAfterADropCountsAgainAndOnlySettingsQueueErrors) {
     BenchRig rig(WithFaults({"analyzer:drop-after=3", "gen1:errors"}));
-    std::unique_ptr<CVisaDevice> analyzer = rig.Open(InstrumentId::Analyzer);  // the probe is message 1
+    std::unique_ptr<CVisaDevice> analyzer =
+        rig.Open(InstrumentId::Analyzer);  // the probe is message 1
     EXPECT_EQ(analyzer->Query("*IDN?"), "Maltoven,ZAS26,101077,1.91");
     EXPECT_FALSE(analyzer->Write("*CLS"));
     EXPECT_TRUE(analyzer->Write("FREQ:SPAN 50"));  // true: it failed
@@ -29,7 +31,8 @@ TEST(Faults, ANewLinkAfterADropCountsAgainAndOnlySettingsQueueErrors) {
     std::unique_ptr<CVisaDevice> gen = rig.Open(InstrumentId::Generator1);
     gen->Query("FREQ 10000000;*OPC?");
     gen->ReadErrorQueue(true);
-    EXPECT_EQ(rig.messages, std::vector<std::string>{"Error Queue of GPIB0::28::INSTR:\n\n-200,\"Execution error\""});
+    EXPECT_EQ(rig.messages, std::vector<std::string>{
+                                "Error Queue of GPIB0::28::INSTR:\n\n-200,\"Execution error\""});
     EXPECT_EQ(gen->Query("FREQ?"), "10000000");  // the setting was made all the same
     gen->ReadErrorQueue(true);
     EXPECT_EQ(rig.messages.size(), 1u);
@@ -40,7 +43,8 @@ TEST(Faults, SlowAndHugeRepliesStillCarryTheAnswer) {
     std::unique_ptr<CVisaDevice> gen = rig.Open(InstrumentId::Generator1);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(gen->Query("*OPC?"), "1");
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));  // even in fast mode
+    EXPECT_GE(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(150));  // even in fast mode
 
     // The reply fills CVisaDevice's buffer; the rest is drained, so the next reply is its own.
     std::unique_ptr<CVisaDevice> analyzer = rig.Open(InstrumentId::Analyzer);

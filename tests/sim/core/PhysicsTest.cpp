@@ -19,7 +19,8 @@ TEST(BenchPhysics, TheSeedDecidesEveryReading) {
         std::unique_ptr<CVisaDevice> analyzer = rig.Open(InstrumentId::Analyzer);
         analyzer->Write("FREQ:SPAN 50Hz;:CALC1:MARK1:X 1000000000;:INIT:CONT OFF");
         std::vector<std::string> replies;
-        for (int i = 0; i < 5; ++i) replies.push_back(analyzer->Query("INIT;*WAI;CALC1:MARK1:Y?"));
+        for (int i = 0; i < 5; ++i)
+            replies.push_back(analyzer->Query("INIT;*WAI;CALC1:MARK1:Y?"));
         return replies;
     };
     EXPECT_EQ(readings(7), readings(7));
@@ -42,11 +43,14 @@ TEST(BenchPhysics, RealisticModeWaitsForTheSweep) {
 TEST(BenchPhysics, DefaultsAreThoseOfTheRealBench) {
     WorkingDirectory directory;
     BenchRig rig;
-    std::unique_ptr<CVisaDevice> gen = rig.Open(InstrumentId::Generator1), analyzer = rig.Open(InstrumentId::Analyzer);
+    std::unique_ptr<CVisaDevice> gen = rig.Open(InstrumentId::Generator1),
+                                 analyzer = rig.Open(InstrumentId::Analyzer);
     PlayBothPaths(*gen, 1e9, 0.0);
-    analyzer->Write("FREQ:CENT 1000000000;SPAN 50Hz;:BAND:RES 1000;:CALC1:MARK1:X 1000000000;:INIT:CONT OFF");
+    analyzer->Write(
+        "FREQ:CENT 1000000000;SPAN 50Hz;:BAND:RES 1000;:CALC1:MARK1:X 1000000000;:INIT:CONT OFF");
 
-    // Depth of cancellation at the truth: 0 dBm carriers 0.05 dB apart leave 20 log10(10^(0.05/20) - 1).
+    // Depth of cancellation at the truth: 0 dBm carriers 0.05 dB apart leave 20 log10(10^(0.05/20)
+    // - 1).
     const double truth = Number(analyzer->Query("SIM:CANC:PHAS?"));
     EXPECT_NEAR(rig.bench.TruthPhaseDeg(), truth, 1e-5);
     gen->Query("SOURCE1:BB:POFF " + FormatFixed(truth, 6) + ";*OPC?");
@@ -67,7 +71,8 @@ TEST(BenchPhysics, DefaultsAreThoseOfTheRealBench) {
     gen->Query("FREQ 1001000000;*OPC?");
     EXPECT_NEAR(std::remainder(rig.bench.TruthPhaseDeg() - before, 360.0), -1.332, 0.01);
     // 0.12 degrees per kelvin as the generator warms up.
-    const double warmingFrom = rig.bench.TruthPhaseDeg(), warmedC = rig.bench.TemperatureC(InstrumentId::Generator1);
+    const double warmingFrom = rig.bench.TruthPhaseDeg(),
+                 warmedC = rig.bench.TemperatureC(InstrumentId::Generator1);
     rig.bench.Idle(1800.0);
     const double drift = std::remainder(rig.bench.TruthPhaseDeg() - warmingFrom, 360.0);
     EXPECT_NEAR(drift, 0.12 * (rig.bench.TemperatureC(InstrumentId::Generator1) - warmedC), 1e-6);

@@ -20,10 +20,13 @@ protected:
     static std::vector<int> ErrorCodes(CVisaDevice& device) {
         std::vector<int> codes;
         std::istringstream list(ErrorList(device));
-        for (std::string line; std::getline(list, line);) codes.push_back(std::atoi(line.c_str()));
+        for (std::string line; std::getline(list, line);)
+            codes.push_back(std::atoi(line.c_str()));
         return codes;
     }
-    static std::vector<int> Codes(int error) { return error ? std::vector<int>{error} : std::vector<int>{}; }
+    static std::vector<int> Codes(int error) {
+        return error ? std::vector<int>{error} : std::vector<int>{};
+    }
 
     BenchRig rig;
     std::unique_ptr<CVisaDevice> analyzer, gen;
@@ -39,7 +42,7 @@ TEST_F(ScpiEngineTest, HeaderPathUnitsAndBadDataWhichKeepsTheOldValue) {
         // The header path follows the last header until the terminator.
         {"FREQ:CENT 1000000000;SPAN 50Hz", "FREQ:SPAN?", "50", 0},
         {"SENS:FREQ:SPAN 70;CENT 2E9", "FREQ:CENT?", "2000000000", 0},
-        {"FREQ:CENT 1E9;:SPAN 40", "FREQ:SPAN?", "70", -113},  // a leading ':' starts at the root
+        {"FREQ:CENT 1E9;:SPAN 40", "FREQ:SPAN?", "70", -113},   // a leading ':' starts at the root
         {"FREQ:CENT 1E9;*CLS;SPAN 30", "FREQ:SPAN?", "30", 0},  // common commands leave the path
         {"FREQ:CENT 1E9\nSPAN 60", "FREQ:SPAN?", "30", -113},   // so does the terminator
         {"CALC1:MARK1:X 1E9;TRAC 2", "CALC:MARK:TRAC?", "2", 0},
@@ -84,10 +87,17 @@ TEST_F(ScpiEngineTest, HeaderPathUnitsAndBadDataWhichKeepsTheOldValue) {
 
 TEST_F(ScpiEngineTest, KeywordsTakeExactlyTheShortOrLongFormAndTheirSuffixes) {
     const std::pair<const char*, int> cases[] = {
-        {"frequency:center 1.5GHZ", 0}, {"Freq:Cent 1.5e9", 0},        {"SENSE:FREQUENCY:CENTER 1.5E9", 0},
-        {"FREQU:CENT 1E9", -113},       {"FRE:CENT 1E9", -113},         {"CALC5:MARK1:X 1E9", -114},
-        {"CALC1:MARK0:X 1E9", -114},    {"FREQ2:CENT 1E9", -114},       {"FREQ::CENT 1E9", -110},
-        {"FR$Q:CENT 1", -101},          {"CALC99999999999999999999:MARK:X 1", -114},
+        {"frequency:center 1.5GHZ", 0},
+        {"Freq:Cent 1.5e9", 0},
+        {"SENSE:FREQUENCY:CENTER 1.5E9", 0},
+        {"FREQU:CENT 1E9", -113},
+        {"FRE:CENT 1E9", -113},
+        {"CALC5:MARK1:X 1E9", -114},
+        {"CALC1:MARK0:X 1E9", -114},
+        {"FREQ2:CENT 1E9", -114},
+        {"FREQ::CENT 1E9", -110},
+        {"FR$Q:CENT 1", -101},
+        {"CALC99999999999999999999:MARK:X 1", -114},
     };
     for (const auto& [command, error] : cases) {
         analyzer->Write(command);
@@ -109,9 +119,11 @@ TEST_F(ScpiEngineTest, RepliesOfOneMessageAreJoinedWithSemicolonsWithoutEmptyEle
 }
 
 TEST_F(ScpiEngineTest, ErrorQueueKeepsTenEntriesAndMarksTheOverflow) {
-    for (int i = 0; i < 12; ++i) analyzer->Write("NOSUCH" + std::to_string(i));
+    for (int i = 0; i < 12; ++i)
+        analyzer->Write("NOSUCH" + std::to_string(i));
     std::string expected;
-    for (int i = 0; i < 9; ++i) expected += "-113,\"Undefined header\"\n";
+    for (int i = 0; i < 9; ++i)
+        expected += "-113,\"Undefined header\"\n";
     EXPECT_EQ(ErrorList(*analyzer), expected + "-350,\"Queue overflow\"\n");
     // Exactly this text: the program takes a reply starting with 0 as the end of the queue.
     EXPECT_EQ(analyzer->Query("SYST:ERR?"), "0,\"No error\"");
@@ -135,7 +147,8 @@ TEST_F(ScpiEngineTest, DefiniteBlocksAreCountedNotScanned) {
         {"MMEM:DATA 'd.bin',#15HEL", "", -161},
         {"MMEM:DATA 'e.bin',#", "", -104},
         {"MMEM:DATA 'f.bin',#2", "", -161},
-        {"MMEM:DATA 'g.bin',#9999999999abc", "", -161},  // a length is never trusted before the bytes are there
+        {"MMEM:DATA 'g.bin',#9999999999abc", "",
+         -161},  // a length is never trusted before the bytes are there
         {"MMEM:DATA 'h.bin',#72000000" + std::string(2000000, 'x'), "", -363},
     };
     for (const Case& c : cases) {
@@ -143,10 +156,13 @@ TEST_F(ScpiEngineTest, DefiniteBlocksAreCountedNotScanned) {
         ASSERT_EQ(BenchRig::WriteRaw(InstrumentId::Generator1, c.message), visa::VI_SUCCESS);
         std::unique_ptr<CVisaDevice> device = rig.Open(InstrumentId::Generator1);
         // A missing file answers nothing; *OPC? keeps the reply from timing out.
-        const std::string reply = device->Query("MMEM:DATA? '" + c.message.substr(11, 5) + "';*OPC?");
+        const std::string reply =
+            device->Query("MMEM:DATA? '" + c.message.substr(11, 5) + "';*OPC?");
         const std::string size = std::to_string(c.stored.size());
-        EXPECT_EQ(reply, c.error ? "1" : "#" + std::to_string(size.size()) + size + c.stored + ";1");
-        EXPECT_EQ(ErrorCodes(*device), (c.error ? std::vector<int>{c.error, -256} : std::vector<int>{}));
+        EXPECT_EQ(reply,
+                  c.error ? "1" : "#" + std::to_string(size.size()) + size + c.stored + ";1");
+        EXPECT_EQ(ErrorCodes(*device),
+                  (c.error ? std::vector<int>{c.error, -256} : std::vector<int>{}));
     }
 }
 

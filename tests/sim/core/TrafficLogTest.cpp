@@ -59,9 +59,11 @@ TEST(TrafficLog, OneFlushedLinePerMessageWithBlocksShortened) {
         "analyzer > 50",
     };
     std::vector<std::string> seen;
-    for (const LogLine& line : lines) seen.push_back(line.instrument + ' ' + line.direction + ' ' + line.text);
+    for (const LogLine& line : lines)
+        seen.push_back(line.instrument + ' ' + line.direction + ' ' + line.text);
     EXPECT_EQ(seen, expected);
-    for (size_t i = 1; i < lines.size(); ++i) EXPECT_LE(lines[i - 1].seconds, lines[i].seconds);
+    for (size_t i = 1; i < lines.size(); ++i)
+        EXPECT_LE(lines[i - 1].seconds, lines[i].seconds);
     // The frequency change settles behind *OPC?: its reply comes later in bench time.
     EXPECT_GE(lines[5].seconds - lines[4].seconds, 0.005);
 }
@@ -77,11 +79,16 @@ TEST(TrafficLog, InstrumentsOnSeveralThreadsShareTheBenchAndTheLog) {
         std::string (*command)(int);
         std::string (*expected)(int);
     } workers[] = {
-        {"GPIB0::28::INSTR", [](int i) { return "SOURCE1:BB:POFF " + std::to_string(i) + ";POFF?"; },
+        {"GPIB0::28::INSTR",
+         [](int i) { return "SOURCE1:BB:POFF " + std::to_string(i) + ";POFF?"; },
          [](int i) { return std::to_string(i); }},
         {"GPIB0::27::INSTR", [](int i) { return "FREQ " + std::to_string(1000000 + i) + ";FREQ?"; },
          [](int i) { return std::to_string(1000000 + i); }},
-        {"GPIB0::20::INSTR", [](int i) { return "CALC1:MARK1:X " + std::to_string(1000000 + i) + ";:INIT;*WAI;:CALC1:MARK1:Y?;*OPC?"; },
+        {"GPIB0::20::INSTR",
+         [](int i) {
+             return "CALC1:MARK1:X " + std::to_string(1000000 + i) +
+                    ";:INIT;*WAI;:CALC1:MARK1:Y?;*OPC?";
+         },
          [](int) { return std::string(); }},
     };
     std::vector<std::thread> threads;
@@ -96,17 +103,24 @@ TEST(TrafficLog, InstrumentsOnSeveralThreadsShareTheBenchAndTheLog) {
                 const std::string line = worker.command(i) + '\n', expected = worker.expected(i);
                 char reply[256];
                 visa::ViUInt32 count = 0;
-                visa::viWrite(session, reinterpret_cast<visa::ViConstBuf>(line.data()), static_cast<visa::ViUInt32>(line.size()), &count);
-                if (visa::viRead(session, reinterpret_cast<visa::ViPBuf>(reply), sizeof reply, &count) != visa::VI_SUCCESS) count = 0;
+                visa::viWrite(session, reinterpret_cast<visa::ViConstBuf>(line.data()),
+                              static_cast<visa::ViUInt32>(line.size()), &count);
+                if (visa::viRead(session, reinterpret_cast<visa::ViPBuf>(reply), sizeof reply,
+                                 &count) != visa::VI_SUCCESS)
+                    count = 0;
                 const std::string text(reply, count > 0 ? count - 1 : 0);
-                const bool ok = expected.empty() ? text.size() > 2 && text.substr(text.size() - 2) == ";1" : text == expected;
-                if (!ok) ++wrong;
+                const bool ok = expected.empty()
+                                    ? text.size() > 2 && text.substr(text.size() - 2) == ";1"
+                                    : text == expected;
+                if (!ok)
+                    ++wrong;
             }
             visa::viClose(session);
             visa::viClose(manager);
         });
     }
-    for (std::thread& thread : threads) thread.join();
+    for (std::thread& thread : threads)
+        thread.join();
     EXPECT_EQ(wrong.load(), 0);
     // Every message and every reply on a line of its own, none torn.
     EXPECT_EQ(ReadLog(options.logPath).size(), 3u * kQueries * 2);

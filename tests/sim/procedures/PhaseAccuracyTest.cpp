@@ -5,9 +5,9 @@
 #include <cmath>
 #include <random>
 
-#include "measure/MeasurePhase.h"
-#include "instrument/NumberText.h"
 #include "ProcedureRig.h"
+#include "instrument/NumberText.h"
+#include "measure/MeasurePhase.h"
 #include "measure/SetupAnalyzer.h"
 #include "measure/SetupGenerators.h"
 
@@ -27,14 +27,17 @@ double FrequencyWithTruthNearZero(ProcedureRig& rig, double startHz, double leve
         return CircleDistance(rig.bench->TruthPhaseDeg(), target);
     };
     double f = startHz;
-    while (distance(f) > 0.2 && f < startHz + 400e6) f += 100e3;
+    while (distance(f) > 0.2 && f < startHz + 400e6)
+        f += 100e3;
     double best = f;
     for (double g = f - 200e3; g <= f + 200e3; g += 2e3) {
-        if (distance(g) < distance(best)) best = g;
+        if (distance(g) < distance(best))
+            best = g;
     }
     const double coarse = best;
     for (double g = coarse - 2e3; g <= coarse + 2e3; g += 50.0) {
-        if (distance(g) < distance(best)) best = g;
+        if (distance(g) < distance(best))
+            best = g;
     }
     return best;
 }
@@ -56,8 +59,9 @@ TEST(PhaseAccuracy, MeasuredPhaseMatchesTheTruthInBothWiringsOnlyWithCoupledOsci
         };
         std::vector<Point> points;
         for (int i = 0; i < 4; ++i) {
-            points.push_back({std::uniform_real_distribution<double>(10e6, 2000e6)(random),
-                              std::round(std::uniform_real_distribution<double>(-40.0, 0.0)(random)), false});
+            points.push_back(
+                {std::uniform_real_distribution<double>(10e6, 2000e6)(random),
+                 std::round(std::uniform_real_distribution<double>(-40.0, 0.0)(random)), false});
         }
         points.push_back({500e6, -10.0, true});
         points.push_back({1500e6, -20.0, true});
@@ -65,23 +69,31 @@ TEST(PhaseAccuracy, MeasuredPhaseMatchesTheTruthInBothWiringsOnlyWithCoupledOsci
         for (const Point& point : points) {
             for (unsigned passes : {1u, 8u}) {
                 const double frequencyHz =
-                    point.nearZero ? FrequencyWithTruthNearZero(rig, point.frequencyHz, point.levelDbm) : point.frequencyHz;
+                    point.nearZero
+                        ? FrequencyWithTruthNearZero(rig, point.frequencyHz, point.levelDbm)
+                        : point.frequencyHz;
                 const double levelDbm = point.levelDbm;
                 rig.Tune(frequencyHz, levelDbm);
                 SetupAnalyzer(rig.instruments, rig.UseRfB());
                 double phase = 0.0;
                 MeasureReport report;
                 const double measured =
-                    MeasurePhase(rig.instruments, {rig.UseRfB(), passes, passes > 1}, phase, rig.window, &report);
+                    MeasurePhase(rig.instruments, {rig.UseRfB(), passes, passes > 1}, phase,
+                                 rig.window, &report);
                 const double truth = rig.bench->TruthPhaseDeg();
                 double plain = 0.0;
-                for (double d : report.passDifferencesDeg) plain += d;
+                for (double d : report.passDifferencesDeg)
+                    plain += d;
                 plain /= passes;
-                EXPECT_LE(CircleDistance(measured, truth), passes == 1 ? 0.1 : 0.05) << frequencyHz << " Hz, " << levelDbm << " dBm";
-                // Where the passes fall on both sides of 0/360 a plain mean lands near the opposite phase.
+                EXPECT_LE(CircleDistance(measured, truth), passes == 1 ? 0.1 : 0.05)
+                    << frequencyHz << " Hz, " << levelDbm << " dBm";
+                // Where the passes fall on both sides of 0/360 a plain mean lands near the opposite
+                // phase.
                 const bool bothSides =
-                    std::any_of(report.passDifferencesDeg.begin(), report.passDifferencesDeg.end(), [](double d) { return d > 180; }) &&
-                    std::any_of(report.passDifferencesDeg.begin(), report.passDifferencesDeg.end(), [](double d) { return d < 180; });
+                    std::any_of(report.passDifferencesDeg.begin(), report.passDifferencesDeg.end(),
+                                [](double d) { return d > 180; }) &&
+                    std::any_of(report.passDifferencesDeg.begin(), report.passDifferencesDeg.end(),
+                                [](double d) { return d < 180; });
                 if (bothSides && CircleDistance(truth, 0.0) < 0.2) {
                     ++straddled;
                     EXPECT_GT(CircleDistance(plain, truth), 10.0);
@@ -90,7 +102,8 @@ TEST(PhaseAccuracy, MeasuredPhaseMatchesTheTruthInBothWiringsOnlyWithCoupledOsci
         }
         // With the coupling undone the second path runs on its own oscillator: no two
         // measurements agree.
-        (rig.UseRfB() ? rig.instruments.generator1 : rig.instruments.generator2)->Write("SOURCE1:FREQ:LOSC:MODE INT");
+        (rig.UseRfB() ? rig.instruments.generator1 : rig.instruments.generator2)
+            ->Write("SOURCE1:FREQ:LOSC:MODE INT");
         double uncoupled[2];
         for (double& measured : uncoupled) {
             rig.Tune(500e6, -10.0);

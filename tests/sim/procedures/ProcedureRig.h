@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "sim/core/Bench.h"
 #include "instrument/ConnectInstruments.h"
 #include "instrument/MessageSink.h"
 #include "instrument/NumberText.h"
+#include "sim/core/Bench.h"
 #include "tests/support/RecordingWindow.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WorkDirectory.h"
@@ -33,16 +33,19 @@ struct LoggedMessage {
 
 class ProcedureRig {
 public:
-    explicit ProcedureRig(sim::Wiring wiring, sim::BenchOptions options = {}) : m_directory("korvel-procedures") {
+    explicit ProcedureRig(sim::Wiring wiring, sim::BenchOptions options = {})
+        : m_directory("korvel-procedures") {
         options.wiring = wiring;
         options.speed = sim::Speed{true, 1.0};
         options.logPath = (Directory() / "traffic.log").string();
         bench = std::make_unique<sim::Bench>(options);
         SetMessageSink([this](const std::string& text) { window.ShowWarning(text); });
         CVisaDevice::s_lastReply.clear();
-        for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, "28"}, std::pair{sim::InstrumentId::Generator2, "27"},
+        for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, "28"},
+                                std::pair{sim::InstrumentId::Generator2, "27"},
                                 std::pair{sim::InstrumentId::Analyzer, "20"}}) {
-            m_links.push_back(visa::AttachInProcess(std::string("GPIB0::") + gpib + "::INSTR", bench->Instrument(id)));
+            m_links.push_back(visa::AttachInProcess(std::string("GPIB0::") + gpib + "::INSTR",
+                                                    bench->Instrument(id)));
         }
         values.useRfB = wiring == sim::Wiring::RfB ? 1 : 0;
     }
@@ -78,7 +81,8 @@ public:
         std::string line;
         size_t index = 0;
         while (std::getline(in, line)) {
-            if (index++ < m_consumed) continue;
+            if (index++ < m_consumed)
+                continue;
             std::istringstream fields(line);
             std::string seconds;
             LoggedMessage m;
@@ -94,9 +98,12 @@ public:
     static Texts Received(const std::vector<LoggedMessage>& traffic, const std::string& who = {}) {
         Texts texts;
         for (const auto& m : traffic) {
-            if (m.direction != '<') continue;
-            if (who.empty()) texts.push_back(m.instrument + " " + m.text);
-            else if (m.instrument == who) texts.push_back(m.text);
+            if (m.direction != '<')
+                continue;
+            if (who.empty())
+                texts.push_back(m.instrument + " " + m.text);
+            else if (m.instrument == who)
+                texts.push_back(m.text);
         }
         return texts;
     }
@@ -104,7 +111,8 @@ public:
     static Texts Starting(const Texts& texts, const std::string& prefix) {
         Texts out;
         for (const auto& text : texts) {
-            if (text.rfind(prefix, 0) == 0) out.push_back(text);
+            if (text.rfind(prefix, 0) == 0)
+                out.push_back(text);
         }
         return out;
     }

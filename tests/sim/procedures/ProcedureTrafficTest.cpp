@@ -8,12 +8,12 @@
 #include <map>
 #include <regex>
 
-#include "measure/MeasurePhase.h"
-#include "app/core/MeasurementCore.h"
-#include "tests/support/MemorySettingsStore.h"
 #include "ProcedureRig.h"
+#include "app/core/MeasurementCore.h"
+#include "measure/MeasurePhase.h"
 #include "measure/SetupAnalyzer.h"
 #include "measure/SetupGenerators.h"
+#include "tests/support/MemorySettingsStore.h"
 
 using namespace korvel;
 
@@ -32,11 +32,21 @@ TEST(ProcedureTraffic, OnePassSendsTheDocumentedTraceWithTwoGenerators) {
     const auto traffic = rig.Traffic();
     const Texts order = ProcedureRig::Received(traffic);
     ASSERT_EQ(order.size(), 146u + 4u);
-    const Texts opening{
-        "analyzer INIT:CONT OFF",       "gen1 SOURCE1:BB:POFF 0.00DEG", "gen2 SOURCE1:BB:POFF 0.00DEG",
-        "gen1 SOURCE1:BB:POFF 240.00DEG", "gen1 *OPC?", "analyzer INIT;*WAI", "analyzer CALC1:MARK1:Y?",
-        "gen1 SOURCE1:BB:POFF 0.00DEG", "gen1 *OPC?", "analyzer INIT;*WAI", "analyzer CALC1:MARK1:Y?",
-        "gen1 SOURCE1:BB:POFF 120.00DEG", "gen1 *OPC?", "analyzer INIT;*WAI", "analyzer CALC1:MARK1:Y?"};
+    const Texts opening{"analyzer INIT:CONT OFF",
+                        "gen1 SOURCE1:BB:POFF 0.00DEG",
+                        "gen2 SOURCE1:BB:POFF 0.00DEG",
+                        "gen1 SOURCE1:BB:POFF 240.00DEG",
+                        "gen1 *OPC?",
+                        "analyzer INIT;*WAI",
+                        "analyzer CALC1:MARK1:Y?",
+                        "gen1 SOURCE1:BB:POFF 0.00DEG",
+                        "gen1 *OPC?",
+                        "analyzer INIT;*WAI",
+                        "analyzer CALC1:MARK1:Y?",
+                        "gen1 SOURCE1:BB:POFF 120.00DEG",
+                        "gen1 *OPC?",
+                        "analyzer INIT;*WAI",
+                        "analyzer CALC1:MARK1:Y?"};
     EXPECT_EQ(Texts(order.begin(), order.begin() + opening.size()), opening);
     // The closing setting carries one decimal.
     const std::string& closing = order[order.size() - 3];
@@ -47,13 +57,18 @@ TEST(ProcedureTraffic, OnePassSendsTheDocumentedTraceWithTwoGenerators) {
     EXPECT_EQ(std::count(order.begin(), order.end(), "analyzer CALC1:MARK1:Y?"), 36);
 
     // Twelve stages, the step halved from 120 to 0.05859375 degrees.
-    const Texts settings = ProcedureRig::Starting(ProcedureRig::Received(traffic, "gen1"), "SOURCE1:BB:POFF ");
+    const Texts settings =
+        ProcedureRig::Starting(ProcedureRig::Received(traffic, "gen1"), "SOURCE1:BB:POFF ");
     ASSERT_EQ(settings.size(), 1u + 36u + 1u);
     auto point = [&](size_t i) { return ParseLeadingDouble(settings[i].substr(16)); };
     double step = 120.0;
     for (size_t stage = 0; stage < 12; ++stage, step *= 0.5) {
-        EXPECT_NEAR(std::fmod(point(2 + 3 * stage) - point(1 + 3 * stage) + 360.0, 360.0), step, 0.011) << stage;
-        EXPECT_NEAR(std::fmod(point(3 + 3 * stage) - point(2 + 3 * stage) + 360.0, 360.0), step, 0.011) << stage;
+        EXPECT_NEAR(std::fmod(point(2 + 3 * stage) - point(1 + 3 * stage) + 360.0, 360.0), step,
+                    0.011)
+            << stage;
+        EXPECT_NEAR(std::fmod(point(3 + 3 * stage) - point(2 + 3 * stage) + 360.0, 360.0), step,
+                    0.011)
+            << stage;
     }
 }
 
@@ -70,11 +85,12 @@ TEST(ProcedureTraffic, RotationSpreadsThePassBasesAndRfBAddressesSourceTwo) {
         const auto traffic = rig.Traffic();
         EXPECT_EQ(ProcedureRig::Received(traffic).size(), 146u * passes + 4u);
         EXPECT_TRUE(ProcedureRig::Received(traffic, "gen2").empty());
-        const Texts bases = ProcedureRig::Starting(ProcedureRig::Received(traffic, "gen1"), "SOURCE2:BB:POFF");
+        const Texts bases =
+            ProcedureRig::Starting(ProcedureRig::Received(traffic, "gen1"), "SOURCE2:BB:POFF");
         ASSERT_EQ(bases.size(), passes);
         if (passes == 4) {
-            EXPECT_EQ(bases, (Texts{"SOURCE2:BB:POFF 0.00DEG", "SOURCE2:BB:POFF 90.00DEG", "SOURCE2:BB:POFF 180.00DEG",
-                                    "SOURCE2:BB:POFF 270.00DEG"}));
+            EXPECT_EQ(bases, (Texts{"SOURCE2:BB:POFF 0.00DEG", "SOURCE2:BB:POFF 90.00DEG",
+                                    "SOURCE2:BB:POFF 180.00DEG", "SOURCE2:BB:POFF 270.00DEG"}));
         } else {
             EXPECT_EQ(bases[1], "SOURCE2:BB:POFF 51.43DEG");
         }
@@ -92,8 +108,9 @@ TEST(ProcedureTraffic, ConnectingIdentifiesAndClearsAndAFailedProbeIsAllAnInstru
     EXPECT_EQ(ProcedureRig::Received(traffic, "gen2"), sequence);
     EXPECT_EQ(ProcedureRig::Received(traffic, "analyzer"), Texts{"*IDN?"});
     EXPECT_EQ(rig.window.warnings, Texts{"Cannot read *IDN from device GPIB0::20::INSTR"});
-    EXPECT_EQ(rig.instruments.connectionText,
-              "Maltoven,VRQ200A,100023,4.70\nMaltoven,VRT100A,100057,3.20\nNo analyzer found on 20!");
+    EXPECT_EQ(
+        rig.instruments.connectionText,
+        "Maltoven,VRQ200A,100023,4.70\nMaltoven,VRT100A,100057,3.20\nNo analyzer found on 20!");
     EXPECT_FALSE(rig.instruments.generator1IsVrt);
     EXPECT_TRUE(rig.instruments.generator2IsVrt);
     EXPECT_FALSE(rig.instruments.connected);
@@ -144,7 +161,8 @@ TEST(ProcedureTraffic, GeneratorSetupChoosesTheListDirectoryByModel) {
     two.Traffic();
     SetupGenerators(two.instruments, false);
     const auto traffic = two.Traffic();
-    const Texts gen1 = ProcedureRig::Received(traffic, "gen1"), gen2 = ProcedureRig::Received(traffic, "gen2");
+    const Texts gen1 = ProcedureRig::Received(traffic, "gen1"),
+                gen2 = ProcedureRig::Received(traffic, "gen2");
     EXPECT_EQ(ProcedureRig::Starting(gen1, "MMEM:CDIR"), Texts{"MMEM:CDIR '/var/vrtk/Lists'"});
     EXPECT_EQ(ProcedureRig::Starting(gen2, "MMEM:CDIR"), Texts{vrq});
 
@@ -157,10 +175,11 @@ TEST(ProcedureTraffic, GeneratorSetupChoosesTheListDirectoryByModel) {
     ASSERT_EQ(one.size(), 15u);
     EXPECT_EQ(one[3], vrq);
     EXPECT_EQ(one[4].substr(0, 19), "MMEM:DATA 'dc.wv',#");
-    EXPECT_EQ(Texts(one.begin() + 5, one.end()),
-              (Texts{"SOURCE1:BB:ARB:WAV:SEL 'dc.wv'", "SOURCE1:BB:ARB:STAT ON", "SOURCE2:BB:ARB:WAV:SEL 'dc.wv'",
-                     "SOURCE2:BB:ARB:STAT ON", "SOURCE1:IQ:STAT ON", "SOURCE2:IQ:STAT ON", "SOURCE1:POW 0",
-                     "SOURCE2:POW 0", "OUTP1 ON", "OUTP2 ON"}));
+    EXPECT_EQ(
+        Texts(one.begin() + 5, one.end()),
+        (Texts{"SOURCE1:BB:ARB:WAV:SEL 'dc.wv'", "SOURCE1:BB:ARB:STAT ON",
+               "SOURCE2:BB:ARB:WAV:SEL 'dc.wv'", "SOURCE2:BB:ARB:STAT ON", "SOURCE1:IQ:STAT ON",
+               "SOURCE2:IQ:STAT ON", "SOURCE1:POW 0", "SOURCE2:POW 0", "OUTP1 ON", "OUTP2 ON"}));
 }
 
 TEST(ProcedureTraffic, AMissingWaveformEndsTheSetupAtTheTransferWithAnErrorBox) {
@@ -192,7 +211,8 @@ TEST(ProcedureTraffic, ASessionFailingMidMeasurementShowsOneBoxGoesOnAndGivesNoR
     rig.Traffic();
     double phase = 123.0;
     MeasureReport report;
-    EXPECT_EQ(MeasurePhase(rig.instruments, {true, 1, false}, phase, rig.window, &report), kNotMeasured);
+    EXPECT_EQ(MeasurePhase(rig.instruments, {true, 1, false}, phase, rig.window, &report),
+              kNotMeasured);
     EXPECT_EQ(phase, 123.0);
     EXPECT_EQ(report.failure, "the session to GPIB0::20::INSTR failed");
     EXPECT_EQ(rig.window.warnings, Texts{"Cannot read from device GPIB0::20::INSTR"});
@@ -211,22 +231,33 @@ TEST(ProcedureTraffic, KorvelsTraceOfGetPhaseSingleIsTheBenchsLogLineForLine) {
         size_t logged;        // at least this many lines: the measurement ran
     } cases[] = {
         {"clean", {}, nullptr, 150},
-        {"huge replies", {{sim::InstrumentId::Analyzer, sim::FaultKind::HugeReply, 0}}, nullptr, 150},
-        {"dropped", {{sim::InstrumentId::Analyzer, sim::FaultKind::DropAfter, 15}},
-         "GPIB0::20::INSTR ! read failed: VI_ERROR_CONN_LOST", 80},
-        {"refused", {{sim::InstrumentId::Analyzer, sim::FaultKind::Refuse, 0}},
-         "GPIB0::20::INSTR ! open failed: VI_ERROR_RSRC_NFOUND", 10},
+        {"huge replies",
+         {{sim::InstrumentId::Analyzer, sim::FaultKind::HugeReply, 0}},
+         nullptr,
+         150},
+        {"dropped",
+         {{sim::InstrumentId::Analyzer, sim::FaultKind::DropAfter, 15}},
+         "GPIB0::20::INSTR ! read failed: VI_ERROR_CONN_LOST",
+         80},
+        {"refused",
+         {{sim::InstrumentId::Analyzer, sim::FaultKind::Refuse, 0}},
+         "GPIB0::20::INSTR ! open failed: VI_ERROR_RSRC_NFOUND",
+         10},
     };
-    const std::map<std::string, std::string> names{
-        {"GPIB0::28::INSTR", "gen1"}, {"GPIB0::27::INSTR", "gen2"}, {"GPIB0::20::INSTR", "analyzer"}};
+    const std::map<std::string, std::string> names{{"GPIB0::28::INSTR", "gen1"},
+                                                   {"GPIB0::27::INSTR", "gen2"},
+                                                   {"GPIB0::20::INSTR", "analyzer"}};
     const std::regex line(R"(^\d+\.\d{6} (\S+) ([<>!] .*)$)");
     auto read = [&](const std::filesystem::path& path, bool mapped) {
         Texts lines;
         std::ifstream in(path, std::ios::binary);
         std::smatch m;
         for (std::string text; std::getline(in, text);) {
-            if (!std::regex_match(text, m, line)) ADD_FAILURE() << text;
-            else lines.push_back((mapped && names.count(m[1]) ? names.at(m[1]) : m[1].str()) + " " + m[2].str());
+            if (!std::regex_match(text, m, line))
+                ADD_FAILURE() << text;
+            else
+                lines.push_back((mapped && names.count(m[1]) ? names.at(m[1]) : m[1].str()) + " " +
+                                m[2].str());
         }
         return lines;
     };
@@ -248,11 +279,14 @@ TEST(ProcedureTraffic, KorvelsTraceOfGetPhaseSingleIsTheBenchsLogLineForLine) {
         ASSERT_GE(logged.size(), c.logged);
         Texts failures;
         for (const std::string& text : read(trace, false)) {
-            if (text.find(" ! ") != std::string::npos) failures.push_back(text);
+            if (text.find(" ! ") != std::string::npos)
+                failures.push_back(text);
         }
-        std::erase_if(traced, [](const std::string& text) { return text.find(" ! ") != std::string::npos; });
+        std::erase_if(
+            traced, [](const std::string& text) { return text.find(" ! ") != std::string::npos; });
         EXPECT_EQ(failures.empty(), !c.failure);
-        for (const std::string& failure : failures) EXPECT_EQ(failure, c.failure);
+        for (const std::string& failure : failures)
+            EXPECT_EQ(failure, c.failure);
         EXPECT_EQ(traced, logged);
     }
 }

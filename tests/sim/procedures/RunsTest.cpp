@@ -10,13 +10,13 @@
 #include <cstdio>
 #include <limits>
 
-#include "measure/AdjustLevel.h"
-#include "runs/CSweepTable.h"
-#include "measure/MeasurePhase.h"
-#include "app/core/MeasurementCore.h"
-#include "tests/support/MemorySettingsStore.h"
 #include "ProcedureRig.h"
+#include "app/core/MeasurementCore.h"
+#include "measure/AdjustLevel.h"
+#include "measure/MeasurePhase.h"
 #include "measure/SetupAnalyzer.h"
+#include "runs/CSweepTable.h"
+#include "tests/support/MemorySettingsStore.h"
 
 using namespace korvel;
 
@@ -28,8 +28,12 @@ class RunRig {
 public:
     explicit RunRig(sim::Wiring wiring, sim::BenchOptions options = {}) : rig(wiring, options) {
         store.values["UseRF_B"] = std::uint32_t(wiring == sim::Wiring::RfB ? 1 : 0);
-        for (auto [key, value] : {std::pair{"StartFreq", "100"}, {"StopFreq", "200"}, {"StepFreq", "100"},
-                                  {"StartLevel", "-20"}, {"StopLevel", "-10"}, {"StepLevel", "10"}}) {
+        for (auto [key, value] : {std::pair{"StartFreq", "100"},
+                                  {"StopFreq", "200"},
+                                  {"StepFreq", "100"},
+                                  {"StartLevel", "-20"},
+                                  {"StopLevel", "-10"},
+                                  {"StepLevel", "10"}}) {
             store.values[key] = std::string(value);
         }
         core = std::make_unique<MeasurementCore>(store, rig.window);
@@ -53,7 +57,8 @@ public:
     // The last state each button was set to ("-" when untouched), in the window's order.
     std::string Buttons() const {
         std::string states;
-        for (const char* button : {"StartSweep", "Stop", "GetPhaseSingle", "GetPhaseCont", "AdjustLevels"}) {
+        for (const char* button :
+             {"StartSweep", "Stop", "GetPhaseSingle", "GetPhaseCont", "AdjustLevels"}) {
             const auto& log = rig.window.log;
             const auto it = std::find_if(log.rbegin(), log.rend(), [&](const std::string& line) {
                 return line.rfind(std::string("enable ") + button + " ", 0) == 0;
@@ -70,10 +75,13 @@ public:
     std::chrono::steady_clock::time_point now{};
 };
 
-Texts Head(const Texts& texts, size_t n) { return Texts(texts.begin(), texts.begin() + std::min(n, texts.size())); }
+Texts Head(const Texts& texts, size_t n) {
+    return Texts(texts.begin(), texts.begin() + std::min(n, texts.size()));
+}
 
 TEST(SweepRun, OnePointSetsTheGeneratorsWithErrorChecksMeasuresAndWritesTheFile) {
-    const Texts setting{"FREQ 100000000;*OPC?", "SYST:ERR?", "SOURCE1:POW:POW -20.0;*OPC?", "SYST:ERR?"};
+    const Texts setting{"FREQ 100000000;*OPC?", "SYST:ERR?", "SOURCE1:POW:POW -20.0;*OPC?",
+                        "SYST:ERR?"};
     for (sim::Wiring wiring : {sim::Wiring::RfB, sim::Wiring::Two}) {
         RunRig r(wiring);
         r.core->Settings().StopFreq = 100;
@@ -81,15 +89,18 @@ TEST(SweepRun, OnePointSetsTheGeneratorsWithErrorChecksMeasuresAndWritesTheFile)
         r.core->OnStartSweep();
         Texts statuses;
         r.rig.window.onRefresh = [&] {
-            if (statuses.empty() || statuses.back() != r.core->StatusText()) statuses.push_back(r.core->StatusText());
+            if (statuses.empty() || statuses.back() != r.core->StatusText())
+                statuses.push_back(r.core->StatusText());
         };
         r.Tick();
-        EXPECT_EQ(statuses, (Texts{"Sweep measurement running step 0 / 1", "Completed", "File PhaseLogSweep.csv written"}));
+        EXPECT_EQ(statuses, (Texts{"Sweep measurement running step 0 / 1", "Completed",
+                                   "File PhaseLogSweep.csv written"}));
         EXPECT_FALSE(r.core->RunActive());
         EXPECT_EQ(r.Buttons(), "1011-");
 
         const auto traffic = r.rig.Traffic();
-        const Texts gen1 = ProcedureRig::Received(traffic, "gen1"), gen2 = ProcedureRig::Received(traffic, "gen2");
+        const Texts gen1 = ProcedureRig::Received(traffic, "gen1"),
+                    gen2 = ProcedureRig::Received(traffic, "gen2");
         Texts expected1 = setting, expected2 = setting;
         if (wiring == sim::Wiring::RfB) {
             expected1.insert(expected1.end(), {"SOURCE2:POW:POW -20.0;*OPC?", "SYST:ERR?"});
@@ -178,30 +189,37 @@ TEST(SweepRun, AKilledSweepLeavesItsJournalWithEveryMeasuredPoint) {
     ::close(channel[1]);
     std::string report;
     char buffer[512];
-    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+    for (ssize_t n; (n = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+        report.append(buffer, n);
     ::close(channel[0]);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << report;
     Texts reported;
     std::istringstream lines(report);
-    for (std::string line; std::getline(lines, line);) reported.push_back(line);
+    for (std::string line; std::getline(lines, line);)
+        reported.push_back(line);
     ASSERT_EQ(reported.size(), 5u) << report;
     const std::filesystem::path killedIn = reported[0];
 
     RunRig r(sim::Wiring::Two);
     std::error_code noJournal;
-    std::filesystem::copy_file(killedIn / "PhaseLogSweep.partial.csv", r.rig.Directory() / "PhaseLogSweep.partial.csv",
-                               noJournal);
+    std::filesystem::copy_file(killedIn / "PhaseLogSweep.partial.csv",
+                               r.rig.Directory() / "PhaseLogSweep.partial.csv", noJournal);
     std::filesystem::remove_all(killedIn);
     ASSERT_FALSE(noJournal) << noJournal.message();
     const std::string journal = r.File("PhaseLogSweep.partial.csv");
-    const std::string expected = "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = 0.000;"
-                                 "Temperature Generator 2/Degree = 0.000;\r\nLevel ;100.00;200.00;300.00;\r\n"
-                                 "-20.00;" + reported[1] + ";" + reported[2] + ";" + reported[3] + ";\r\n"
-                                 "-10.00;" + reported[4] + ";0.000;0.000;\r\n";
+    const std::string expected =
+        "DeltaPhase Measurement (Sweep)\r\nTemperature Generator 1/Degree = 0.000;"
+        "Temperature Generator 2/Degree = 0.000;\r\nLevel ;100.00;200.00;300.00;\r\n"
+        "-20.00;" +
+        reported[1] + ";" + reported[2] + ";" + reported[3] +
+        ";\r\n"
+        "-10.00;" +
+        reported[4] + ";0.000;0.000;\r\n";
     EXPECT_EQ(journal, expected);
-    for (int point = 1; point <= 4; ++point) EXPECT_NE(reported[point], "0.000");
+    for (int point = 1; point <= 4; ++point)
+        EXPECT_NE(reported[point], "0.000");
     EXPECT_TRUE(CSweepTable((r.rig.Directory() / "PhaseLogSweep.partial.csv").string()).IsLoaded());
 
     r.core->Settings().StopFreq = 300;
@@ -215,12 +233,14 @@ TEST(SweepRun, AKilledSweepLeavesItsJournalWithEveryMeasuredPoint) {
     std::filesystem::create_directory(r.rig.Directory() / "PhaseLogSweep.csv.tmp");
     r.core->OnStop();
     EXPECT_EQ(r.core->StatusText(), kSweepFileError);
-    EXPECT_NE(r.File("PhaseLogSweep.partial.csv").find("-20.00;" + FormatFixed(r.core->Sweep().Cell(0, 0), 3) +
-                                                        ";0.000;0.000;\r\n-10.00;0.000;0.000;0.000;\r\n"),
+    EXPECT_NE(r.File("PhaseLogSweep.partial.csv")
+                  .find("-20.00;" + FormatFixed(r.core->Sweep().Cell(0, 0), 3) +
+                        ";0.000;0.000;\r\n-10.00;0.000;0.000;0.000;\r\n"),
               std::string::npos);
     std::filesystem::remove(r.rig.Directory() / "PhaseLogSweep.csv.tmp");
     r.core->OnStartSweep();
-    for (int point = 0; point < 6; ++point) r.Tick();
+    for (int point = 0; point < 6; ++point)
+        r.Tick();
     EXPECT_EQ(r.core->StatusText(), "File PhaseLogSweep.csv written");
     EXPECT_FALSE(std::filesystem::exists(r.rig.Directory() / "PhaseLogSweep.partial.csv"));
     EXPECT_TRUE(std::filesystem::exists(r.rig.Directory() / "PhaseLogSweep.interrupted-2.csv"));
@@ -235,7 +255,8 @@ TEST(SweepRun, AdjustLevelsKeepsTheStopButtonAndConnectWritesTheFileWhileTheSess
     EXPECT_TRUE(r.core->RunActive());
     bool fileBeforeDialog = false;
     r.rig.window.connectDialog = [&](ConnectValues&) {
-        fileBeforeDialog = r.File("PhaseLogSweep.csv").find("Temperature Generator 1/Degree = 2") != std::string::npos;
+        fileBeforeDialog = r.File("PhaseLogSweep.csv").find("Temperature Generator 1/Degree = 2") !=
+                           std::string::npos;
         return true;
     };
     r.core->OnConnect();
@@ -261,19 +282,22 @@ TEST(ContinuousRunTest, SamplesEveryPeriodIntoTheLogWithItsTimeStamp) {
     EXPECT_EQ(r.Buttons(), "0100-");
     r.Tick();
     r.Tick();
-    EXPECT_EQ(ProcedureRig::Received(r.rig.Traffic(), "analyzer").size(), 9u);  // only the set-up so far
+    EXPECT_EQ(ProcedureRig::Received(r.rig.Traffic(), "analyzer").size(),
+              9u);  // only the set-up so far
     shownCounts.clear();
     r.Tick();  // the third gated tick takes the first sample
     ASSERT_FALSE(shownCounts.empty());
     EXPECT_EQ(shownCounts.back(), 0);  // the first sample is not shown as a count
-    for (int i = 0; i < 3; ++i) r.Tick();
+    for (int i = 0; i < 3; ++i)
+        r.Tick();
     EXPECT_EQ(r.core->SampleCount(), 2);
     r.core->OnStop();
     EXPECT_EQ(r.core->StatusText(), "File PhaseLogCont.csv written");
 
     std::istringstream log(r.File("PhaseLogCont.csv"));
     Texts lines;
-    for (std::string line; std::getline(log, line);) lines.push_back(line);
+    for (std::string line; std::getline(log, line);)
+        lines.push_back(line);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0], "DeltaPhase Measurement Logfile versus Time\r");
     EXPECT_EQ(lines[1].rfind("Frequency/Hz = ", 0), 0u);
@@ -284,7 +308,8 @@ TEST(ContinuousRunTest, SamplesEveryPeriodIntoTheLogWithItsTimeStamp) {
     const std::string temperatures = lines[4].substr(18, lines[4].rfind(';') - 18);
     const size_t half = temperatures.find(';');
     EXPECT_EQ(temperatures.substr(0, half), temperatures.substr(half + 1));
-    EXPECT_EQ(lines[4].substr(lines[4].rfind(';') + 1), FormatFixed(r.core->PhaseResult(), 3) + "\r");
+    EXPECT_EQ(lines[4].substr(lines[4].rfind(';') + 1),
+              FormatFixed(r.core->PhaseResult(), 3) + "\r");
 }
 
 // The levels generator 1 is set to while adjusting from -10 dBm, the marker reading the noise
@@ -295,13 +320,15 @@ Texts AdjustFromMinusTen(RunRig& r) {
     r.rig.Traffic();
     AdjustLevel(r.Bench());
     Texts levels;
-    for (const auto& text : ProcedureRig::Starting(ProcedureRig::Received(r.rig.Traffic(), "gen1"), "SOUR:POW:LEV ")) {
+    for (const auto& text :
+         ProcedureRig::Starting(ProcedureRig::Received(r.rig.Traffic(), "gen1"), "SOUR:POW:LEV ")) {
         levels.push_back(text.substr(13));
     }
     return levels;
 }
 
-TEST(LevelAdjustment, ScansCoarseThenFineAroundTheStartingLevelAndEqualReadingsKeepTheLowerSetting) {
+TEST(LevelAdjustment,
+     ScansCoarseThenFineAroundTheStartingLevelAndEqualReadingsKeepTheLowerSetting) {
     RunRig r(sim::Wiring::RfB);
     const Texts levels = AdjustFromMinusTen(r);
     ASSERT_EQ(levels.size(), 40u + 50u + 1u);
@@ -316,7 +343,9 @@ TEST(LevelAdjustment, ScansCoarseThenFineAroundTheStartingLevelAndEqualReadingsK
     RunRig f(sim::Wiring::RfB, flat);
     EXPECT_EQ(AdjustFromMinusTen(f).back(), "-11.025000");
     const std::string reading = f.Bench().analyzer->Query("INIT;*WAI;CALC1:MARK1:Y?");
-    EXPECT_NEAR(ParseLeadingDouble(reading), -174.0 + 24.0 + 10.0 * std::log10(f.rig.bench->Analyzer().rbwHz), 0.01) << reading;
+    EXPECT_NEAR(ParseLeadingDouble(reading),
+                -174.0 + 24.0 + 10.0 * std::log10(f.rig.bench->Analyzer().rbwHz), 0.01)
+        << reading;
 }
 
 TEST(LevelAdjustment, DeepensTheCancellationOfAMismatchedBench) {
@@ -329,11 +358,15 @@ TEST(LevelAdjustment, DeepensTheCancellationOfAMismatchedBench) {
     SetupAnalyzer(instruments, true);
     double phase = 0.0;
     MeasurePhase(instruments, {true, 1, false}, phase, r.rig.window);
-    auto depth = [&] { return ParseLeadingDouble(instruments.analyzer->Query("INIT:CONT OFF;:INIT;*WAI;:CALC1:MARK1:Y?")); };
+    auto depth = [&] {
+        return ParseLeadingDouble(
+            instruments.analyzer->Query("INIT:CONT OFF;:INIT;*WAI;:CALC1:MARK1:Y?"));
+    };
     const double before = depth();
     AdjustLevel(instruments);
     const double after = depth();
-    std::printf("cancellation %.2f dBm before, %.2f dBm after the level adjustment\n", before, after);
+    std::printf("cancellation %.2f dBm before, %.2f dBm after the level adjustment\n", before,
+                after);
     EXPECT_LE(after, before - 20.0);
 }
 

@@ -34,7 +34,8 @@ TEST(OncRpcCodec, LyingOrShortInputIsRejectedNotRead) {
     EXPECT_FALSE(DecodeDeviceWrite(writer.Bytes(), 1 << 20));
     // Within the record but beyond the bound.
     XdrWriter big;
-    for (int i = 0; i < 4; ++i) big.PutU32(0);
+    for (int i = 0; i < 4; ++i)
+        big.PutU32(0);
     big.PutOpaque(std::string(100, 'x'));
     EXPECT_FALSE(DecodeDeviceWrite(big.Bytes(), 99));
     EXPECT_TRUE(DecodeDeviceWrite(big.Bytes(), 100));
@@ -55,7 +56,8 @@ TEST(OncRpcCodec, LyingOrShortInputIsRejectedNotRead) {
     EXPECT_EQ(DecodeCall(HexText("00000001 00000000 00000003"), call), RpcDecode::WrongVersion);
     // A credential body longer than 400 bytes.
     XdrWriter cred;
-    for (uint32_t word : {1u, 0u, 2u, 100000u, 2u, 3u, 1u}) cred.PutU32(word);
+    for (uint32_t word : {1u, 0u, 2u, 100000u, 2u, 3u, 1u})
+        cred.PutU32(word);
     cred.PutOpaque(std::string(401, 'c'));
     cred.PutU32(0);
     cred.PutU32(0);
@@ -64,8 +66,9 @@ TEST(OncRpcCodec, LyingOrShortInputIsRejectedNotRead) {
 
 TEST(RecordAssembler, ReassemblesFragmentsHoweverTheStreamIsCutAndBoundsTheSize) {
     // One record in three fragments, then a second record, then an empty record.
-    std::string stream = HexText("00000002") + "ab" + HexText("00000003") + "cde" + HexText("80000001") + "f" +
-                         HexText("80000002") + "gh" + HexText("80000000");
+    std::string stream = HexText("00000002") + "ab" + HexText("00000003") + "cde" +
+                         HexText("80000001") + "f" + HexText("80000002") + "gh" +
+                         HexText("80000000");
     for (size_t piece : {size_t{1}, size_t{3}, size_t{5}, stream.size()}) {
         RecordAssembler assembler(1024);
         std::vector<std::string> records;
@@ -75,14 +78,15 @@ TEST(RecordAssembler, ReassemblesFragmentsHoweverTheStreamIsCutAndBoundsTheSize)
                 std::string record;
                 const auto result = assembler.Push(input, record);
                 ASSERT_NE(result, RecordAssembler::Result::TooLarge);
-                if (result == RecordAssembler::Result::Record) records.push_back(record);
+                if (result == RecordAssembler::Result::Record)
+                    records.push_back(record);
             }
         }
         EXPECT_EQ(records, (std::vector<std::string>{"abcdef", "gh", ""})) << "piece " << piece;
     }
     // A size beyond the limit, announced in the next fragment or at once, fails before storing.
-    for (const std::string& lie : {HexText("00000040") + std::string(64, 'x') + HexText("80000030"),
-                                   HexText("fffffff0")}) {
+    for (const std::string& lie :
+         {HexText("00000040") + std::string(64, 'x') + HexText("80000030"), HexText("fffffff0")}) {
         RecordAssembler assembler(100);
         std::string record;
         std::string_view input = lie;
@@ -98,7 +102,7 @@ TEST(MessageAssembler, TerminatorsBlocksAndEnd) {
     const std::string block = "MMEM:DATA 'a.wv',#212ab\ncd;\n\"#xyz";
     const std::vector<Case> cases = {
         {{{"*IDN?\n", true}}, {"*IDN?\n"}},
-        {{{"*IDN?\n", false}}, {"*IDN?\n"}},  // NL alone terminates
+        {{{"*IDN?\n", false}}, {"*IDN?\n"}},                // NL alone terminates
         {{{"FREQ 1", false}, {"E9", true}}, {"FREQ 1E9"}},  // END across writes
         {{{"*RST\n*IDN?\n", true}}, {"*RST\n", "*IDN?\n"}},
         {{{block, true}}, {block}},  // the NL inside the block is data
@@ -111,7 +115,8 @@ TEST(MessageAssembler, TerminatorsBlocksAndEnd) {
     for (const Case& c : cases) {
         MessageAssembler assembler(1024);
         std::vector<std::string> messages;
-        for (const auto& [bytes, end] : c.writes) EXPECT_TRUE(assembler.Append(bytes, end, messages));
+        for (const auto& [bytes, end] : c.writes)
+            EXPECT_TRUE(assembler.Append(bytes, end, messages));
         EXPECT_EQ(messages, c.messages) << c.writes.front().first;
         EXPECT_TRUE(assembler.Empty());
     }

@@ -9,8 +9,8 @@
 #include <thread>
 #include <tuple>
 
-#include "sim/server/HiSlipServer.h"
 #include "RawClients.h"
+#include "sim/server/HiSlipServer.h"
 
 using namespace testing_support;
 using namespace std::chrono_literals;
@@ -127,8 +127,9 @@ TEST_F(HiSlipServerTest, ViolationsCloseBothChannelsOfThatSessionOnly) {
     const std::vector<Violation> violations = {
         {"bad prologue", "XX" + std::string(14, '\0'), false},
         {"bad prologue on async", "HT" + std::string(14, '\0'), true},
-        {"impossible length", EncodeHiSlipMessage(hislip::kData, 0, 0).substr(0, 8) +
-                                  std::string("\x7f\xff\xff\xff\xff\xff\xff\xff", 8),
+        {"impossible length",
+         EncodeHiSlipMessage(hislip::kData, 0, 0).substr(0, 8) +
+             std::string("\x7f\xff\xff\xff\xff\xff\xff\xff", 8),
          false},
     };
     for (const Violation& v : violations) {
@@ -162,7 +163,8 @@ TEST_F(HiSlipServerTest, ViolationsCloseBothChannelsOfThatSessionOnly) {
 
     good.Write("*IDN?\n");
     EXPECT_EQ(good.ReadResponse(), instrument->idn);
-    for (int i = 0; i < 100 && server->SessionCount() > 1; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 100 && server->SessionCount() > 1; ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(server->SessionCount(), 1u);
 }
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <thread>
 
-#include "tests/support/ChildProcess.h"
-#include "tests/support/TestSupport.h"
 #include "RawClients.h"
 #include "sim/core/Waveform.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TestSupport.h"
 
 using namespace testing_support;
 
@@ -76,10 +76,11 @@ TEST(KorvelSimProgram, GatewayModeServesAllThreeAndStopsOnSigterm) {
         ASSERT_TRUE(line) << out;
         out += *line + "\n";
     }
-    for (const char* name : {"gpib0,28", "gpib0,27", "gpib0,20", "hislip28", "hislip27",
-                             "hislip20"}) {
+    for (const char* name :
+         {"gpib0,28", "gpib0,27", "gpib0,20", "hislip28", "hislip27", "hislip20"}) {
         EXPECT_NE(out.find("TCPIP0::127.0.63.1::" + std::string(name)), std::string::npos)
-            << name << "\n" << out;
+            << name << "\n"
+            << out;
     }
     std::smatch match;
     ASSERT_TRUE(std::regex_search(out, match, std::regex("portmapper on port (\\d+)"))) << out;

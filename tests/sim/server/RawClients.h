@@ -52,7 +52,8 @@ public:
                 return {};
             }
             record += fragment;
-            if (word & 0x80000000u) return record;
+            if (word & 0x80000000u)
+                return record;
         }
     }
     static std::string CallBody(uint32_t xid, uint32_t program, uint32_t version,
@@ -66,9 +67,11 @@ public:
     std::optional<RpcReply> Call(uint32_t program, uint32_t version, uint32_t procedure,
                                  std::string_view args) {
         const uint32_t xid = ++m_xid;
-        if (!SendRecord(CallBody(xid, program, version, procedure, args))) return std::nullopt;
+        if (!SendRecord(CallBody(xid, program, version, procedure, args)))
+            return std::nullopt;
         const auto record = ReadRecord();
-        if (!record) return std::nullopt;
+        if (!record)
+            return std::nullopt;
         return Parse(*record);
     }
     static std::optional<RpcReply> Parse(std::string_view record) {
@@ -121,17 +124,21 @@ inline std::optional<std::string> CoreCall(RpcClient& c, uint32_t procedure,
                                            std::initializer_list<uint32_t> words,
                                            std::optional<std::string_view> bytes = {}) {
     XdrWriter w;
-    for (uint32_t word : words) w.PutU32(word);
-    if (bytes) w.PutOpaque(*bytes);
+    for (uint32_t word : words)
+        w.PutU32(word);
+    if (bytes)
+        w.PutOpaque(*bytes);
     const auto reply = c.Call(vxi11::kCoreProgram, 1, procedure, w.Bytes());
-    if (!reply || reply->acceptStat != 0) return std::nullopt;
+    if (!reply || reply->acceptStat != 0)
+        return std::nullopt;
     return reply->results;
 }
 
 inline std::optional<LinkReply> CreateLink(RpcClient& c, const std::string& device,
                                            bool lock = false, uint32_t lockTimeoutMs = 0) {
     const auto results = CoreCall(c, vxi11::kCreateLink, {7, lock, lockTimeoutMs}, device);
-    if (!results) return std::nullopt;
+    if (!results)
+        return std::nullopt;
     XdrReader r(*results);
     LinkReply link;
     link.error = r.GetI32();
@@ -145,9 +152,10 @@ inline std::optional<WriteReply> DeviceWrite(RpcClient& c, int32_t lid, std::str
                                              int32_t flags = vxi11::kFlagEnd,
                                              uint32_t ioTimeoutMs = 2000,
                                              uint32_t lockTimeoutMs = 0) {
-    const auto results = CoreCall(c, vxi11::kDeviceWrite,
-                                  {uint32_t(lid), ioTimeoutMs, lockTimeoutMs, uint32_t(flags)}, data);
-    if (!results) return std::nullopt;
+    const auto results = CoreCall(
+        c, vxi11::kDeviceWrite, {uint32_t(lid), ioTimeoutMs, lockTimeoutMs, uint32_t(flags)}, data);
+    if (!results)
+        return std::nullopt;
     XdrReader r(*results);
     WriteReply out;
     out.error = r.GetI32();
@@ -158,10 +166,11 @@ inline std::optional<WriteReply> DeviceWrite(RpcClient& c, int32_t lid, std::str
 inline std::optional<ReadReply> DeviceRead(RpcClient& c, int32_t lid, uint32_t requestSize,
                                            uint32_t ioTimeoutMs = 2000, int32_t flags = 0,
                                            char termChar = 0) {
-    const auto results =
-        CoreCall(c, vxi11::kDeviceRead, {uint32_t(lid), requestSize, ioTimeoutMs, 0,
-                                         uint32_t(flags), static_cast<uint8_t>(termChar)});
-    if (!results) return std::nullopt;
+    const auto results = CoreCall(c, vxi11::kDeviceRead,
+                                  {uint32_t(lid), requestSize, ioTimeoutMs, 0, uint32_t(flags),
+                                   static_cast<uint8_t>(termChar)});
+    if (!results)
+        return std::nullopt;
     XdrReader r(*results);
     ReadReply out;
     out.error = r.GetI32();
@@ -212,11 +221,14 @@ public:
     }
     static std::optional<HiSlipMessage> Receive(TcpSocket& socket) {
         std::string head(hislip::kHeaderBytes, '\0');
-        if (!socket.ReadExact(head.data(), head.size())) return std::nullopt;
+        if (!socket.ReadExact(head.data(), head.size()))
+            return std::nullopt;
         const auto header = DecodeHiSlipHeader(head);
-        if (!header || header->payloadLength > (1u << 24)) return std::nullopt;
+        if (!header || header->payloadLength > (1u << 24))
+            return std::nullopt;
         HiSlipMessage message{*header, std::string(header->payloadLength, '\0')};
-        if (!socket.ReadExact(message.payload.data(), message.payload.size())) return std::nullopt;
+        if (!socket.ReadExact(message.payload.data(), message.payload.size()))
+            return std::nullopt;
         return message;
     }
     // The whole opening sequence; the maximum message size is negotiated when given.
@@ -227,7 +239,8 @@ public:
             return false;
         }
         const auto response = Receive(sync);
-        if (!response || response->header.type != hislip::kInitializeResponse) return false;
+        if (!response || response->header.type != hislip::kInitializeResponse)
+            return false;
         sessionId = static_cast<uint16_t>(response->header.parameter & 0xFFFF);
         if (!Connect(async, address, port) ||
             !Send(async, hislip::kAsyncInitialize, 0, sessionId)) {
@@ -237,7 +250,8 @@ public:
         if (!asyncResponse || asyncResponse->header.type != hislip::kAsyncInitializeResponse) {
             return false;
         }
-        if (!maxMessage) return true;
+        if (!maxMessage)
+            return true;
         Send(async, hislip::kAsyncMaximumMessageSize, 0, 0, EncodeU64(*maxMessage));
         const auto size = Receive(async);
         return size && size->header.type == hislip::kAsyncMaximumMessageSizeResponse;
@@ -254,13 +268,16 @@ public:
         std::string data;
         for (;;) {
             const auto message = Receive(sync);
-            if (!message) return std::nullopt;
+            if (!message)
+                return std::nullopt;
             if (message->header.type != hislip::kData && message->header.type != hislip::kDataEnd) {
                 return std::nullopt;
             }
-            if (ids) ids->push_back(message->header.parameter);
+            if (ids)
+                ids->push_back(message->header.parameter);
             data += message->payload;
-            if (message->header.type == hislip::kDataEnd) return data;
+            if (message->header.type == hislip::kDataEnd)
+                return data;
         }
     }
 };

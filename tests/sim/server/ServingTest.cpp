@@ -28,7 +28,8 @@ public:
     void Receive(std::string_view message) override {
         std::lock_guard lock(m_mutex);
         m_output.reset();
-        if (message.find('?') != std::string_view::npos) m_output = std::string(message);
+        if (message.find('?') != std::string_view::npos)
+            m_output = std::string(message);
     }
     std::optional<std::string> Respond() override {
         std::this_thread::sleep_for(std::chrono::milliseconds(respondMs));

@@ -8,8 +8,8 @@
 #include <thread>
 #include <tuple>
 
-#include "sim/server/Portmapper.h"
 #include "RawClients.h"
+#include "sim/server/Portmapper.h"
 #include "sim/server/ServedDevice.h"
 #include "sim/server/Vxi11Server.h"
 
@@ -70,7 +70,8 @@ TEST_F(Vxi11ServerTest, DeviceNamesPickTheInstrumentAndLinksAreCountedPerDevice)
     EXPECT_EQ(LinkCall(c, vxi11::kDestroyLink, link.lid), vxi11::kErrorInvalidLink);
     EXPECT_EQ(Must(DeviceWrite(c, link.lid, "*IDN?\n")).error, vxi11::kErrorInvalidLink);
     // 16 links per device show a client that leaks them.
-    for (int i = 0; i < 16; ++i) ASSERT_EQ(Must(CreateLink(c, "inst0")).error, 0);
+    for (int i = 0; i < 16; ++i)
+        ASSERT_EQ(Must(CreateLink(c, "inst0")).error, 0);
     EXPECT_EQ(Must(CreateLink(c, "inst0")).error, vxi11::kErrorOutOfResources);
     EXPECT_EQ(Must(CreateLink(c, "gpib0,28")).error, 0);
     analyzer->acceptsLink = false;
@@ -93,7 +94,8 @@ TEST_F(Vxi11ServerTest, ReadsSplitAtRequestSizeOrTermCharAndWritesJoinUntilTheir
             const bool last = all.size() == analyzer->idn.size();
             EXPECT_EQ((r.reason & vxi11::kReasonEnd) != 0, last) << requestSize;
             EXPECT_EQ((r.reason & vxi11::kReasonRequestCount) != 0, r.data.size() == requestSize);
-            if (last) break;
+            if (last)
+                break;
         }
         EXPECT_EQ(all, analyzer->idn) << requestSize;
     }
@@ -148,7 +150,8 @@ TEST_F(Vxi11ServerTest, LinksAreServerWideAndDieWithTheirConnection) {
     EXPECT_EQ(Must(DeviceRead(second, lid, 1000)).data, analyzer->idn);
     EXPECT_EQ(server->LinkCount(), 2u);
     first.socket.Close();  // abrupt: no destroy_link
-    for (int i = 0; i < 100 && server->LinkCount() > 0; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 100 && server->LinkCount() > 0; ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(server->LinkCount(), 0u);
     EXPECT_EQ(Must(DeviceWrite(second, lid, "*IDN?\n")).error, vxi11::kErrorInvalidLink);
 }
@@ -222,10 +225,11 @@ TEST_F(Vxi11ServerTest, MalformedInputClosesOnlyThatConnection) {
     RpcClient good = Client();
     const int32_t lid = Must(CreateLink(good, "inst0")).lid;
     const std::vector<std::string> attacks = {
-        std::string("\x7f\xff\xff\xff", 4) + "xxxx",  // a fragment announcing 2 GiB
+        std::string("\x7f\xff\xff\xff", 4) + "xxxx",       // a fragment announcing 2 GiB
         EncodeRecord(std::string("\0\0\0\1\0\0\0\0", 8)),  // a call header cut short
         EncodeRecord(RpcClient::CallBody(1, vxi11::kCoreProgram, 1, 11, "") +
-                     std::string(64, '\xff')).substr(0, 30),  // then the client vanishes
+                     std::string(64, '\xff'))
+            .substr(0, 30),  // then the client vanishes
     };
     for (const std::string& attack : attacks) {
         RpcClient bad = Client();
@@ -239,10 +243,12 @@ TEST_F(Vxi11ServerTest, MalformedInputClosesOnlyThatConnection) {
     // A reply message or another RPC version is not a reason to hang up.
     RpcClient odd = Client();
     XdrWriter reply;
-    for (uint32_t word : {9u, 1u, 0u}) reply.PutU32(word);
+    for (uint32_t word : {9u, 1u, 0u})
+        reply.PutU32(word);
     odd.SendRecord(reply.Bytes());
     XdrWriter version3;
-    for (uint32_t word : {10u, 0u, 3u}) version3.PutU32(word);
+    for (uint32_t word : {10u, 0u, 3u})
+        version3.PutU32(word);
     odd.SendRecord(version3.Bytes());
     const auto denied = RpcClient::Parse(Must(odd.ReadRecord()));
     ASSERT_TRUE(denied);
@@ -251,8 +257,9 @@ TEST_F(Vxi11ServerTest, MalformedInputClosesOnlyThatConnection) {
 }
 
 TEST(Portmapper, AnswersVersion2Rpcbind3And4OverTcpAndUdp) {
-    const std::vector<PortMapping> mappings = {{vxi11::kCoreProgram, 1, portmap::kProtocolTcp, 4321},
-                                               {vxi11::kAbortProgram, 1, portmap::kProtocolTcp, 4322}};
+    const std::vector<PortMapping> mappings = {
+        {vxi11::kCoreProgram, 1, portmap::kProtocolTcp, 4321},
+        {vxi11::kAbortProgram, 1, portmap::kProtocolTcp, 4322}};
     Portmapper portmapper("127.0.0.1", 0, mappings);
     std::string error;
     ASSERT_TRUE(portmapper.Start(error)) << error;
@@ -269,7 +276,8 @@ TEST(Portmapper, AnswersVersion2Rpcbind3And4OverTcpAndUdp) {
         {4, EncodeRpcb({vxi11::kCoreProgram, 1, "udp", "", ""}), EncodeString("")},
     };
     for (const auto& [version, args, results] : lookups) {
-        EXPECT_EQ(Must(c.Call(portmap::kProgram, version, portmap::kGetPort, args)).results, results)
+        EXPECT_EQ(Must(c.Call(portmap::kProgram, version, portmap::kGetPort, args)).results,
+                  results)
             << version;
     }
     const RpcReply mismatch = Must(c.Call(portmap::kProgram, 5, 3, ""));

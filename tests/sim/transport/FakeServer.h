@@ -16,17 +16,19 @@
 namespace fake {
 
 inline void PutBe(std::string& out, std::uint64_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 inline std::uint64_t GetBe(std::string_view in, std::size_t at, int bytes) {
     std::uint64_t value = 0;
-    for (int i = 0; i < bytes; ++i) value = (value << 8) | static_cast<std::uint8_t>(in[at + i]);
+    for (int i = 0; i < bytes; ++i)
+        value = (value << 8) | static_cast<std::uint8_t>(in[at + i]);
     return value;
 }
 
 // One accepted connection, as the handler sees it.
 class Peer {
-  public:
+public:
     explicit Peer(sim::server::TcpSocket& socket) : m_socket(socket) {}
 
     // Exactly n bytes, or nothing when the peer closed or timeoutMs passed.
@@ -53,14 +55,18 @@ class Peer {
         std::string record;
         for (;;) {
             auto mark = ReadExact(4);
-            if (!mark) return std::nullopt;
+            if (!mark)
+                return std::nullopt;
             const std::uint32_t m = static_cast<std::uint32_t>(GetBe(*mark, 0, 4));
             auto fragment = ReadExact(m & 0x7FFFFFFF);
-            if (!fragment) return std::nullopt;
+            if (!fragment)
+                return std::nullopt;
             record += *fragment;
-            if (m & 0x80000000u) break;
+            if (m & 0x80000000u)
+                break;
         }
-        if (record.size() < 40) return std::nullopt;
+        if (record.size() < 40)
+            return std::nullopt;
         Call call;
         call.xid = static_cast<std::uint32_t>(GetBe(record, 0, 4));
         call.program = static_cast<std::uint32_t>(GetBe(record, 12, 4));
@@ -78,18 +84,20 @@ class Peer {
     };
     std::optional<Message> ReadMessage(int timeoutMs = 10000) {
         auto header = ReadExact(16, timeoutMs);
-        if (!header || (*header)[0] != 'H' || (*header)[1] != 'S') return std::nullopt;
+        if (!header || (*header)[0] != 'H' || (*header)[1] != 'S')
+            return std::nullopt;
         Message message;
         message.type = static_cast<std::uint8_t>((*header)[2]);
         message.control = static_cast<std::uint8_t>((*header)[3]);
         message.parameter = static_cast<std::uint32_t>(GetBe(*header, 4, 4));
         auto payload = ReadExact(GetBe(*header, 8, 8), timeoutMs);
-        if (!payload) return std::nullopt;
+        if (!payload)
+            return std::nullopt;
         message.payload = *payload;
         return message;
     }
 
-  private:
+private:
     sim::server::TcpSocket& m_socket;
 };
 
@@ -109,7 +117,8 @@ inline std::string RpcReply(std::uint32_t xid, std::string_view results) {
 
 inline std::string Words(std::initializer_list<std::uint32_t> words) {
     std::string out;
-    for (std::uint32_t w : words) PutBe(out, w, 4);
+    for (std::uint32_t w : words)
+        PutBe(out, w, 4);
     return out;
 }
 
@@ -135,7 +144,7 @@ inline std::string HiSlip(std::uint8_t type, std::uint8_t control, std::uint32_t
 // Listens on 127.0.0.1, an ephemeral port: tests running in parallel never collide. A handler
 // that returns leaves its connection open until the server goes, as a peer that stops answering.
 class Server {
-  public:
+public:
     using Handler = std::function<void(Peer&)>;
 
     explicit Server(Handler handler) {
@@ -151,7 +160,7 @@ class Server {
     }
     std::uint16_t Port() const { return m_server.Port(); }
 
-  private:
+private:
     sim::server::ConnectionServer m_server{64};
 };
 

@@ -33,10 +33,13 @@ struct FakeHiSlip {
 
     void Serve(fake::Peer& peer) {
         auto first = peer.ReadMessage();
-        if (!first) return;
+        if (!first)
+            return;
         if (first->type == 0) {
-            if (initializeFatal == -2) return (void)peer.ReadExact(1 << 20, 3000);  // silent
-            if (initializeFatal >= 0) return peer.Write(fake::HiSlip(2, std::uint8_t(initializeFatal), 0));
+            if (initializeFatal == -2)
+                return (void)peer.ReadExact(1 << 20, 3000);  // silent
+            if (initializeFatal >= 0)
+                return peer.Write(fake::HiSlip(2, std::uint8_t(initializeFatal), 0));
             peer.Write(fake::HiSlip(1, 0, 0x01000001));
             while (auto m = peer.ReadMessage()) {
                 Record(*m);
@@ -72,15 +75,19 @@ struct FakeHiSlip {
             {
                 std::lock_guard lock(mutex);
                 for (auto& m : seen) {
-                    if (m.type == type) out.push_back(m);
+                    if (m.type == type)
+                        out.push_back(m);
                 }
             }
-            if (out.size() >= atLeast) break;
+            if (out.size() >= atLeast)
+                break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return out;
     }
-    std::string Resource() const { return "TCPIP::127.0.0.1::hislip0," + std::to_string(server.Port()) + "::INSTR"; }
+    std::string Resource() const {
+        return "TCPIP::127.0.0.1::hislip0," + std::to_string(server.Port()) + "::INSTR";
+    }
 
     Script script;
     std::uint64_t maxMessage;
@@ -107,9 +114,12 @@ TEST_F(HiSlipLyingServer, WritesSplitAtTheServersMaximumAndMessageIdsAndRmtFollo
     auto answered = std::make_shared<int>(0);
     FakeHiSlip fake(
         [answered](fake::Peer& peer, const Message& m) {
-            if (m.type != 7) return;
-            if ((*answered)++ == 0) return peer.Write(fake::HiSlip(7, 0, m.parameter, "OK\n"));
-            peer.Write(fake::HiSlip(6, 0, m.parameter, "0123") + fake::HiSlip(6, 0, 0xFFFFFFFF, "4567") +
+            if (m.type != 7)
+                return;
+            if ((*answered)++ == 0)
+                return peer.Write(fake::HiSlip(7, 0, m.parameter, "OK\n"));
+            peer.Write(fake::HiSlip(6, 0, m.parameter, "0123") +
+                       fake::HiSlip(6, 0, 0xFFFFFFFF, "4567") +
                        fake::HiSlip(7, 0, m.parameter, "89AB"));
         },
         64);
@@ -131,7 +141,8 @@ TEST_F(HiSlipLyingServer, WritesSplitAtTheServersMaximumAndMessageIdsAndRmtFollo
     using Shape = std::vector<std::tuple<std::size_t, std::uint32_t, int>>;
     auto shape = [](const std::vector<Message>& messages) {
         Shape out;
-        for (const Message& m : messages) out.emplace_back(m.payload.size(), m.parameter, m.control);
+        for (const Message& m : messages)
+            out.emplace_back(m.payload.size(), m.parameter, m.control);
         return out;
     };
     EXPECT_EQ(shape(fake.Seen(6)), (Shape{{48, 0xFFFFFF00u, 0}, {48, 0xFFFFFF02u, 0}}));
@@ -140,7 +151,8 @@ TEST_F(HiSlipLyingServer, WritesSplitAtTheServersMaximumAndMessageIdsAndRmtFollo
 
 TEST_F(HiSlipLyingServer, StaleAndInterruptedResponsesAreSkippedAndStrangeMessagesReported) {
     FakeHiSlip fake([](fake::Peer& peer, const Message& m) {
-        if (m.type != 7) return;
+        if (m.type != 7)
+            return;
         if (m.payload == "A?\n") {
             peer.Write(fake::HiSlip(7, 0, m.parameter - 2, "stale\n"));  // left over from a timeout
             peer.Write(fake::HiSlip(13, 0, m.parameter));
@@ -171,16 +183,30 @@ TEST_F(HiSlipLyingServer, LiesAndHangUpsGiveErrorStatuses) {
         ViStatus status;
     };
     const Case cases[] = {
-        {"payload of 1 TiB", [](fake::Peer& p, std::uint32_t id) { std::string h = fake::HiSlip(7, 0, id); h[10] = 1; p.Write(h + "abc"); }, VI_ERROR_CONN_LOST},
+        {"payload of 1 TiB",
+         [](fake::Peer& p, std::uint32_t id) {
+             std::string h = fake::HiSlip(7, 0, id);
+             h[10] = 1;
+             p.Write(h + "abc");
+         },
+         VI_ERROR_CONN_LOST},
         {"bad prologue", [](fake::Peer& p, std::uint32_t) { p.Write("HX"); }, VI_ERROR_CONN_LOST},
-        {"closed mid-message", [](fake::Peer& p, std::uint32_t id) { p.Write(fake::HiSlip(7, 0, id, "0123456789").substr(0, 20)); p.Close(); }, VI_ERROR_CONN_LOST},
-        {"fatal error", [](fake::Peer& p, std::uint32_t) { p.Write(fake::HiSlip(2, 0, 0, "bye")); }, VI_ERROR_CONN_LOST},
-        {"error", [](fake::Peer& p, std::uint32_t) { p.Write(fake::HiSlip(3, 0, 0, "no")); }, VI_ERROR_IO},
+        {"closed mid-message",
+         [](fake::Peer& p, std::uint32_t id) {
+             p.Write(fake::HiSlip(7, 0, id, "0123456789").substr(0, 20));
+             p.Close();
+         },
+         VI_ERROR_CONN_LOST},
+        {"fatal error", [](fake::Peer& p, std::uint32_t) { p.Write(fake::HiSlip(2, 0, 0, "bye")); },
+         VI_ERROR_CONN_LOST},
+        {"error", [](fake::Peer& p, std::uint32_t) { p.Write(fake::HiSlip(3, 0, 0, "no")); },
+         VI_ERROR_IO},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         FakeHiSlip fake([&](fake::Peer& peer, const Message& m) {
-            if (m.type == 7) c.reply(peer, m.parameter);
+            if (m.type == 7)
+                c.reply(peer, m.parameter);
         });
         ASSERT_EQ(Open(fake), VI_SUCCESS);
         ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 500), VI_SUCCESS);
@@ -200,8 +226,11 @@ TEST_F(HiSlipLyingServer, AFloodOfStaleResponsesAndRefusedOpensEndWithinTheirBud
     // A plain hang is timed against the simulator's server; a flood must not hold the read longer.
     FakeHiSlip flooding([](fake::Peer& peer, const Message& m) {
         std::string stale;
-        for (int i = 0; i < 4096; ++i) stale += fake::HiSlip(7, 0, m.parameter - 2, "old\n");
-        for (const auto begin = Clock::now(); Clock::now() - begin < std::chrono::milliseconds(3000);) peer.Write(stale);
+        for (int i = 0; i < 4096; ++i)
+            stale += fake::HiSlip(7, 0, m.parameter - 2, "old\n");
+        for (const auto begin = Clock::now();
+             Clock::now() - begin < std::chrono::milliseconds(3000);)
+            peer.Write(stale);
     });
     ASSERT_EQ(Open(flooding), VI_SUCCESS);
     ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 2000), VI_SUCCESS);
@@ -226,8 +255,8 @@ TEST_F(HiSlipLyingServer, DeviceClearRunsOnBothChannelsAndStartsMessageIdsOver) 
     FakeHiSlip fake([](fake::Peer&, const Message&) {});
     SetTestPorts(TestPorts{111, 0, fake.server.Port()});  // the default port, as tests may move it
     std::unique_ptr<Transport> transport;
-    ASSERT_EQ(hislip::HiSlipConnector().Open(ParseResourceName("TCPIP::127.0.0.1::hislip0::INSTR").name, 1000,
-                                             transport),
+    ASSERT_EQ(hislip::HiSlipConnector().Open(
+                  ParseResourceName("TCPIP::127.0.0.1::hislip0::INSTR").name, 1000, transport),
               VI_SUCCESS);
     SetTestPorts(TestPorts{});
     Transport& session = *transport;

@@ -14,10 +14,10 @@
 #include <tuple>
 #include <vector>
 
-#include "sim/core/Bench.h"
 #include "instrument/CVisaDevice.h"
 #include "instrument/MessageSink.h"
 #include "instrument/NumberText.h"
+#include "sim/core/Bench.h"
 #include "sim/server/SimServer.h"
 #include "tests/support/TestSupport.h"
 #include "visa/NetworkTesting.h"
@@ -39,12 +39,14 @@ using Clock = std::chrono::steady_clock;
 // A reply of n bytes: digits, then '\n' carrying END.
 std::string Pattern(std::size_t n) {
     std::string text(n, '\n');
-    for (std::size_t i = 0; i + 1 < n; ++i) text[i] = static_cast<char>('0' + i % 10);
+    for (std::size_t i = 0; i + 1 < n; ++i)
+        text[i] = static_cast<char>('0' + i % 10);
     return text;
 }
 
-// Replies as transport tests need them: "*IDN?" is answered, "LEN? n" gets Pattern(n), "ECHO?<bytes>" its bytes as
-// sent, "HANG?" nothing; "DROP?" closes the link. Refuses links while told to.
+// Replies as transport tests need them: "*IDN?" is answered, "LEN? n" gets Pattern(n),
+// "ECHO?<bytes>" its bytes as sent, "HANG?" nothing; "DROP?" closes the link. Refuses links while
+// told to.
 class PatternInstrument : public MessageInstrument {
 public:
     void Receive(std::string_view message) override {
@@ -111,13 +113,16 @@ TEST_P(BenchOverTransport, EveryInstrumentAnswersThroughCVisaDevice) {
     sim::Bench bench(options);
     const bool gateway = layout == Layout::Gateway || layout == Layout::GatewayTwo;
     const std::string block =
-        "127.4." + std::to_string(1 + static_cast<int>(layout) + 4 * static_cast<int>(protocol)) + ".";
+        "127.4." + std::to_string(1 + static_cast<int>(layout) + 4 * static_cast<int>(protocol)) +
+        ".";
     std::vector<sim::server::ServedInstrument> instruments;
-    for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, 28}, {sim::InstrumentId::Generator2, 27},
+    for (auto [id, gpib] : {std::pair{sim::InstrumentId::Generator1, 28},
+                            {sim::InstrumentId::Generator2, 27},
                             {sim::InstrumentId::Analyzer, 20}}) {
         const std::string n = std::to_string(gpib);
-        instruments.push_back({sim::InstrumentName(id), bench.Instrument(id), block + (gateway ? "1" : n),
-                               gateway ? "gpib0," + n : "inst0", gateway ? "hislip" + n : "hislip0"});
+        instruments.push_back({sim::InstrumentName(id), bench.Instrument(id),
+                               block + (gateway ? "1" : n), gateway ? "gpib0," + n : "inst0",
+                               gateway ? "hislip" + n : "hislip0"});
     }
     sim::server::ServingOptions serving;
     serving.portmapPort = serving.vxi11Port = serving.hislipPort = 0;
@@ -132,11 +137,14 @@ TEST_P(BenchOverTransport, EveryInstrumentAnswersThroughCVisaDevice) {
         std::unique_ptr<ScopedTestPorts> ports;
         for (const auto& e : server.Endpoints()) {
             if (e.address == instrument.address)
-                ports = std::make_unique<ScopedTestPorts>(TestPorts{e.portmapPort, 0, e.hislipPort});
+                ports =
+                    std::make_unique<ScopedTestPorts>(TestPorts{e.portmapPort, 0, e.hislipPort});
         }
         ASSERT_TRUE(ports) << instrument.address;
-        CVisaDevice device("TCPIP::" + instrument.address + "::" +
-                           (protocol == Protocol::Vxi11 ? instrument.vxi11Name : instrument.hislipName) + "::INSTR");
+        CVisaDevice device(
+            "TCPIP::" + instrument.address +
+            "::" + (protocol == Protocol::Vxi11 ? instrument.vxi11Name : instrument.hislipName) +
+            "::INSTR");
         ASSERT_TRUE(device.IsConnected()) << device.Resource();
         EXPECT_EQ(device.Query("*IDN?"), idn[i]);
         EXPECT_EQ(device.Query("SYST:ERR?"), "0,\"No error\"");
@@ -153,8 +161,8 @@ TEST_P(BenchOverTransport, EveryInstrumentAnswersThroughCVisaDevice) {
 
 INSTANTIATE_TEST_SUITE_P(Sim, BenchOverTransport,
                          ::testing::Combine(::testing::Values(Protocol::Vxi11, Protocol::HiSlip),
-                                            ::testing::Values(Layout::RfB, Layout::Two, Layout::Gateway,
-                                                              Layout::GatewayTwo)),
+                                            ::testing::Values(Layout::RfB, Layout::Two,
+                                                              Layout::Gateway, Layout::GatewayTwo)),
                          BenchCaseName);
 
 class TransportOnSim : public ::testing::TestWithParam<Protocol> {
@@ -174,10 +182,12 @@ protected:
         const bool vxi11 = GetParam() == Protocol::Vxi11;
         const std::string address = vxi11 ? "127.4.10.1" : "127.4.11.1";
         std::ostringstream diagnostics;
-        ASSERT_TRUE(server.Start({{"pattern", instrument, address, "inst0", "hislip0"}}, options, diagnostics))
+        ASSERT_TRUE(server.Start({{"pattern", instrument, address, "inst0", "hislip0"}}, options,
+                                 diagnostics))
             << diagnostics.str();
         const auto& endpoint = server.Endpoints().at(0);
-        ports = std::make_unique<ScopedTestPorts>(TestPorts{endpoint.portmapPort, 0, endpoint.hislipPort});
+        ports = std::make_unique<ScopedTestPorts>(
+            TestPorts{endpoint.portmapPort, 0, endpoint.hislipPort});
         resource = "TCPIP::" + address + (vxi11 ? "::inst0::INSTR" : "::hislip0::INSTR");
         ASSERT_EQ(viOpenDefaultRM(&rm), VI_SUCCESS);
         ASSERT_EQ(viOpen(rm, resource.c_str(), VI_NO_LOCK, 0, &vi), VI_SUCCESS);
@@ -195,8 +205,8 @@ protected:
 TEST_P(TransportOnSim, RepliesAndWritesEndRightAtEveryChunkBoundaryAndAtAHundredKilobytes) {
     // Reply lengths around one and two read chunks, read with a count of one chunk and with a
     // large one: END on a piece that ends exactly at the count must end the read.
-    for (std::size_t length : {kReadChunk - 1, kReadChunk, kReadChunk + 1, 2 * kReadChunk - 1, 2 * kReadChunk,
-                               2 * kReadChunk + 1}) {
+    for (std::size_t length : {kReadChunk - 1, kReadChunk, kReadChunk + 1, 2 * kReadChunk - 1,
+                               2 * kReadChunk, 2 * kReadChunk + 1}) {
         for (ViUInt32 count : {ViUInt32(kReadChunk), ViUInt32(100000)}) {
             SCOPED_TRACE("length " + std::to_string(length) + ", count " + std::to_string(count));
             ASSERT_EQ(Send(vi, "LEN? " + std::to_string(length) + "\n"), VI_SUCCESS);
@@ -211,7 +221,8 @@ TEST_P(TransportOnSim, RepliesAndWritesEndRightAtEveryChunkBoundaryAndAtAHundred
     }
     // Messages around one and two of the server's write limits arrive whole.
     const std::size_t limit = GetParam() == Protocol::Vxi11 ? kMaxRecvSize : kHiSlipMessage - 16;
-    for (std::size_t length : {limit - 1, limit, limit + 1, 2 * limit - 1, 2 * limit, 2 * limit + 1}) {
+    for (std::size_t length :
+         {limit - 1, limit, limit + 1, 2 * limit - 1, 2 * limit, 2 * limit + 1}) {
         SCOPED_TRACE("message of " + std::to_string(length));
         const std::string message = "ECHO?" + Pattern(length - 5);
         ASSERT_EQ(Send(vi, message), VI_SUCCESS);
@@ -232,7 +243,8 @@ TEST_P(TransportOnSim, RepliesAndWritesEndRightAtEveryChunkBoundaryAndAtAHundred
     EXPECT_EQ(device.Query("LEN? 4"), "012");
 }
 
-TEST_P(TransportOnSim, AHangingInstrumentTimesOutWithinItsMarginAndAnImmediateTimeoutStillMovesWhatIsReady) {
+TEST_P(TransportOnSim,
+       AHangingInstrumentTimesOutWithinItsMarginAndAnImmediateTimeoutStillMovesWhatIsReady) {
     // 2 s, so that HiSLIP's 10 % margin is wider than a busy machine's scheduling delays (the
     // wait is ours alone); over VXI-11 the server answers at the timeout, our socket would wait
     // one second more.
@@ -259,7 +271,8 @@ TEST_P(TransportOnSim, ADroppedLinkIsLostForGoodAndCVisaDeviceSaysSo) {
         CVisaDevice device(resource);
         ASSERT_TRUE(device.IsConnected());
         EXPECT_EQ(device.Query("DROP?"), "");
-        EXPECT_EQ(recorder.messages, std::vector<std::string>{"Cannot read from device " + device.Resource()});
+        EXPECT_EQ(recorder.messages,
+                  std::vector<std::string>{"Cannot read from device " + device.Resource()});
     }
     ASSERT_EQ(Send(vi, "DROP?\n"), VI_SUCCESS);
     std::string text;
@@ -301,14 +314,17 @@ TEST_P(TransportOnSim, ARefusedLinkAndAnUnknownHostFailFast) {
               GetParam() == Protocol::Vxi11 ? VI_ERROR_RSRC_NFOUND : VI_ERROR_RSRC_BUSY);
     EXPECT_LT(MsSince(start), 500);
     start = Clock::now();
-    const std::string unknown = GetParam() == Protocol::Vxi11 ? "TCPIP::no-such-host.invalid::INSTR"
-                                                              : "TCPIP::no-such-host.invalid::hislip0::INSTR";
+    const std::string unknown = GetParam() == Protocol::Vxi11
+                                    ? "TCPIP::no-such-host.invalid::INSTR"
+                                    : "TCPIP::no-such-host.invalid::hislip0::INSTR";
     EXPECT_EQ(viOpen(rm, unknown.c_str(), VI_NO_LOCK, 0, &other), VI_ERROR_RSRC_NFOUND);
     EXPECT_LT(MsSince(start), kDefaultTimeoutMs + 200);
     EXPECT_EQ(other, VI_NULL);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sim, TransportOnSim, ::testing::Values(Protocol::Vxi11, Protocol::HiSlip),
-                         [](const auto& info) { return info.param == Protocol::Vxi11 ? "Vxi11" : "HiSlip"; });
+                         [](const auto& info) {
+                             return info.param == Protocol::Vxi11 ? "Vxi11" : "HiSlip";
+                         });
 
 }  // namespace

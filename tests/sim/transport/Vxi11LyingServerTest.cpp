@@ -31,7 +31,8 @@ struct FakeCore {
                 calls.push_back(*call);
             }
             if (call->procedure == 10) {
-                peer.Write(fake::RpcReply(call->xid, fake::Words({std::uint32_t(linkError), 7, 0, maxRecvSize})));
+                peer.Write(fake::RpcReply(
+                    call->xid, fake::Words({std::uint32_t(linkError), 7, 0, maxRecvSize})));
             } else if (call->procedure == 23) {
                 peer.Write(fake::RpcReply(call->xid, fake::Words({0})));
             } else {
@@ -43,7 +44,8 @@ struct FakeCore {
         std::lock_guard lock(mutex);
         std::vector<fake::Peer::Call> out;
         for (auto& c : calls) {
-            if (c.procedure == procedure) out.push_back(c);
+            if (c.procedure == procedure)
+                out.push_back(c);
         }
         return out;
     }
@@ -59,7 +61,8 @@ struct FakeCore {
 class Vxi11LyingServer : public ::testing::Test {
 protected:
     void TearDown() override {
-        if (rm != VI_NULL) viClose(rm);
+        if (rm != VI_NULL)
+            viClose(rm);
         SetTestPorts(TestPorts{});
     }
     static void UsePorts(std::uint16_t portmapper, std::uint16_t core) {
@@ -67,7 +70,8 @@ protected:
     }
     ViStatus Open(FakeCore& core, ViUInt32 openTimeoutMs = 0) {
         UsePorts(111, core.server.Port());
-        if (rm == VI_NULL) viOpenDefaultRM(&rm);
+        if (rm == VI_NULL)
+            viOpenDefaultRM(&rm);
         return viOpen(rm, "TCPIP::127.0.0.1::inst0::INSTR", VI_NO_LOCK, openTimeoutMs, &vi);
     }
 
@@ -75,7 +79,8 @@ protected:
     ViSession vi = VI_NULL;
 };
 
-TEST_F(Vxi11LyingServer, WritesSplitAtMaxRecvSizeWithEndOnTheLastPieceAndResumeAfterAPartialAccept) {
+TEST_F(Vxi11LyingServer,
+       WritesSplitAtMaxRecvSizeWithEndOnTheLastPieceAndResumeAfterAPartialAccept) {
     int writes = 0;
     FakeCore core([&](fake::Peer& peer, const fake::Peer::Call& call) {
         const std::uint32_t length = static_cast<std::uint32_t>(fake::GetBe(call.args, 16, 4));
@@ -84,9 +89,11 @@ TEST_F(Vxi11LyingServer, WritesSplitAtMaxRecvSizeWithEndOnTheLastPieceAndResumeA
     });
     ASSERT_EQ(Open(core), VI_SUCCESS);
     std::string message(2500, '\0');
-    for (std::size_t i = 0; i < message.size(); ++i) message[i] = static_cast<char>('a' + i % 26);
+    for (std::size_t i = 0; i < message.size(); ++i)
+        message[i] = static_cast<char>('a' + i % 26);
     ViUInt32 written = 0;
-    EXPECT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>(message.data()), 2500, &written), VI_SUCCESS);
+    EXPECT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>(message.data()), 2500, &written),
+              VI_SUCCESS);
     EXPECT_EQ(written, 2500u);
 
     const auto calls = core.Calls(11);
@@ -151,18 +158,52 @@ TEST_F(Vxi11LyingServer, LiesAndHangUpsGiveErrorStatusesAndALostLinkStaysLost) {
         ViStatus status;
     };
     const Case cases[] = {
-        {"reply to a later call", [](fake::Peer& p, std::uint32_t xid) { p.Write(fake::RpcReply(xid + 5, fake::ReadResults(0, 4, "x"))); }, VI_ERROR_CONN_LOST},
-        {"record of 2 GiB", [](fake::Peer& p, std::uint32_t) { p.Write(fake::Words({0xFFFFFFF0u, 1, 2, 3})); }, VI_ERROR_CONN_LOST},
-        {"closed mid-record", [](fake::Peer& p, std::uint32_t xid) { p.Write(fake::RpcReply(xid, fake::ReadResults(0, 4, "ABCDEFGH")).substr(0, 30)); p.Close(); }, VI_ERROR_CONN_LOST},
-        {"link gone (error 4)", [](fake::Peer& p, std::uint32_t xid) { p.Write(fake::RpcReply(xid, fake::ReadResults(4, 0, ""))); }, VI_ERROR_CONN_LOST},
-        {"opaque longer than the record", [](fake::Peer& p, std::uint32_t xid) { p.Write(fake::RpcReply(xid, fake::Words({0, 4, 100, 0x41424344}))); }, VI_ERROR_IO},
-        {"RPC denied", [](fake::Peer& p, std::uint32_t xid) { p.Write(fake::Words({0x80000010u, xid, 1, 1, 0})); }, VI_ERROR_IO},
-        {"procedure unavailable", [](fake::Peer& p, std::uint32_t xid) { p.Write(fake::Words({0x80000018u, xid, 1, 0, 0, 0, 3})); }, VI_ERROR_IO},
-        {"a call instead of a reply", [](fake::Peer& p, std::uint32_t xid) { p.Write(fake::Words({0x80000008u, xid, 0})); }, VI_ERROR_IO},
+        {"reply to a later call",
+         [](fake::Peer& p, std::uint32_t xid) {
+             p.Write(fake::RpcReply(xid + 5, fake::ReadResults(0, 4, "x")));
+         },
+         VI_ERROR_CONN_LOST},
+        {"record of 2 GiB",
+         [](fake::Peer& p, std::uint32_t) {
+             p.Write(fake::Words({0xFFFFFFF0u, 1, 2, 3}));
+         },
+         VI_ERROR_CONN_LOST},
+        {"closed mid-record",
+         [](fake::Peer& p, std::uint32_t xid) {
+             p.Write(fake::RpcReply(xid, fake::ReadResults(0, 4, "ABCDEFGH")).substr(0, 30));
+             p.Close();
+         },
+         VI_ERROR_CONN_LOST},
+        {"link gone (error 4)",
+         [](fake::Peer& p, std::uint32_t xid) {
+             p.Write(fake::RpcReply(xid, fake::ReadResults(4, 0, "")));
+         },
+         VI_ERROR_CONN_LOST},
+        {"opaque longer than the record",
+         [](fake::Peer& p, std::uint32_t xid) {
+             p.Write(fake::RpcReply(xid, fake::Words({0, 4, 100, 0x41424344})));
+         },
+         VI_ERROR_IO},
+        {"RPC denied",
+         [](fake::Peer& p, std::uint32_t xid) {
+             p.Write(fake::Words({0x80000010u, xid, 1, 1, 0}));
+         },
+         VI_ERROR_IO},
+        {"procedure unavailable",
+         [](fake::Peer& p, std::uint32_t xid) {
+             p.Write(fake::Words({0x80000018u, xid, 1, 0, 0, 0, 3}));
+         },
+         VI_ERROR_IO},
+        {"a call instead of a reply",
+         [](fake::Peer& p, std::uint32_t xid) {
+             p.Write(fake::Words({0x80000008u, xid, 0}));
+         },
+         VI_ERROR_IO},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        FakeCore core([&](fake::Peer& peer, const fake::Peer::Call& call) { c.reply(peer, call.xid); });
+        FakeCore core(
+            [&](fake::Peer& peer, const fake::Peer::Call& call) { c.reply(peer, call.xid); });
         ASSERT_EQ(Open(core), VI_SUCCESS);
         ASSERT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 500), VI_SUCCESS);
         std::string text;
@@ -192,7 +233,8 @@ TEST_F(Vxi11LyingServer, OpensThatCannotSucceedFailFastWithResourceNotFound) {
 
     // Portmappers: one that knows no core program, one whose reply lacks the last-fragment bit.
     fake::Server unregistered([](fake::Peer& peer) {
-        if (auto call = peer.ReadCall()) peer.Write(fake::RpcReply(call->xid, fake::Words({0})));
+        if (auto call = peer.ReadCall())
+            peer.Write(fake::RpcReply(call->xid, fake::Words({0})));
     });
     UsePorts(unregistered.Port(), 0);
     EXPECT_EQ(viOpen(rm, "TCPIP::127.0.0.1::INSTR", VI_NO_LOCK, 0, &vi), VI_ERROR_RSRC_NFOUND);

@@ -20,8 +20,8 @@ TEST(HiSlipCodec, ClientMessagesMatchTheReferenceBytes) {
     EncodeAsyncMaximumMessageSize(out, 1 << 20);
     EXPECT_EQ(out, Hex("48 53 0f 00 00 00 00 00 00 00 00 00 00 00 00 08 00 00 00 00 00 10 00 00"));
     const std::string idn = "*IDN?\n";
-    EncodeMessage(out, kDataEnd, 0, kInitialMessageId, reinterpret_cast<const std::uint8_t*>(idn.data()),
-                  idn.size());
+    EncodeMessage(out, kDataEnd, 0, kInitialMessageId,
+                  reinterpret_cast<const std::uint8_t*>(idn.data()), idn.size());
     EXPECT_EQ(out, Hex("48 53 07 00 ff ff ff 00 00 00 00 00 00 00 00 06 2a 49 44 4e 3f 0a"));
     EncodeMessage(out, kDataEnd, 1, kInitialMessageId + 2);
     EXPECT_EQ(out, Hex("48 53 07 01 ff ff ff 02 00 00 00 00 00 00 00 00"));

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/scpi/ScpiConsole.h"
 #include "tests/support/ScriptedInstrument.h"
+#include "tools/scpi/ScpiConsole.h"
 #include "visa/InProcess.h"
 
 using namespace korvel;
@@ -26,7 +26,8 @@ protected:
     }
 
     std::shared_ptr<ScriptedInstrument> instrument = std::make_shared<ScriptedInstrument>();
-    std::unique_ptr<InProcessAttachment> attachment = AttachInProcess("GPIB0::28::INSTR", instrument);
+    std::unique_ptr<InProcessAttachment> attachment =
+        AttachInProcess("GPIB0::28::INSTR", instrument);
     std::ostringstream out, err;
 };
 
@@ -38,7 +39,7 @@ TEST_F(ScpiConsole, PrintsTheReplyOfEachQueryAndRunsTheCommandsAtTheChosenTimeou
     EXPECT_EQ(instrument->Received(), (Texts{"*IDN?\n", "FREQ 1000000000\n", "CALC1:MARK1:Y?\n"}));
     const auto events = attachment->Events();
     ASSERT_GE(events.size(), 4u);
-    EXPECT_EQ(events[1].timeoutMs, kDefaultTimeoutMs);  // the identification
+    EXPECT_EQ(events[1].timeoutMs, kDefaultTimeoutMs);               // the identification
     EXPECT_EQ(events[events.size() - 2].kind, IoEvent::Kind::Read);  // the last before the close
     EXPECT_EQ(events[events.size() - 2].timeoutMs, 3000u);
 }
@@ -54,8 +55,10 @@ TEST_F(ScpiConsole, PrintsAReplyWholeHoweverLongAndWhateverBytesItHolds) {
 
 TEST_F(ScpiConsole, ReadsTrimmedNonBlankLinesWithAPromptOnATerminal) {
     instrument->QueueReply("1\n");
-    EXPECT_EQ(Run({"GPIB0::28::INSTR", {"-", "*CLS"}, {}}, "  *RST \r\n\n*OPC?\n", true), kConsoleOk);
-    EXPECT_EQ(out.str(), "GPIB0::28::INSTR> GPIB0::28::INSTR> GPIB0::28::INSTR> 1\nGPIB0::28::INSTR> \n");
+    EXPECT_EQ(Run({"GPIB0::28::INSTR", {"-", "*CLS"}, {}}, "  *RST \r\n\n*OPC?\n", true),
+              kConsoleOk);
+    EXPECT_EQ(out.str(),
+              "GPIB0::28::INSTR> GPIB0::28::INSTR> GPIB0::28::INSTR> 1\nGPIB0::28::INSTR> \n");
     EXPECT_EQ(instrument->Received(), (Texts{"*IDN?\n", "*RST\n", "*OPC?\n", "*CLS\n"}));
 }
 

@@ -25,7 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path kTemp = fs::temp_directory_path() / ("korvel-vendor-test-" + std::to_string(::getpid()));
+const fs::path kTemp =
+    fs::temp_directory_path() / ("korvel-vendor-test-" + std::to_string(::getpid()));
 
 std::string Slurp(const fs::path& path) {
     std::ostringstream text;
@@ -36,7 +37,9 @@ std::string Slurp(const fs::path& path) {
 // The vendor handle the journal's last line ends with ("... -> 6001"), as the fake prints it.
 std::string LastHandle(const std::string& journal) {
     const auto arrow = journal.rfind("-> ");
-    return arrow == std::string::npos ? "" : journal.substr(arrow + 3, journal.find('\n', arrow) - arrow - 3);
+    return arrow == std::string::npos
+               ? ""
+               : journal.substr(arrow + 3, journal.find('\n', arrow) - arrow - 3);
 }
 
 class VendorPassthrough : public ::testing::Test {
@@ -49,7 +52,8 @@ protected:
         ASSERT_NE(vendorRm, "");
     }
     void TearDown() override {
-        if (rm) viClose(rm);
+        if (rm)
+            viClose(rm);
         unsetenv("FAKE_VISA_JOURNAL");
         fs::remove_all(kTemp);
     }
@@ -72,7 +76,8 @@ TEST_F(VendorPassthrough, ForwardsAllSixFunctionsUnderHandlesOfOurOwn) {
     std::string log = Journal();
     const std::string s = LastHandle(log);
     EXPECT_EQ(log, "viOpen " + vendorRm + " GPIB0::28::INSTR 0 0 -> " + s + "\n");
-    EXPECT_NE(std::stoul(s, nullptr, 16), vi);  // our handle table stands between the program and the library
+    EXPECT_NE(std::stoul(s, nullptr, 16),
+              vi);  // our handle table stands between the program and the library
 
     EXPECT_EQ(viSetAttribute(vi, VI_ATTR_TMO_VALUE, 5000), VI_SUCCESS);
     // The library's answer, not ours: the built-in layer would accept a term char of 10.
@@ -85,9 +90,10 @@ TEST_F(VendorPassthrough, ForwardsAllSixFunctionsUnderHandlesOfOurOwn) {
     EXPECT_EQ(first + rest, "GPIB0::28::INSTR;MEAS?\n");
     EXPECT_EQ(Read(vi, nothing, 256), VI_ERROR_TMO);
     EXPECT_EQ(viClose(vi), VI_SUCCESS);
-    EXPECT_EQ(Journal(), "viSetAttribute " + s + " 3fff001a 5000\nviSetAttribute " + s + " 3fff0018 10\n" +
-                             "viSetAttribute " + vendorRm + " 3fff001a 3000\nviWrite " + s + " MEAS?\\n\n" +
-                             "viRead " + s + " 5 -> 5\nviRead " + s + " 256 -> 18\nviRead " + s +
+    EXPECT_EQ(Journal(), "viSetAttribute " + s + " 3fff001a 5000\nviSetAttribute " + s +
+                             " 3fff0018 10\n" + "viSetAttribute " + vendorRm +
+                             " 3fff001a 3000\nviWrite " + s + " MEAS?\\n\n" + "viRead " + s +
+                             " 5 -> 5\nviRead " + s + " 256 -> 18\nviRead " + s +
                              " 256 -> timeout\nviClose " + s + "\n");
 
     // A closed handle is ours to refuse: the library may already have given its number to
@@ -104,7 +110,8 @@ TEST_F(VendorPassthrough, NamesGoToTheLibraryAsGivenAndItsStatusesComeBack) {
     for (const char* name : {"USB0::0x1234::0x5678::SN1::INSTR", "MyScope"}) {
         ViSession vi = VI_NULL;
         EXPECT_EQ(viOpen(rm, name, VI_NO_LOCK, 1500, &vi), VI_SUCCESS) << name;
-        EXPECT_NE(Journal().find(std::string(" ") + name + " 0 1500 -> "), std::string::npos) << name;
+        EXPECT_NE(Journal().find(std::string(" ") + name + " 0 1500 -> "), std::string::npos)
+            << name;
     }
     ViSession vi = 77;
     EXPECT_EQ(viOpen(rm, "GPIB0::5::NOTHERE", VI_NO_LOCK, 0, &vi), VI_ERROR_RSRC_NFOUND);
@@ -146,14 +153,16 @@ TEST_F(VendorPassthrough, InProcessAttachmentsStayBuiltInAndClosingTheManagerClo
     EXPECT_EQ(Send(forwarded, "X\n"), VI_ERROR_INV_OBJECT);
 }
 
-// --- Choosing the library: a named one, or the first installed; a failure is reported, never silent ---
+// --- Choosing the library: a named one, or the first installed; a failure is reported, never
+// silent ---
 
 TEST(VendorChoice, TheSettingNamesALibraryOrForcesTheBuiltInTransportsAndFailuresAreLoud) {
     fs::create_directories(kTemp);
     const std::string missing = (kTemp / "no-visa-here" / "libvisa.so").string();
     const std::string notALibrary = (kTemp / "libvisa.so").string();
     std::ofstream(notALibrary) << "not a shared object\n";
-    const std::string fake = FAKE_VISA_PATH, noRead = FAKE_VISA_NOREAD_PATH, nowhere = "libkorvel-no-such-visa.so.0";
+    const std::string fake = FAKE_VISA_PATH, noRead = FAKE_VISA_NOREAD_PATH,
+                      nowhere = "libkorvel-no-such-visa.so.0";
     const struct {
         const char* setting;
         std::vector<std::string> installed;
@@ -163,8 +172,14 @@ TEST(VendorChoice, TheSettingNamesALibraryOrForcesTheBuiltInTransportsAndFailure
         {"builtin", {fake}, false, ""},
         {"BuiltIn", {fake}, false, ""},
         {fake.c_str(), {}, true, ""},
-        {missing.c_str(), {fake}, false, "KORVEL_VISA_LIBRARY names " + missing + ", which cannot be loaded"},
-        {noRead.c_str(), {fake}, false, "lacks viRead; using the built-in VXI-11 and HiSLIP transports"},
+        {missing.c_str(),
+         {fake},
+         false,
+         "KORVEL_VISA_LIBRARY names " + missing + ", which cannot be loaded"},
+        {noRead.c_str(),
+         {fake},
+         false,
+         "lacks viRead; using the built-in VXI-11 and HiSLIP transports"},
         {nullptr, {missing, nowhere, fake}, true, ""},
         {"", {missing, nowhere, fake}, true, ""},
         {nullptr, {missing, nowhere}, false, ""},
@@ -189,9 +204,9 @@ TEST(VendorChoice, TheSettingNamesALibraryOrForcesTheBuiltInTransportsAndFailure
 TEST(VendorSetting, KorvelScpiUsesTheNamedLibraryOrReportsOnceThatItLacksAFunction) {
     fs::create_directories(kTemp);
     auto run = [](const std::string& setting, std::string& out, std::string& err) {
-        ProgramRun program = RunProgram("env KORVEL_VISA_LIBRARY='" + setting + "' FAKE_VISA_JOURNAL=" +
-                                        (kTemp / "journal").string() + " timeout 20 " + KORVEL_SCPI_PATH +
-                                        " 28 '*IDN?' 'FREQ?'");
+        ProgramRun program = RunProgram("env KORVEL_VISA_LIBRARY='" + setting +
+                                        "' FAKE_VISA_JOURNAL=" + (kTemp / "journal").string() +
+                                        " timeout 20 " + KORVEL_SCPI_PATH + " 28 '*IDN?' 'FREQ?'");
         out = program.out;
         err = program.err;
         return program.exitCode;
@@ -203,7 +218,8 @@ TEST(VendorSetting, KorvelScpiUsesTheNamedLibraryOrReportsOnceThatItLacksAFuncti
     const std::string journal = Slurp(kTemp / "journal");
     auto calls = [&](const std::string& call) {
         std::size_t n = 0;
-        for (auto at = journal.find(call); at != std::string::npos; at = journal.find(call, at + 1)) ++n;
+        for (auto at = journal.find(call); at != std::string::npos; at = journal.find(call, at + 1))
+            ++n;
         return n;
     };
     // One manager and one session, both closed.
@@ -215,7 +231,8 @@ TEST(VendorSetting, KorvelScpiUsesTheNamedLibraryOrReportsOnceThatItLacksAFuncti
     const auto lacks = err.find("lacks viRead");
     EXPECT_NE(lacks, std::string::npos) << err;
     EXPECT_EQ(err.find("lacks viRead", lacks + 1), std::string::npos) << err;
-    EXPECT_NE(err.find("korvel-scpi: Cannot open device GPIB0::28::INSTR"), std::string::npos) << err;
+    EXPECT_NE(err.find("korvel-scpi: Cannot open device GPIB0::28::INSTR"), std::string::npos)
+        << err;
     EXPECT_EQ(Slurp(kTemp / "journal"), journal);  // the incomplete library is never called
     fs::remove_all(kTemp);
 }
