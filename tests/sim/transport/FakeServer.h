@@ -1,6 +1,7 @@
 // Small scripted servers for transport tests, on the simulator's own sockets: a listener on an
 // ephemeral loopback port that runs a handler per connection, plus helpers to speak ONC RPC
-// records and HiSLIP messages on it. They exist to misbehave in ways the simulator never does.
+// records and HiSLIP messages on it with the simulator's codecs (the client's are under test).
+// They exist to misbehave in ways the simulator never does.
 #pragma once
 
 #include <poll.h>
@@ -12,13 +13,12 @@
 #include <string_view>
 
 #include "sim/server/ConnectionServer.h"
+#include "sim/server/HiSlipCodec.h"
+#include "sim/server/OncRpc.h"
+#include "sim/server/Xdr.h"
 
 namespace fake {
 
-inline void PutBe(std::string& out, std::uint64_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i)
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
 inline std::uint64_t GetBe(std::string_view in, std::size_t at, int bytes) {
     std::uint64_t value = 0;
     for (int i = 0; i < bytes; ++i)
@@ -65,14 +65,10 @@ public:
             if (m & 0x80000000u)
                 break;
         }
-        if (record.size() < 40)
+        sim::server::RpcCall call;
+        if (sim::server::DecodeCall(record, call) != sim::server::RpcDecode::Call)
             return std::nullopt;
-        Call call;
-        call.xid = static_cast<std::uint32_t>(GetBe(record, 0, 4));
-        call.program = static_cast<std::uint32_t>(GetBe(record, 12, 4));
-        call.procedure = static_cast<std::uint32_t>(GetBe(record, 20, 4));
-        call.args = record.substr(40);  // AUTH_NONE credentials and verifier, as our client sends
-        return call;
+        return Call{call.xid, call.program, call.procedure, std::string(call.arguments)};
     }
 
     // --- HiSLIP ---
@@ -83,18 +79,12 @@ public:
         std::string payload;
     };
     std::optional<Message> ReadMessage(int timeoutMs = 10000) {
-        auto header = ReadExact(16, timeoutMs);
-        if (!header || (*header)[0] != 'H' || (*header)[1] != 'S')
-            return std::nullopt;
-        Message message;
-        message.type = static_cast<std::uint8_t>((*header)[2]);
-        message.control = static_cast<std::uint8_t>((*header)[3]);
-        message.parameter = static_cast<std::uint32_t>(GetBe(*header, 4, 4));
-        auto payload = ReadExact(GetBe(*header, 8, 8), timeoutMs);
+        const auto bytes = ReadExact(16, timeoutMs);
+        const auto header = bytes ? sim::server::DecodeHiSlipHeader(*bytes) : std::nullopt;
+        const auto payload = header ? ReadExact(header->payloadLength, timeoutMs) : std::nullopt;
         if (!payload)
             return std::nullopt;
-        message.payload = *payload;
-        return message;
+        return Message{header->type, header->control, header->parameter, *payload};
     }
 
 private:
@@ -103,42 +93,29 @@ private:
 
 // The results of an accepted RPC reply, as one record.
 inline std::string RpcReply(std::uint32_t xid, std::string_view results) {
-    std::string body;
-    PutBe(body, xid, 4);
-    PutBe(body, 1, 4);  // REPLY
-    PutBe(body, 0, 4);  // MSG_ACCEPTED
-    PutBe(body, 0, 8);  // AUTH_NONE verifier
-    PutBe(body, 0, 4);  // SUCCESS
-    body += results;
-    std::string record;
-    PutBe(record, 0x80000000u | body.size(), 4);
-    return record + body;
+    return sim::server::EncodeRecord(
+        sim::server::EncodeAcceptedReply(xid, sim::server::rpc::AcceptStat::Success, results));
 }
 
 inline std::string Words(std::initializer_list<std::uint32_t> words) {
-    std::string out;
+    sim::server::XdrWriter out;
     for (std::uint32_t w : words)
-        PutBe(out, w, 4);
-    return out;
+        out.PutU32(w);
+    return out.Take();
 }
 
 // device_read results: error, reason, data (padded).
 inline std::string ReadResults(std::int32_t error, std::int32_t reason, std::string_view data) {
-    std::string out = Words({static_cast<std::uint32_t>(error), static_cast<std::uint32_t>(reason),
-                             static_cast<std::uint32_t>(data.size())});
-    out += data;
-    out.append((4 - data.size() % 4) % 4, '\0');
-    return out;
+    sim::server::XdrWriter out;
+    out.PutI32(error);
+    out.PutI32(reason);
+    out.PutOpaque(data);
+    return out.Take();
 }
 
 inline std::string HiSlip(std::uint8_t type, std::uint8_t control, std::uint32_t parameter,
                           std::string_view payload = {}) {
-    std::string out = "HS";
-    out.push_back(static_cast<char>(type));
-    out.push_back(static_cast<char>(control));
-    PutBe(out, parameter, 4);
-    PutBe(out, payload.size(), 8);
-    return out + std::string(payload);
+    return sim::server::EncodeHiSlipMessage(type, control, parameter, payload);
 }
 
 // Listens on 127.0.0.1, an ephemeral port: tests running in parallel never collide. A handler

@@ -54,9 +54,7 @@ struct FakeHiSlip {
             while (auto m = peer.ReadMessage()) {
                 Record(*m);
                 if (m->type == 15) {
-                    std::string size;
-                    fake::PutBe(size, maxMessage, 8);
-                    peer.Write(fake::HiSlip(16, 0, 0, size));
+                    peer.Write(fake::HiSlip(16, 0, 0, sim::server::EncodeU64(maxMessage)));
                 } else if (m->type == 19) {
                     peer.Write(fake::HiSlip(23, 0, 0));
                 }
