@@ -23,12 +23,6 @@ using namespace sim::server;
 
 namespace {
 
-std::uint32_t GetBe32(const char* p) {
-    const auto* u = reinterpret_cast<const unsigned char*>(p);
-    return (std::uint32_t(u[0]) << 24) | (std::uint32_t(u[1]) << 16) | (std::uint32_t(u[2]) << 8) |
-           u[3];
-}
-
 // Offsets of the timeout words in the arguments of each core procedure.
 std::vector<std::size_t> TimeoutOffsets(std::uint32_t procedure) {
     switch (procedure) {
@@ -37,7 +31,6 @@ std::vector<std::size_t> TimeoutOffsets(std::uint32_t procedure) {
         case vxi11::kDeviceWrite:
             return {4, 8};
         case vxi11::kDeviceRead:
-            return {8, 12};
         case vxi11::kDeviceReadStb:
         case vxi11::kDeviceTrigger:
         case vxi11::kDeviceClear:
@@ -60,7 +53,7 @@ void ShortenTimeouts(std::string& record) {
         const std::size_t at = arguments + offset;
         if (at + 4 > record.size())
             continue;
-        const std::uint32_t shortened = GetBe32(record.data() + at) % 4;
+        const std::uint32_t shortened = XdrReader(record.substr(at, 4)).GetU32() % 4;
         record.replace(at, 4, std::string{0, 0, 0, static_cast<char>(shortened)});
     }
 }
@@ -71,7 +64,7 @@ void CheckReply(std::string_view record, const std::string& reply) {
     const auto header =
         visa::vxi11::DecodeReply(reinterpret_cast<const std::uint8_t*>(reply.data()), reply.size());
     FUZZ_CHECK(header.kind != visa::vxi11::ReplyKind::Malformed);
-    FUZZ_CHECK(record.size() >= 4 && header.xid == GetBe32(record.data()));
+    FUZZ_CHECK(record.size() >= 4 && header.xid == XdrReader(record).GetU32());
 }
 
 }  // namespace
