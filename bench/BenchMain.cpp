@@ -43,9 +43,9 @@
 #endif
 #ifdef KORVEL_HAVE_X11
 #include "WindowProbe.h"
+#endif
 
 using namespace korvel;
-#endif
 
 namespace {
 
