@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -545,16 +546,141 @@ bool ParseOptions(int& argc, char** argv, Options& options) {
     return !options.sim.empty();
 }
 
-}  // namespace
+// ---- the table ----
 
-int main(int argc, char** argv) {
-    static Context context;
-    g_context = &context;
-    Context& c = context;
-    if (!ParseOptions(argc, argv, c.options)) {
-        Usage();
-        return 2;
-    }
+// What a row needs besides the bench; each is prepared once, before the first repetition.
+enum class Needs {
+    HiSlip,            // the analyzer's HiSLIP session
+    QuerySizes,        // the sizes of a query's messages, taken from the HiSLIP session
+    Vxi11,             // the analyzer's VXI-11 session
+    ReferenceServer,   // the minimal server's sessions
+    Pyvisa,            // pyvisa-py in a Python process, on the portmapper at port 111
+    Lxi,               // liblxi, on the portmapper at port 111
+    Vxi11Bench,        // the three instruments over VXI-11, a measurement's messages known
+    HiSlipBench,       // the three instruments over HiSLIP, a measurement's messages known
+    ReferenceBenches,  // the three instruments on the minimal server, over both transports
+    SweepFile,         // a full-size sweep file in the working directory
+    ProgramWindow,     // the program, its own simulator and an X display
+    DemoProgram,       // korvel-demo and the program's own simulator
+};
+
+using Measurement = void (*)(benchmark::State&);
+#ifndef KORVEL_HAVE_LXI
+constexpr Measurement LxiVxi11 = nullptr;
+#endif
+#ifndef KORVEL_HAVE_X11
+constexpr Measurement StartToWindow = nullptr;
+#endif
+
+struct Row {
+    TableRow table;  // as printed, in this order
+    Measurement measure;
+    Needs needs;
+    int maxRepetitions = 0;  // whole program runs take seconds; 0: as many as asked for
+};
+
+using Unit = TableRow::Unit;
+using Goal = TableRow::Goal;
+
+const Row kRows[] = {
+    {{"floor_hislip", "TCP floor, 1 round trip (HiSLIP query sizes)", Unit::Microseconds, "",
+      Goal::None, 0},
+     FloorHiSlip,
+     Needs::HiSlip},
+    {{"floor_vxi11", "TCP floor, 2 round trips (VXI-11 query sizes)", Unit::Microseconds, "",
+      Goal::None, 0},
+     FloorVxi11,
+     Needs::QuerySizes},
+    {{"korvel_vxi11", "Korvel VXI-11 query *IDN?", Unit::Microseconds, "floor_vxi11",
+      Goal::AtMostTimesVersus, 1.25},
+     KorvelVxi11,
+     Needs::Vxi11},
+    {{"korvel_hislip", "Korvel HiSLIP query *IDN?", Unit::Microseconds, "floor_hislip",
+      Goal::AtMostTimesVersus, 1.25},
+     KorvelHiSlip,
+     Needs::HiSlip},
+    {{"reference_vxi11", "Korvel VXI-11 query, minimal server", Unit::Microseconds, "floor_vxi11",
+      Goal::AtMostTimesVersus, 1.25},
+     ReferenceVxi11,
+     Needs::ReferenceServer},
+    {{"reference_hislip", "Korvel HiSLIP query, minimal server", Unit::Microseconds, "floor_hislip",
+      Goal::AtMostTimesVersus, 1.25},
+     ReferenceHiSlip,
+     Needs::ReferenceServer},
+    {{"pyvisa_vxi11", "pyvisa-py VXI-11 query *IDN?", Unit::Microseconds, "korvel_vxi11",
+      Goal::AtLeastTimesVersus, 2.0},
+     PyvisaVxi11,
+     Needs::Pyvisa},
+    {{"lxi_vxi11", "liblxi VXI-11 query *IDN?", Unit::Microseconds, "korvel_vxi11",
+      Goal::AtLeastTimesVersus, 1.0},
+     LxiVxi11,
+     Needs::Lxi},
+    {{"measure_floor_vxi11", "TCP floor, MeasurePhase's VXI-11 RPCs", Unit::Milliseconds, "",
+      Goal::None, 0},
+     MeasureFloorVxi11,
+     Needs::Vxi11Bench},
+    {{"measure_vxi11", "MeasurePhase N=1 over VXI-11", Unit::Milliseconds, "measure_floor_vxi11",
+      Goal::AtMostTimesVersus, 1.3},
+     MeasureVxi11,
+     Needs::Vxi11Bench},
+    {{"measure_reference_vxi11", "MeasurePhase N=1, VXI-11, minimal server", Unit::Milliseconds,
+      "measure_floor_vxi11", Goal::AtMostTimesVersus, 1.3},
+     MeasureReferenceVxi11,
+     Needs::ReferenceBenches},
+    {{"measure_floor_hislip", "TCP floor, MeasurePhase's HiSLIP messages", Unit::Milliseconds, "",
+      Goal::None, 0},
+     MeasureFloorHiSlip,
+     Needs::HiSlipBench},
+    {{"measure_hislip", "MeasurePhase N=1 over HiSLIP", Unit::Milliseconds, "measure_floor_hislip",
+      Goal::AtMostTimesVersus, 1.3},
+     MeasureHiSlip,
+     Needs::HiSlipBench},
+    {{"measure_reference_hislip", "MeasurePhase N=1, HiSLIP, minimal server", Unit::Milliseconds,
+      "measure_floor_hislip", Goal::AtMostTimesVersus, 1.3},
+     MeasureReferenceHiSlip,
+     Needs::ReferenceBenches},
+    {{"open_vxi11", "Session open, VXI-11 (portmapper, link)", Unit::Microseconds, "", Goal::AtMost,
+      3000},
+     OpenVxi11,
+     Needs::Vxi11Bench},
+    {{"open_hislip", "Session open, HiSLIP (two channels)", Unit::Microseconds, "", Goal::AtMost,
+      3000},
+     OpenHiSlip,
+     Needs::HiSlipBench},
+    {{"sweep_step", "Sweep step over HiSLIP (CPU: Korvel's own)", Unit::Milliseconds, "",
+      Goal::None, 0},
+     SweepStep,
+     Needs::HiSlipBench},
+    {{"table_load", "CSweepTable load, 200 x 500", Unit::Milliseconds, "", Goal::AtMost, 10},
+     TableLoad,
+     Needs::SweepFile},
+    {{"table_lookups", "CSweepTable, 10,000 lookups", Unit::Milliseconds, "", Goal::None, 0},
+     TableLookups,
+     Needs::SweepFile},
+    {{"start_to_window", "Start to main window (Xvfb, w/o dialog time)", Unit::Milliseconds, "",
+      Goal::None, 0},
+     StartToWindow,
+     Needs::ProgramWindow,
+     5},
+    {{"demo_memory", "Peak memory, whole demo run (korvel-demo)", Unit::Mebibytes, "", Goal::None,
+      0},
+     DemoMemory,
+     Needs::DemoProgram,
+     3},
+};
+
+// Why a need is not met; a need without an entry is met.
+using Unmet = std::map<Needs, std::string>;
+
+bool Met(const Unmet& unmet, Needs needs) {
+    return unmet.find(needs) == unmet.end();
+}
+
+// ---- preparing the needs, in an order that matters: children are forked before threads exist,
+// the procedures' sessions go through the transfer log ----
+
+// Ping-pong child, working directory, simulator: without them no row runs.
+bool StartBench(Context& c) {
     if (c.options.smoke) {
         c.options.repetitions = 1;
         c.options.queries = 20;
@@ -562,7 +688,7 @@ int main(int argc, char** argv) {
     // Forked before any thread exists.
     if (!c.pingPong.Start()) {
         std::fprintf(stderr, "bench: the ping-pong child cannot be started\n");
-        return 1;
+        return false;
     }
     ::setenv("KORVEL_VISA_LIBRARY", "builtin", 1);  // our transports, whatever VISA is installed
     SetMessageSink([](const std::string& text) {
@@ -572,182 +698,99 @@ int main(int argc, char** argv) {
         std::filesystem::temp_directory_path() / ("korvel-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(c.work);
     std::filesystem::current_path(c.work);
-
-    std::vector<TableRow> rows = {
-        {"floor_hislip", "TCP floor, 1 round trip (HiSLIP query sizes)",
-         TableRow::Unit::Microseconds, "", TableRow::Goal::None, 0},
-        {"floor_vxi11", "TCP floor, 2 round trips (VXI-11 query sizes)",
-         TableRow::Unit::Microseconds, "", TableRow::Goal::None, 0},
-        {"korvel_vxi11", "Korvel VXI-11 query *IDN?", TableRow::Unit::Microseconds, "floor_vxi11",
-         TableRow::Goal::AtMostTimesVersus, 1.25},
-        {"korvel_hislip", "Korvel HiSLIP query *IDN?", TableRow::Unit::Microseconds, "floor_hislip",
-         TableRow::Goal::AtMostTimesVersus, 1.25},
-        {"reference_vxi11", "Korvel VXI-11 query, minimal server", TableRow::Unit::Microseconds,
-         "floor_vxi11", TableRow::Goal::AtMostTimesVersus, 1.25},
-        {"reference_hislip", "Korvel HiSLIP query, minimal server", TableRow::Unit::Microseconds,
-         "floor_hislip", TableRow::Goal::AtMostTimesVersus, 1.25},
-        {"pyvisa_vxi11", "pyvisa-py VXI-11 query *IDN?", TableRow::Unit::Microseconds,
-         "korvel_vxi11", TableRow::Goal::AtLeastTimesVersus, 2.0},
-        {"lxi_vxi11", "liblxi VXI-11 query *IDN?", TableRow::Unit::Microseconds, "korvel_vxi11",
-         TableRow::Goal::AtLeastTimesVersus, 1.0},
-        {"measure_floor_vxi11", "TCP floor, MeasurePhase's VXI-11 RPCs",
-         TableRow::Unit::Milliseconds, "", TableRow::Goal::None, 0},
-        {"measure_vxi11", "MeasurePhase N=1 over VXI-11", TableRow::Unit::Milliseconds,
-         "measure_floor_vxi11", TableRow::Goal::AtMostTimesVersus, 1.3},
-        {"measure_reference_vxi11", "MeasurePhase N=1, VXI-11, minimal server",
-         TableRow::Unit::Milliseconds, "measure_floor_vxi11", TableRow::Goal::AtMostTimesVersus,
-         1.3},
-        {"measure_floor_hislip", "TCP floor, MeasurePhase's HiSLIP messages",
-         TableRow::Unit::Milliseconds, "", TableRow::Goal::None, 0},
-        {"measure_hislip", "MeasurePhase N=1 over HiSLIP", TableRow::Unit::Milliseconds,
-         "measure_floor_hislip", TableRow::Goal::AtMostTimesVersus, 1.3},
-        {"measure_reference_hislip", "MeasurePhase N=1, HiSLIP, minimal server",
-         TableRow::Unit::Milliseconds, "measure_floor_hislip", TableRow::Goal::AtMostTimesVersus,
-         1.3},
-        {"open_vxi11", "Session open, VXI-11 (portmapper, link)", TableRow::Unit::Microseconds, "",
-         TableRow::Goal::AtMost, 3000},
-        {"open_hislip", "Session open, HiSLIP (two channels)", TableRow::Unit::Microseconds, "",
-         TableRow::Goal::AtMost, 3000},
-        {"sweep_step", "Sweep step over HiSLIP (CPU: Korvel's own)", TableRow::Unit::Milliseconds,
-         "", TableRow::Goal::None, 0},
-        {"table_load", "CSweepTable load, 200 x 500", TableRow::Unit::Milliseconds, "",
-         TableRow::Goal::AtMost, 10},
-        {"table_lookups", "CSweepTable, 10,000 lookups", TableRow::Unit::Milliseconds, "",
-         TableRow::Goal::None, 0},
-        {"start_to_window", "Start to main window (Xvfb, w/o dialog time)",
-         TableRow::Unit::Milliseconds, "", TableRow::Goal::None, 0},
-        {"demo_memory", "Peak memory, whole demo run (korvel-demo)", TableRow::Unit::Mebibytes, "",
-         TableRow::Goal::None, 0},
-    };
-    TableReporter reporter(rows);
-    auto add = [&](const std::string& id, void (*row)(benchmark::State&), int repetitions) {
-        benchmark::RegisterBenchmark(id.c_str(), row)
-            ->Iterations(1)
-            ->Repetitions(repetitions)
-            ->Unit(benchmark::kMicrosecond);
-    };
-    const int r = c.options.repetitions;
-
     if (!StartSimulator(c)) {
         std::fprintf(stderr, "bench: korvel-sim did not start\n");
-        return 1;
+        return false;
     }
-    // The query rows' sessions, opened before the transfer log goes in front of the connectors.
+    return true;
+}
+
+// The query rows' sessions, opened before the transfer log goes in front of the connectors, and
+// the minimal server that answers with the simulator's reply.
+void OpenQuerySessions(Context& c, Unmet& unmet) {
     if (!c.vxi11Analyzer.empty())
         c.vxi11 = std::make_unique<CVisaDevice>(c.vxi11Analyzer);
     if (!c.hislipAnalyzer.empty())
         c.hislip = std::make_unique<CVisaDevice>(c.hislipAnalyzer);
-    const bool vxi11 = c.vxi11 && c.vxi11->IsConnected();
-    const bool hislip = c.hislip && c.hislip->IsConnected();
-
-    if (hislip) {
-        const size_t reply = Query(*c.hislip, "*IDN?").size() + 1;  // with its line feed
-        c.hislipQuery = {{16 + 6, static_cast<std::uint32_t>(16 + reply)}};
-        c.vxi11Query = {{4 + 40 + 20 + Padded(6), 4 + 24 + 8},
-                        {4 + 40 + 24, 4 + 24 + 12 + Padded(reply)}};
-        // The minimal server answers with the simulator's reply; forked while no thread exists.
-        std::string reference = "not started";
-        if (c.reference.Start(Query(*c.hislip, "*IDN?") + "\n")) {
-            c.hislipReference =
-                std::make_unique<CVisaDevice>("TCPIP::127.0.0.1::hislip0," +
-                                              std::to_string(c.reference.HiSlipPort()) + "::INSTR");
-            visa::ScopedTestPorts core(
-                visa::TestPorts{111, c.reference.Vxi11Port(), visa::kHiSlipDefaultPort});
-            c.vxi11Reference = std::make_unique<CVisaDevice>("TCPIP::127.0.0.1::inst0::INSTR");
-            if (c.vxi11Reference->IsConnected() && c.hislipReference->IsConnected())
-                reference.clear();
-        }
-        if (reference.empty()) {
-            add("reference_vxi11", ReferenceVxi11, r);
-            add("reference_hislip", ReferenceHiSlip, r);
-        } else {
-            reporter.SetMissing("reference_vxi11", "the minimal server did not answer");
-            reporter.SetMissing("reference_hislip", "the minimal server did not answer");
-        }
-        add("floor_hislip", FloorHiSlip, r);
-        add("floor_vxi11", FloorVxi11, r);
-        add("korvel_hislip", KorvelHiSlip, r);
-    } else {
-        reporter.SetMissing("floor_hislip", "HiSLIP is not served");
-        reporter.SetMissing("floor_vxi11",
-                            "HiSLIP is not served (the reply size is taken from it)");
-        reporter.SetMissing("korvel_hislip", "HiSLIP is not served");
+    if (!c.vxi11 || !c.vxi11->IsConnected())
+        unmet[Needs::Vxi11] = c.vxi11Note.empty() ? "VXI-11 did not connect" : c.vxi11Note;
+    if (!c.hislip || !c.hislip->IsConnected()) {
+        unmet[Needs::HiSlip] = "HiSLIP is not served";
+        unmet[Needs::QuerySizes] = "HiSLIP is not served (the reply size is taken from it)";
+        unmet[Needs::ReferenceServer] = "HiSLIP is not served (the reply is taken from it)";
+        return;
     }
-    if (vxi11) {
-        add("korvel_vxi11", KorvelVxi11, r);
-    } else {
-        reporter.SetMissing("korvel_vxi11", c.vxi11Note);
+    const size_t reply = Query(*c.hislip, "*IDN?").size() + 1;  // with its line feed
+    c.hislipQuery = {{16 + 6, static_cast<std::uint32_t>(16 + reply)}};
+    c.vxi11Query = {{4 + 40 + 20 + Padded(6), 4 + 24 + 8},
+                    {4 + 40 + 24, 4 + 24 + 12 + Padded(reply)}};
+    // Forked while no thread exists.
+    if (c.reference.Start(Query(*c.hislip, "*IDN?") + "\n")) {
+        c.hislipReference = std::make_unique<CVisaDevice>(
+            "TCPIP::127.0.0.1::hislip0," + std::to_string(c.reference.HiSlipPort()) + "::INSTR");
+        visa::ScopedTestPorts core(
+            visa::TestPorts{111, c.reference.Vxi11Port(), visa::kHiSlipDefaultPort});
+        c.vxi11Reference = std::make_unique<CVisaDevice>("TCPIP::127.0.0.1::inst0::INSTR");
+        if (c.vxi11Reference->IsConnected() && c.hislipReference->IsConnected())
+            return;
     }
+    unmet[Needs::ReferenceServer] = "the minimal server did not answer";
+}
 
-    std::string pyvisaMissing = c.vxi11Note;
-    if (vxi11 && c.vxi11Note.empty()) {
-        if (c.options.pyvisaScript.empty()) {
-            pyvisaMissing = "no --pyvisa script given";
-        } else if (!c.pyvisa.Start({c.options.python, c.options.pyvisaScript})) {
-            pyvisaMissing = "cannot start " + c.options.python;
-        } else {
-            c.pyvisa.WriteLine("open " + c.vxi11Analyzer);
-            const auto answer = c.pyvisa.ReadLine(std::chrono::seconds(30));
-            if (answer && *answer == "ok") {
-                pyvisaMissing.clear();
-                add("pyvisa_vxi11", PyvisaVxi11, r);
-            } else {
-                pyvisaMissing = "pyvisa-py: " + answer.value_or("no answer");
-            }
-        }
-    }
-    if (!pyvisaMissing.empty())
-        reporter.SetMissing("pyvisa_vxi11", pyvisaMissing);
+// Other clients find the simulator through the portmapper on port 111 only.
+std::string OthersVxi11Unmet(const Context& c, const Unmet& unmet) {
+    if (!c.vxi11Note.empty())
+        return c.vxi11Note;
+    return Met(unmet, Needs::Vxi11) ? "" : unmet.at(Needs::Vxi11);
+}
 
+std::string StartPyvisa(Context& c, const Unmet& unmet) {
+    if (std::string reason = OthersVxi11Unmet(c, unmet); !reason.empty())
+        return reason;
+    if (c.options.pyvisaScript.empty())
+        return "no --pyvisa script given";
+    if (!c.pyvisa.Start({c.options.python, c.options.pyvisaScript}))
+        return "cannot start " + c.options.python;
+    c.pyvisa.WriteLine("open " + c.vxi11Analyzer);
+    const auto answer = c.pyvisa.ReadLine(std::chrono::seconds(30));
+    return answer && *answer == "ok" ? "" : "pyvisa-py: " + answer.value_or("no answer");
+}
+
+std::string ConnectLxi(Context& c, const Unmet& unmet) {
 #ifdef KORVEL_HAVE_LXI
-    if (vxi11 && c.vxi11Note.empty()) {
-        lxi_init();
-        c.lxiDevice = lxi_connect((c.options.block + ".20").c_str(), 0, "inst0", 5000, VXI11);
-        if (c.lxiDevice >= 0) {
-            add("lxi_vxi11", LxiVxi11, r);
-        } else {
-            reporter.SetMissing("lxi_vxi11", "lxi_connect failed");
-        }
-    } else {
-        reporter.SetMissing("lxi_vxi11", c.vxi11Note);
-    }
+    if (std::string reason = OthersVxi11Unmet(c, unmet); !reason.empty())
+        return reason;
+    lxi_init();
+    c.lxiDevice = lxi_connect((c.options.block + ".20").c_str(), 0, "inst0", 5000, VXI11);
+    return c.lxiDevice >= 0 ? "" : "lxi_connect failed";
 #else
-    reporter.SetMissing("lxi_vxi11", "not built: liblxi-dev was not found when configuring");
+    (void)c;
+    (void)unmet;
+    return "not built: liblxi-dev was not found when configuring";
 #endif
+}
 
-    // The procedures: waveform file in the working directory, sessions through the transfer log.
+// The procedures: waveform file in the working directory, sessions through the transfer log;
+// then the same procedure against the minimal server: every instrument there, every query
+// answered with the same reply. Its readings mean nothing; the traffic is the same.
+void ConnectBenches(Context& c, Unmet& unmet) {
     ChildProcess waveform;
     if (!waveform.Start({c.options.sim, "--write-waveform", "dc.wv"}) ||
         waveform.Wait(std::chrono::seconds(10)) != 0) {
         std::fprintf(stderr, "bench: korvel-sim --write-waveform failed\n");
     }
     c.transfers.Install();
-    if (vxi11 &&
-        ConnectBench(c, BenchValues(c.vxi11Analyzer, true), c.vxi11Bench, &c.vxi11Measure, true)) {
-        add("measure_floor_vxi11", MeasureFloorVxi11, r);
-        add("measure_vxi11", MeasureVxi11, r);
-        add("open_vxi11", OpenVxi11, r);
-    } else {
-        for (const char* id : {"measure_floor_vxi11", "measure_vxi11", "open_vxi11"}) {
-            reporter.SetMissing(
-                id, vxi11 ? "the instruments did not connect over VXI-11" : c.vxi11Note);
-        }
+    if (!Met(unmet, Needs::Vxi11)) {
+        unmet[Needs::Vxi11Bench] = unmet[Needs::Vxi11];
+    } else if (!ConnectBench(c, BenchValues(c.vxi11Analyzer, true), c.vxi11Bench, &c.vxi11Measure,
+                             true)) {
+        unmet[Needs::Vxi11Bench] = "the instruments did not connect over VXI-11";
     }
-    if (hislip && ConnectBench(c, BenchValues(c.hislipAnalyzer, false), c.hislipBench,
-                               &c.hislipMeasure, false)) {
-        add("measure_floor_hislip", MeasureFloorHiSlip, r);
-        add("measure_hislip", MeasureHiSlip, r);
-        add("open_hislip", OpenHiSlip, r);
-        add("sweep_step", SweepStep, r);
-    } else {
-        for (const char* id :
-             {"measure_floor_hislip", "measure_hislip", "open_hislip", "sweep_step"}) {
-            reporter.SetMissing(id, "the instruments did not connect over HiSLIP");
-        }
+    if (!Met(unmet, Needs::HiSlip) || !ConnectBench(c, BenchValues(c.hislipAnalyzer, false),
+                                                    c.hislipBench, &c.hislipMeasure, false)) {
+        unmet[Needs::HiSlipBench] = "the instruments did not connect over HiSLIP";
     }
 
-    // The same procedure against the minimal server: every instrument there, every query
-    // answered with the same reply. The readings mean nothing; the traffic is the same.
     bool referenceBenches = false;
     if (c.hislipReference && c.hislipReference->IsConnected() && !c.vxi11Measure.empty() &&
         !c.hislipMeasure.empty()) {
@@ -761,48 +804,77 @@ int main(int argc, char** argv) {
                                         c.vxi11ReferenceBench, nullptr, true) &&
                            referenceBenches;
     }
-    if (referenceBenches) {
-        add("measure_reference_vxi11", MeasureReferenceVxi11, r);
-        add("measure_reference_hislip", MeasureReferenceHiSlip, r);
-    } else {
-        reporter.SetMissing("measure_reference_vxi11", "the minimal server or a floor is missing");
-        reporter.SetMissing("measure_reference_hislip", "the minimal server or a floor is missing");
-    }
+    if (!referenceBenches)
+        unmet[Needs::ReferenceBenches] = "the minimal server or a floor is missing";
+}
 
-    if (WriteSweepTableFile(c)) {
-        add("table_load", TableLoad, r);
-        add("table_lookups", TableLookups, r);
-    } else {
-        reporter.SetMissing("table_load", "the sweep file was not loaded");
-        reporter.SetMissing("table_lookups", "the sweep file was not loaded");
-    }
-
+// The whole-program rows: their settings, their own simulator, a display.
+void PrepareProgramRuns(Context& c, Unmet& unmet) {
     WriteAppSettings(c);
-    const bool appBench =
+    const bool appSim =
         (!c.options.korvel.empty() || !c.options.demo.empty()) && StartAppSimulator(c);
-    const int appRepetitions = std::min(r, 5);  // whole program runs: fewer, they take seconds
+    const std::string noAppSim = "the program's own korvel-sim did not start";
 #ifdef KORVEL_HAVE_X11
     std::string noDisplay;
     if (c.options.korvel.empty()) {
-        reporter.SetMissing("start_to_window", "no --korvel program given");
-    } else if (!appBench) {
-        reporter.SetMissing("start_to_window", "the program's own korvel-sim did not start");
+        unmet[Needs::ProgramWindow] = "no --korvel program given";
+    } else if (!appSim) {
+        unmet[Needs::ProgramWindow] = noAppSim;
     } else if (!WindowProbeAvailable(noDisplay)) {
-        reporter.SetMissing("start_to_window", noDisplay);
-    } else {
-        add("start_to_window", StartToWindow, appRepetitions);
+        unmet[Needs::ProgramWindow] = noDisplay;
     }
 #else
-    reporter.SetMissing("start_to_window", "not built: Xlib was not found when configuring");
+    unmet[Needs::ProgramWindow] = "not built: Xlib was not found when configuring";
 #endif
     if (c.options.demo.empty()) {
-        reporter.SetMissing("demo_memory", "no --demo program given");
-    } else if (!appBench) {
-        reporter.SetMissing("demo_memory", "the program's own korvel-sim did not start");
-    } else {
-        add("demo_memory", DemoMemory, std::min(r, 3));
+        unmet[Needs::DemoProgram] = "no --demo program given";
+    } else if (!appSim) {
+        unmet[Needs::DemoProgram] = noAppSim;
     }
+}
 
+void Require(Unmet& unmet, Needs needs, const std::string& reason) {
+    if (!reason.empty())
+        unmet[needs] = reason;
+}
+
+Unmet PrepareNeeds(Context& c) {
+    Unmet unmet;
+    OpenQuerySessions(c, unmet);
+    Require(unmet, Needs::Pyvisa, StartPyvisa(c, unmet));
+    Require(unmet, Needs::Lxi, ConnectLxi(c, unmet));
+    ConnectBenches(c, unmet);
+    Require(unmet, Needs::SweepFile, WriteSweepTableFile(c) ? "" : "the sweep file was not loaded");
+    PrepareProgramRuns(c, unmet);
+    return unmet;
+}
+
+std::vector<TableRow> TableRows() {
+    std::vector<TableRow> table;
+    for (const Row& row : kRows)
+        table.push_back(row.table);
+    return table;
+}
+
+// Every row whose needs are met runs; every other row is printed with the reason in its place.
+void RegisterRows(const Unmet& unmet, int repetitions, TableReporter& reporter) {
+    for (const Row& row : kRows) {
+        if (!Met(unmet, row.needs) || !row.measure) {
+            reporter.SetMissing(row.table.id,
+                                Met(unmet, row.needs) ? "not built" : unmet.at(row.needs));
+            continue;
+        }
+        const int count =
+            row.maxRepetitions > 0 ? std::min(repetitions, row.maxRepetitions) : repetitions;
+        benchmark::RegisterBenchmark(row.table.id.c_str(), row.measure)
+            ->Iterations(1)
+            ->Repetitions(count)
+            ->Unit(benchmark::kMicrosecond);
+    }
+}
+
+// Interleaved repetitions, whatever Google Benchmark flags were given.
+void RunRows(int argc, char** argv, TableReporter& reporter) {
     std::vector<char*> arguments(argv, argv + argc);
     std::string interleave = "--benchmark_enable_random_interleaving=true";
     arguments.insert(arguments.begin() + 1, interleave.data());
@@ -810,8 +882,10 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&count, arguments.data());
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
+}
 
-    // Sessions go before the simulator, the simulator before the temporary directory.
+// Sessions go before the simulator, the simulator before the temporary directory.
+void StopBench(Context& c) {
     c.vxi11.reset();
     c.hislip.reset();
     c.vxi11Reference.reset();
@@ -832,6 +906,23 @@ int main(int argc, char** argv) {
     std::filesystem::current_path("/");
     std::error_code ignored;
     std::filesystem::remove_all(c.work, ignored);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    static Context context;
+    g_context = &context;
+    if (!ParseOptions(argc, argv, context.options)) {
+        Usage();
+        return 2;
+    }
+    if (!StartBench(context))
+        return 1;
+    TableReporter reporter(TableRows());
+    RegisterRows(PrepareNeeds(context), context.options.repetitions, reporter);
+    RunRows(argc, argv, reporter);
+    StopBench(context);
     std::printf("%d goal(s) missed\n", reporter.Missed());
     // A row that was registered and failed is an error; a goal missed is only reported.
     return reporter.Failed() > 0 ? 1 : 0;
