@@ -83,7 +83,8 @@ public:
 struct Context {
     Options options;
     PingPong pingPong;
-    ChildProcess sim;
+    ChildProcess sim;        // VXI-11
+    ChildProcess hislipSim;  // HiSLIP, on the same addresses
     // The whole-program rows' bench: a query of the program's would interrupt a pending reply
     // of the query rows on a shared instrument (IEEE 488.2), failing a row now and then.
     ChildProcess appSim;
@@ -154,19 +155,15 @@ std::string Query(CVisaDevice& device, const std::string& text) {
 
 // ---- setup ----
 
-bool StartSimulator(Context& c) {
-    const std::string b = c.options.block;
-    if (!c.sim.Start({c.options.sim, "--speed", "fast", "--gen1-address", b + ".28",
-                      "--gen2-address", b + ".27", "--analyzer-address", b + ".20"})) {
-        return false;
-    }
+// Reads a simulator's start-up lines up to "ready", taking the analyzer's resource strings.
+bool ReadResources(Context& c, ChildProcess& sim) {
     for (;;) {
-        const auto line = c.sim.ReadLine(std::chrono::seconds(15));
+        const auto line = sim.ReadLine(std::chrono::seconds(15));
         if (!line)
             return false;
         std::fprintf(stderr, "bench: %s\n", line->c_str());
         if (line->find("ready") != std::string::npos)
-            break;
+            return true;
         const size_t at = line->find("analyzer ");
         if (at == std::string::npos)
             continue;
@@ -181,6 +178,23 @@ bool StartSimulator(Context& c) {
         } else if (line->find("HiSLIP", at) != std::string::npos) {
             c.hislipAnalyzer = name;
         }
+    }
+}
+
+// VXI-11 and HiSLIP are served by two simulators on the same addresses, so the rows of one
+// transport never share an instrument with the other's: a HiSLIP write still being taken in
+// must not meet a VXI-11 query to the same device.
+bool StartSimulator(Context& c) {
+    const std::string b = c.options.block;
+    const std::vector<std::string> addresses = {
+        "--gen1-address", b + ".28", "--gen2-address", b + ".27", "--analyzer-address", b + ".20"};
+    std::vector<std::string> vxi11 = {c.options.sim, "--speed", "fast", "--no-hislip"};
+    std::vector<std::string> hislip = {c.options.sim, "--speed", "fast", "--no-vxi11"};
+    vxi11.insert(vxi11.end(), addresses.begin(), addresses.end());
+    hislip.insert(hislip.end(), addresses.begin(), addresses.end());
+    if (!c.sim.Start(vxi11) || !ReadResources(c, c.sim) || !c.hislipSim.Start(hislip) ||
+        !ReadResources(c, c.hislipSim)) {
+        return false;
     }
     if (c.vxi11Analyzer.empty())
         c.vxi11Note = "VXI-11 is not served (port 111 could not be bound: run as root)";
@@ -901,6 +915,7 @@ void StopBench(Context& c) {
 #endif
     c.pyvisa.Stop();
     c.sim.Stop();
+    c.hislipSim.Stop();
     c.appSim.Stop();
     c.pingPong.Stop();
     std::filesystem::current_path("/");
