@@ -181,6 +181,11 @@ void TcpSocket::ShutdownBoth() {
         shutdown(m_fd, SHUT_RDWR);
 }
 
+void TcpSocket::ShutdownWrite() {
+    if (m_fd >= 0)
+        shutdown(m_fd, SHUT_WR);
+}
+
 std::string TcpSocket::LocalAddress() const {
     sockaddr_in sa{};
     socklen_t length = sizeof sa;

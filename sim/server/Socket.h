@@ -43,6 +43,8 @@ public:
     bool WriteAll(std::string_view bytes);
     // Makes blocked reads of this socket return (from another thread).
     void ShutdownBoth();
+    // Half close: the peer reads the end of the stream after what was written.
+    void ShutdownWrite();
     void Close();
     // Bounds every later wait for data (clients in tests); 0 waits without limit.
     void SetReadTimeoutMs(int ms) { m_readTimeoutMs = ms; }

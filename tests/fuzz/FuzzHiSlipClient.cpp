@@ -14,6 +14,7 @@
 
 #include "FuzzInput.h"
 #include "LoopbackPeer.h"
+#include "sim/server/HiSlipCodec.h"
 #include "visa/hislip/HiSlipCodec.h"
 #include "visa/hislip/HiSlipTransport.h"
 #include "visa/net/Resolver.h"
@@ -31,14 +32,6 @@ struct Script {
     std::string sync;
     std::string async;
 };
-
-std::string Message(std::uint8_t type, std::uint8_t control, std::uint32_t parameter,
-                    std::string_view payload = {}) {
-    std::vector<std::uint8_t> out;
-    EncodeMessage(out, type, control, parameter,
-                  reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size());
-    return std::string(out.begin(), out.end());
-}
 
 void CheckHeaders(std::string_view stream) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(stream.data());
@@ -72,59 +65,47 @@ void CheckHeaders(std::string_view stream) {
 }
 
 void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
-    fuzz::PeerSocket sync = peer.Accept();
+    using namespace sim::server;
+    fuzz::TcpSocket sync = peer.Accept();
     if (!sync.Valid())
         return;
-    std::uint8_t header[kHeaderBytes];
-    Header decoded;
-    if (!sync.ReadExact(header, sizeof header) ||
-        DecodeHeader(header, sizeof header, decoded) != HeaderCheck::Ok ||
-        decoded.payloadLength > kMaxSubAddressBytes) {
+    std::string header(kHeaderBytes, '\0');
+    if (!sync.ReadExact(header.data(), header.size()))
+        return;
+    const auto initialize = DecodeHiSlipHeader(header);
+    if (!initialize || initialize->payloadLength > kMaxSubAddressBytes ||
+        !sync.Skip(initialize->payloadLength)) {
         return;
     }
-    std::string subAddress(static_cast<std::size_t>(decoded.payloadLength), '\0');
-    if (!sync.ReadExact(subAddress.data(), subAddress.size()))
-        return;
-    if (script.rawOpening) {
-        sync.Write(script.sync);
-        sync.ShutdownWrite();
-    } else {
-        // What the client reads after the opening sequence is already on its way.
-        sync.Write(Message(kInitializeResponse, script.overlapped ? 1 : 0,
-                           (0x0100u << 16) | script.sessionId) +
-                   script.sync);
-        sync.ShutdownWrite();
-    }
-    fuzz::PeerSocket async = peer.Accept();
+    // What the client reads after the opening sequence is already on its way.
+    sync.WriteAll(script.rawOpening ? script.sync
+                                    : EncodeHiSlipMessage(kInitializeResponse, script.overlapped,
+                                                          (0x0100u << 16) | script.sessionId) +
+                                          script.sync);
+    sync.ShutdownWrite();
+    fuzz::TcpSocket async = peer.Accept();
     if (async.Valid()) {
-        std::uint8_t asyncInitialize[kHeaderBytes];
-        if (async.ReadExact(asyncInitialize, sizeof asyncInitialize)) {
+        if (async.Skip(kHeaderBytes)) {
             if (script.rawOpening) {
-                async.Write(script.async);
+                async.WriteAll(script.async);
             } else {
-                std::uint8_t sizeRequest[kHeaderBytes + 8];
-                async.Write(Message(kAsyncInitializeResponse, 0, ('K' << 8) | 'S'));
-                if (async.ReadExact(sizeRequest, sizeof sizeRequest)) {
-                    std::uint8_t size[8];
-                    for (int i = 0; i < 8; ++i)
-                        size[i] =
-                            static_cast<std::uint8_t>(script.maxHiSlipMessageSize >> (56 - 8 * i));
-                    async.Write(Message(kAsyncMaximumMessageSizeResponse, 0, 0,
-                                        std::string_view(reinterpret_cast<const char*>(size), 8)) +
-                                script.async);
+                async.WriteAll(EncodeHiSlipMessage(kAsyncInitializeResponse, 0, ('K' << 8) | 'S'));
+                if (async.Skip(kHeaderBytes + 8)) {
+                    async.WriteAll(EncodeHiSlipMessage(kAsyncMaximumMessageSizeResponse, 0, 0,
+                                                       EncodeU64(script.maxHiSlipMessageSize)) +
+                                   script.async);
                 }
             }
         }
         async.ShutdownWrite();
-        async.Drain();
+        fuzz::LoopbackPeer::Drain(async);
     }
-    sync.Drain();
+    fuzz::LoopbackPeer::Drain(sync);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static fuzz::LoopbackPeer peer;
     fuzz::FuzzInput input(data, size);
     const std::uint8_t settings = input.Byte();
     Script script;
@@ -145,14 +126,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     CheckHeaders(script.sync);
 
-    std::vector<net::Endpoint> endpoints;
-    if (net::ResolveHost("127.0.0.1", peer.Port(), net::Deadline::AfterMs(1000), endpoints) !=
-        net::NetStatus::Ok) {
-        return 0;
-    }
-    peer.Run(
+    fuzz::LoopbackPeer::Run(
         [&](fuzz::LoopbackPeer& p) { Serve(p, script); },
-        [&] {
+        [&](std::uint16_t port) {
+            std::vector<net::Endpoint> endpoints;
+            if (net::ResolveHost("127.0.0.1", port, net::Deadline::AfterMs(1000), endpoints) !=
+                net::NetStatus::Ok) {
+                return;
+            }
             HiSlipTransport transport;
             if (transport.Open(endpoints, "hislip0", net::Deadline::AfterMs(2000)) != VI_SUCCESS)
                 return;

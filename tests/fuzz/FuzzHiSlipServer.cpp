@@ -4,21 +4,13 @@
 // server itself, on loopback with the simulated analyzer and a generator behind it: the client
 // opens a session properly (or sends the script as its opening), writes both scripts, closes
 // its sides and reads until the server has closed both channels, which it must, promptly.
-// System calls interrupted by libFuzzer's timer signal (EINTR) are repeated.
+// The simulator's sockets repeat system calls interrupted by libFuzzer's timer signal (EINTR).
 //
 // Input: settings, a piece size, the synchronous and the asynchronous script as pieces.
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <arpa/inet.h>
-
-#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FuzzInput.h"
@@ -27,6 +19,7 @@
 #include "sim/server/HiSlipServer.h"
 #include "sim/server/MessageAssembler.h"
 #include "sim/server/ServedDevice.h"
+#include "sim/server/Socket.h"
 
 using namespace sim::server;
 
@@ -60,96 +53,34 @@ struct Served {
     std::unique_ptr<HiSlipServer> server;
 };
 
-int Connect(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    const int one = 1;  // each script leaves at once, as from a real client
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+using Clock = std::chrono::steady_clock;
 
-void Send(int fd, std::string_view bytes) {
-    while (fd >= 0 && !bytes.empty()) {
-        const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
-
-// Exactly n bytes within deadline; false when the server closed first or the time ran out.
-bool ReadExact(int fd, char* out, std::size_t n, std::chrono::steady_clock::time_point deadline) {
-    for (std::size_t got = 0; got < n;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            return false;
-        const ssize_t r = ::recv(fd, out + got, n - got, 0);
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        got += static_cast<std::size_t>(r);
-    }
-    return true;
-}
-
-// One whole message from the server, or false when it closed or took more than a second.
-bool ReadMessage(int fd, HiSlipHeader& header) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+// One whole message from the server; false when it closed or a wait took over a second.
+bool ReadMessage(TcpSocket& socket, HiSlipHeader& header) {
     std::string bytes(hislip::kHeaderBytes, '\0');
-    if (!ReadExact(fd, bytes.data(), bytes.size(), deadline))
+    socket.SetReadTimeoutMs(1000);
+    if (!socket.ReadExact(bytes.data(), bytes.size()))
         return false;
     const auto decoded = DecodeHiSlipHeader(bytes);
     if (!decoded || decoded->payloadLength > 4096)
         return false;
     header = *decoded;
-    std::string payload(static_cast<std::size_t>(header.payloadLength), '\0');
-    return ReadExact(fd, payload.data(), payload.size(), deadline);
+    return socket.Skip(header.payloadLength);
 }
 
-// Reads both channels until the server has closed them; false when it has not within 5 s.
-bool DrainUntilClosed(int sync, int async) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    std::vector<int> open;
-    for (int fd : {sync, async}) {
-        if (fd >= 0)
-            open.push_back(fd);
-    }
-    while (!open.empty()) {
-        if (std::chrono::steady_clock::now() > deadline)
+// Reads a channel until the server closes it; false when it has not by deadline. Each wait ends
+// past the deadline, so a read that ends before it has met the end of the stream.
+bool ClosedBy(TcpSocket& socket, Clock::time_point deadline) {
+    char scratch[4096];
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
             return false;
-        std::vector<pollfd> waits;
-        for (int fd : open)
-            waits.push_back(pollfd{fd, POLLIN, 0});
-        const int ready = ::poll(waits.data(), waits.size(), 100);
-        if (ready < 0 && errno != EINTR)
-            return false;
-        for (const pollfd& w : waits) {
-            if (ready <= 0 || !w.revents)
-                continue;
-            char scratch[4096];
-            const ssize_t n = ::recv(w.fd, scratch, sizeof scratch, 0);
-            if (n == 0 || (n < 0 && errno != EINTR))
-                std::erase(open, w.fd);
-        }
+        socket.SetReadTimeoutMs(static_cast<int>(left.count()) + 1);
+        if (socket.ReadSome(scratch, sizeof scratch) == 0)
+            return Clock::now() < deadline;
     }
-    return true;
 }
 
 void AssembleMessages(std::string_view stream, std::size_t pieceBytes) {
@@ -198,37 +129,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     AssembleMessages(syncScript, pieceBytes);
 
     const std::uint16_t port = served.server->Port();
-    const int sync = Connect(port);
-    if (sync < 0)
+    TcpSocket sync = ConnectTcp("127.0.0.1", port, 1000);  // each script leaves at once
+    if (!sync.Valid())
         return 0;
-    int async = -1;
+    TcpSocket async;
     if (settings & 1) {
         static const char* const kSubAddresses[4] = {"hislip0", "HISLIP28", "", "hislip9"};
         const std::string subAddress = kSubAddresses[(settings >> 1) & 3];
-        Send(sync, EncodeHiSlipMessage(hislip::kInitialize, 0, (0x0100u << 16) | ('F' << 8) | 'Z',
-                                       subAddress));
+        sync.WriteAll(EncodeHiSlipMessage(hislip::kInitialize, 0,
+                                          (0x0100u << 16) | ('F' << 8) | 'Z', subAddress));
         HiSlipHeader response;
         if (ReadMessage(sync, response) && response.type == hislip::kInitializeResponse) {
-            async = Connect(port);
-            Send(async,
-                 EncodeHiSlipMessage(hislip::kAsyncInitialize, 0, response.parameter & 0xFFFF));
-            if (!ReadMessage(async, response)) {
-                ::close(async);
-                async = -1;
-            }
+            async = ConnectTcp("127.0.0.1", port, 1000);
+            async.WriteAll(
+                EncodeHiSlipMessage(hislip::kAsyncInitialize, 0, response.parameter & 0xFFFF));
+            if (!ReadMessage(async, response))
+                async.Close();
         }
     } else if (settings & 8) {
-        async = Connect(port);  // the asynchronous channel's opening is the script too
+        async = ConnectTcp("127.0.0.1", port, 1000);  // its opening is the script too
     }
-    Send(sync, syncScript);
-    Send(async, asyncScript);
-    ::shutdown(sync, SHUT_WR);
-    if (async >= 0)
-        ::shutdown(async, SHUT_WR);
-    const bool closed = DrainUntilClosed(sync, async);
-    ::close(sync);
-    if (async >= 0)
-        ::close(async);
-    FUZZ_CHECK(closed);
+    sync.WriteAll(syncScript);
+    async.WriteAll(asyncScript);
+    sync.ShutdownWrite();
+    async.ShutdownWrite();
+    // Both channels at once: a server writing to one must not wait on a reader of the other.
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    bool asyncClosed = true;
+    std::thread asyncReader([&] { asyncClosed = !async.Valid() || ClosedBy(async, deadline); });
+    const bool closed = ClosedBy(sync, deadline);
+    asyncReader.join();
+    FUZZ_CHECK(closed && asyncClosed);
     return 0;
 }

@@ -11,6 +11,8 @@
 
 #include "FuzzInput.h"
 #include "LoopbackPeer.h"
+#include "sim/server/OncRpc.h"
+#include "sim/server/Xdr.h"
 #include "visa/net/Resolver.h"
 #include "visa/vxi11/Vxi11Codec.h"
 #include "visa/vxi11/Vxi11Transport.h"
@@ -20,17 +22,6 @@ using namespace visa::vxi11;
 
 namespace {
 
-void PutBe32(std::string& out, std::uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<char>(value >> shift));
-}
-
-std::uint32_t GetBe32(const char* p) {
-    const auto* u = reinterpret_cast<const unsigned char*>(p);
-    return (std::uint32_t(u[0]) << 24) | (std::uint32_t(u[1]) << 16) | (std::uint32_t(u[2]) << 8) |
-           u[3];
-}
-
 struct Script {
     std::int32_t linkError = 0;
     std::int32_t lid = 0;
@@ -38,32 +29,34 @@ struct Script {
     std::vector<std::string> replies;
 };
 
+std::string Word(std::uint32_t value) {
+    sim::server::XdrWriter out;
+    out.PutU32(value);
+    return out.Take();
+}
+
 void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
-    fuzz::PeerSocket socket = peer.Accept();
+    fuzz::TcpSocket socket = peer.Accept();
     if (!socket.Valid())
         return;
     // The create_link call: one record of one fragment, as our client sends it.
     char mark[4];
     if (!socket.ReadExact(mark, 4))
         return;
-    const std::uint32_t length = GetBe32(mark) & 0x7FFFFFFF;
+    const std::uint32_t length = sim::server::XdrReader({mark, 4}).GetU32() & 0x7FFFFFFF;
     if (length < 4 || length > 4096)
         return;
     std::string call(length, '\0');
     if (!socket.ReadExact(call.data(), length))
         return;
-    const std::uint32_t xid = GetBe32(call.data());
-
-    std::string body;
-    for (std::uint32_t word : {xid, 1u, 0u, 0u, 0u, 0u})
-        PutBe32(body, word);  // accepted, AUTH_NONE, SUCCESS
+    const std::uint32_t xid = sim::server::XdrReader(call).GetU32();
+    sim::server::XdrWriter link;
     for (std::uint32_t word :
          {std::uint32_t(script.linkError), std::uint32_t(script.lid), 0u, script.maxRecvSize}) {
-        PutBe32(body, word);
+        link.PutU32(word);
     }
-    std::string link;
-    PutBe32(link, 0x80000000u | static_cast<std::uint32_t>(body.size()));
-    socket.Write(link + body);
+    socket.WriteAll(sim::server::EncodeRecord(sim::server::EncodeAcceptedReply(
+        xid, sim::server::rpc::AcceptStat::Success, link.Bytes())));
 
     // Each reply in a send of its own: the client may find a record cut anywhere.
     for (std::size_t i = 0; i < script.replies.size(); ++i) {
@@ -74,20 +67,18 @@ void Serve(fuzz::LoopbackPeer& peer, const Script& script) {
         std::string reply = piece.substr(1);
         if ((control & 1) && reply.size() >= 8) {
             static const std::int32_t kOffsets[4] = {0, 0, -1, 1};
-            std::string word;
-            PutBe32(word, xid + 1 + static_cast<std::uint32_t>(i) + kOffsets[(control >> 1) & 3]);
-            reply.replace(4, 4, word);
+            reply.replace(
+                4, 4, Word(xid + 1 + static_cast<std::uint32_t>(i) + kOffsets[(control >> 1) & 3]));
         }
-        socket.Write(reply);
+        socket.WriteAll(reply);
     }
     socket.ShutdownWrite();
-    socket.Drain();
+    fuzz::LoopbackPeer::Drain(socket);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static fuzz::LoopbackPeer peer;
     fuzz::FuzzInput input(data, size);
     const std::uint8_t settings = input.Byte();
     IoSettings io;
@@ -107,55 +98,55 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (!input.Empty() && script.replies.size() < 64)
         script.replies.emplace_back(input.Piece());
 
-    std::vector<net::Endpoint> endpoints;
-    if (net::ResolveHost("127.0.0.1", peer.Port(), net::Deadline::AfterMs(1000), endpoints) !=
-        net::NetStatus::Ok) {
-        return 0;
-    }
-    peer.Run([&](fuzz::LoopbackPeer& p) { Serve(p, script); },
-             [&] {
-                 Vxi11Transport transport;
-                 if (transport.Open(endpoints, "inst0", net::Deadline::AfterMs(2000)) != VI_SUCCESS)
-                     return;
-                 std::vector<ViByte> buffer(2048);
-                 const std::string message(300, 'Q');
-                 bool lost = false;
-                 for (std::uint8_t op : operations) {
-                     ViStatus status = VI_SUCCESS;
-                     ViUInt32 moved = 0;
-                     switch (op & 3) {
-                         case 0: {
-                             const ViUInt32 count =
-                                 op >> 2;  // 0 to 63 bytes, split by small maxRecvSizes
-                             status = transport.Write(reinterpret_cast<ViConstBuf>(message.data()),
-                                                      count, moved, io);
-                             FUZZ_CHECK(moved <= count);
-                             break;
-                         }
-                         case 1:
-                         case 2: {
-                             const ViUInt32 count = (op & 3) == 1
-                                                        ? 1 + (op >> 2)
-                                                        : static_cast<ViUInt32>(buffer.size());
-                             status = transport.Read(buffer.data(), count, moved, io);
-                             FUZZ_CHECK(moved <= count);
-                             if (status == VI_SUCCESS_TERM_CHAR) {
-                                 FUZZ_CHECK(io.termCharEnabled && moved > 0 &&
-                                            buffer[moved - 1] == io.termChar);
-                             }
-                             if (status == VI_SUCCESS_MAX_CNT)
-                                 FUZZ_CHECK(moved == count);
-                             break;
-                         }
-                         default:
-                             status = transport.Clear(io);
-                             break;
-                     }
-                     // A lost session stays lost.
-                     if (lost)
-                         FUZZ_CHECK(status == VI_ERROR_CONN_LOST);
-                     lost = lost || status == VI_ERROR_CONN_LOST;
-                 }
-             });
+    fuzz::LoopbackPeer::Run(
+        [&](fuzz::LoopbackPeer& p) { Serve(p, script); },
+        [&](std::uint16_t port) {
+            std::vector<net::Endpoint> endpoints;
+            if (net::ResolveHost("127.0.0.1", port, net::Deadline::AfterMs(1000), endpoints) !=
+                net::NetStatus::Ok) {
+                return;
+            }
+            Vxi11Transport transport;
+            if (transport.Open(endpoints, "inst0", net::Deadline::AfterMs(2000)) != VI_SUCCESS)
+                return;
+            std::vector<ViByte> buffer(2048);
+            const std::string message(300, 'Q');
+            bool lost = false;
+            for (std::uint8_t op : operations) {
+                ViStatus status = VI_SUCCESS;
+                ViUInt32 moved = 0;
+                switch (op & 3) {
+                    case 0: {
+                        const ViUInt32 count =
+                            op >> 2;  // 0 to 63 bytes, split by small maxRecvSizes
+                        status = transport.Write(reinterpret_cast<ViConstBuf>(message.data()),
+                                                 count, moved, io);
+                        FUZZ_CHECK(moved <= count);
+                        break;
+                    }
+                    case 1:
+                    case 2: {
+                        const ViUInt32 count =
+                            (op & 3) == 1 ? 1 + (op >> 2) : static_cast<ViUInt32>(buffer.size());
+                        status = transport.Read(buffer.data(), count, moved, io);
+                        FUZZ_CHECK(moved <= count);
+                        if (status == VI_SUCCESS_TERM_CHAR) {
+                            FUZZ_CHECK(io.termCharEnabled && moved > 0 &&
+                                       buffer[moved - 1] == io.termChar);
+                        }
+                        if (status == VI_SUCCESS_MAX_CNT)
+                            FUZZ_CHECK(moved == count);
+                        break;
+                    }
+                    default:
+                        status = transport.Clear(io);
+                        break;
+                }
+                // A lost session stays lost.
+                if (lost)
+                    FUZZ_CHECK(status == VI_ERROR_CONN_LOST);
+                lost = lost || status == VI_ERROR_CONN_LOST;
+            }
+        });
     return 0;
 }
