@@ -15,33 +15,6 @@ using namespace korvel;
 
 namespace {
 
-// A frequency near start at which the truth lies just below 360, halfway between the last two
-// points of the search grid (its finest step is 0.05859375 degrees), so that the passes of a
-// measurement end on either side of the wrap. Generator 1 must be on the external reference
-// first, or its paths are not coherent.
-double FrequencyWithTruthNearZero(ProcedureRig& rig, double startHz, double levelDbm) {
-    const double target = 360.0 - 0.05859375 / 2;
-    rig.instruments.generator1->Write("SOUR:ROSC:SOUR EXT");
-    auto distance = [&](double f) {
-        rig.Tune(f, levelDbm);
-        return CircleDistance(rig.bench->TruthPhaseDeg(), target);
-    };
-    double f = startHz;
-    while (distance(f) > 0.2 && f < startHz + 400e6)
-        f += 100e3;
-    double best = f;
-    for (double g = f - 200e3; g <= f + 200e3; g += 2e3) {
-        if (distance(g) < distance(best))
-            best = g;
-    }
-    const double coarse = best;
-    for (double g = coarse - 2e3; g <= coarse + 2e3; g += 50.0) {
-        if (distance(g) < distance(best))
-            best = g;
-    }
-    return best;
-}
-
 TEST(PhaseAccuracy, MeasuredPhaseMatchesTheTruthInBothWiringsOnlyWithCoupledOscillators) {
     std::mt19937 random(20261206);
     int straddled = 0;

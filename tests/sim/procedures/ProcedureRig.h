@@ -33,10 +33,12 @@ struct LoggedMessage {
 
 class ProcedureRig {
 public:
-    explicit ProcedureRig(sim::Wiring wiring, sim::BenchOptions options = {})
+    // Realistic speed for timing the procedures; otherwise the simulated clock.
+    explicit ProcedureRig(sim::Wiring wiring, sim::BenchOptions options = {},
+                          bool realistic = false)
         : m_directory("korvel-procedures") {
         options.wiring = wiring;
-        options.speed = sim::Speed{true, 1.0};
+        options.speed = sim::Speed{!realistic, 1.0};
         options.logPath = (Directory() / "traffic.log").string();
         bench = std::make_unique<sim::Bench>(options);
         SetMessageSink([this](const std::string& text) { window.ShowWarning(text); });
@@ -127,3 +129,30 @@ private:
     std::vector<std::unique_ptr<visa::InProcessAttachment>> m_links;
     size_t m_consumed = 0;
 };
+
+// A frequency near start at which the truth lies just below 360, halfway between the last two
+// points of the search grid (its finest step is 0.05859375 degrees), so that the passes of a
+// measurement end on either side of the wrap. Generator 1 must be on the external reference
+// first, or its paths are not coherent.
+inline double FrequencyWithTruthNearZero(ProcedureRig& rig, double startHz, double levelDbm) {
+    const double target = 360.0 - 0.05859375 / 2;
+    rig.instruments.generator1->Write("SOUR:ROSC:SOUR EXT");
+    auto distance = [&](double f) {
+        rig.Tune(f, levelDbm);
+        return CircleDistance(rig.bench->TruthPhaseDeg(), target);
+    };
+    double f = startHz;
+    while (distance(f) > 0.2 && f < startHz + 400e6)
+        f += 100e3;
+    double best = f;
+    for (double g = f - 200e3; g <= f + 200e3; g += 2e3) {
+        if (distance(g) < distance(best))
+            best = g;
+    }
+    const double coarse = best;
+    for (double g = coarse - 2e3; g <= coarse + 2e3; g += 50.0) {
+        if (distance(g) < distance(best))
+            best = g;
+    }
+    return best;
+}
