@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "ProcedureRig.h"
 #include "measure/MeasurePhase.h"
 #include "measure/SetupAnalyzer.h"
 #include "measure/SetupGenerators.h"
+#include "tests/support/ProcedureRig.h"
 
 using namespace korvel;
 
