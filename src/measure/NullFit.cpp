@@ -199,7 +199,8 @@ NullFit FitNull(const std::vector<NullReading>& readings) {
     } else if (fit.worstResidualDb > kFitResidualLimitDb) {
         fit.why = "a reading is " + FormatFixed(fit.worstResidualDb, 1) + " dB off the curve";
     } else if (fit.nullSigmaDeg > kFitNullSigmaMaxDeg) {
-        fit.why = "the readings leave the null loose (" + FormatFixed(fit.nullSigmaDeg, 2) + "°)";
+        fit.why =
+            "the readings leave the null loose (" + FormatFixed(fit.nullSigmaDeg, 2) + " degrees)";
     } else {
         fit.fits = true;
     }

@@ -28,8 +28,8 @@ struct NullFit {
 constexpr double kFitResidualLimitDb = 1.0;
 // Below this the null is too shallow to be located better than the standard search does.
 constexpr double kFitContrastMinDb = 12.0;
-// Three of these are the 0.2 degrees a shallow null may be off; the standard search's step ends
-// at 0.06.
+// The null's standard error, from the fit and the residuals' scatter, above which the fit is
+// not trusted: three of it, 0.15 degrees, is what the standard search's step and noise give.
 constexpr double kFitNullSigmaMaxDeg = 0.05;
 constexpr int kFastReadings = 8;
 
