@@ -123,6 +123,28 @@ TEST(ProcedureTraffic, TheFastSearchReadsEightTimesAPassWithTheStandardCommands)
     }
 }
 
+// A 6 dB level mismatch leaves too shallow a null for the fit: each pass searches again the
+// standard way, after its eight readings, and the report counts it.
+TEST(ProcedureTraffic, APassWhoseReadingsDoNotFitFallsBackToTheStandardSearch) {
+    sim::BenchOptions options;
+    options.physics.levelMismatchDb = 6.0;
+    ProcedureRig rig(sim::Wiring::RfB, options);
+    rig.Connect();
+    SetupGenerators(rig.instruments, true);
+    SetupAnalyzer(rig.instruments, true);
+    rig.Traffic();
+    double phase = 0.0;
+    MeasureReport report;
+    EXPECT_NE(
+        MeasurePhase(rig.instruments, {true, 2, true, Search::Fast}, phase, rig.window, &report),
+        kNotMeasured);
+    EXPECT_EQ(report.fellBack, 2);
+    EXPECT_EQ(report.fallBackReason.rfind("the null is too shallow (", 0), 0u)
+        << report.fallBackReason;
+    const Texts analyzer = ProcedureRig::Received(rig.Traffic(), "analyzer");
+    EXPECT_EQ(std::count(analyzer.begin(), analyzer.end(), "CALC1:MARK1:Y?"), 2 * (8 + 36));
+}
+
 TEST(ProcedureTraffic, ConnectingIdentifiesAndClearsAndAFailedProbeIsAllAnInstrumentGets) {
     sim::BenchOptions options;
     options.faults.push_back({sim::InstrumentId::Analyzer, sim::FaultKind::HangAfter, 0});
