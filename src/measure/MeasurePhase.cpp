@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "instrument/NumberText.h"
+#include "measure/NullFit.h"
 
 namespace korvel {
 
@@ -71,13 +72,40 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
     differences.reserve(passes);
     // A reply without a number reads as 0 dBm: it would pass for a reading and steer the search.
     bool readingsCarryNumbers = true;
+    auto read = [&](double offsetDeg) {
+        generator1.Write(OffsetCommand(1, offsetDeg, 2));
+        generator1.Query("*OPC?");
+        analyzer.Write("INIT;*WAI");
+        bool number = false;
+        const double readingDbm = ParseLeadingDouble(analyzer.Query("CALC1:MARK1:Y?"), &number);
+        readingsCarryNumbers = readingsCarryNumbers && number;
+        return readingDbm;
+    };
+    int fellBack = 0;
+    std::string fallBackReason;
     for (std::uint32_t pass = 0; pass < passes; ++pass) {
         const double base = pass * increment;
-        double centre = base;
         generator1.Write(OffsetCommand(1, base, 2));
         secondPathDevice.Write(OffsetCommand(secondPathSource, base, 2));
+        double centre = base;
+        bool standard = options.search == Search::Standard;
+        if (!standard) {
+            const NullFit fit = FastNullSearch(base, read);
+            centre = fit.nullDeg;
+            // Readings of a lost session or without numbers fail the measurement as they do
+            // in the standard search; searching again would not mend them.
+            const bool failed =
+                !readingsCarryNumbers ||
+                !LostSessionText({&generator1, &analyzer, &secondPathDevice}).empty();
+            if (!fit.fits && !failed) {
+                standard = true;
+                centre = base;
+                if (fellBack++ == 0)
+                    fallBackReason = fit.why;
+            }
+        }
         // Twelve stages of three readings, step halved from 120 down to 0.05859375 degrees.
-        for (double step = 120.0; step >= 0.05; step *= 0.5) {
+        for (double step = 120.0; standard && step >= 0.05; step *= 0.5) {
             double lowestDbm = 100.0;
             double best = centre;
             for (int k = -1; k <= 1; ++k) {
@@ -87,13 +115,7 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
                 } else if (point < 0.0) {
                     point += 360.0;
                 }
-                generator1.Write(OffsetCommand(1, point, 2));
-                generator1.Query("*OPC?");
-                analyzer.Write("INIT;*WAI");
-                bool number = false;
-                const double readingDbm =
-                    ParseLeadingDouble(analyzer.Query("CALC1:MARK1:Y?"), &number);
-                readingsCarryNumbers = readingsCarryNumbers && number;
+                const double readingDbm = read(point);
                 if (readingDbm < lowestDbm) {
                     lowestDbm = readingDbm;
                     best = point;
@@ -104,11 +126,16 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
         double difference = centre - base;
         if (difference < 0.0)
             difference += 360.0;
+        if (difference >= 360.0)
+            difference -= 360.0;
         differences.push_back(difference);
     }
 
-    if (report)
+    if (report) {
         report->passDifferencesDeg = differences;
+        report->fellBack = fellBack;
+        report->fallBackReason = fallBackReason;
+    }
     const double average = MeanOfDifferences(differences);
     generator1.Write(OffsetCommand(1, average, 1));
     generator1.Query("*OPC?");

@@ -97,6 +97,54 @@ TEST(ProcedureTraffic, RotationSpreadsThePassBasesAndRfBAddressesSourceTwo) {
     }
 }
 
+// Eight readings a pass in both wirings, and nothing the standard search does not send: offsets
+// with two decimals (the closing one with one), *OPC?, INIT;*WAI and the marker query.
+TEST(ProcedureTraffic, TheFastSearchReadsEightTimesAPassWithTheStandardCommands) {
+    const std::regex allowed(
+        R"((gen[12] SOURCE[12]:BB:POFF \d+\.\d\dDEG|gen1 \*OPC\?|analyzer INIT;\*WAI|)"
+        R"(analyzer CALC1:MARK1:Y\?|analyzer INIT:CONT (OFF|ON)))");
+    for (sim::Wiring wiring : {sim::Wiring::RfB, sim::Wiring::Two}) {
+        ProcedureRig rig(wiring);
+        rig.Connect();
+        SetupGenerators(rig.instruments, rig.UseRfB());
+        SetupAnalyzer(rig.instruments, rig.UseRfB());
+        rig.Traffic();
+        double phase = 0.0;
+        MeasureReport report;
+        MeasurePhase(rig.instruments, {rig.UseRfB(), 3, true, Search::Fast}, phase, rig.window,
+                     &report);
+        EXPECT_EQ(report.fellBack, 0) << report.fallBackReason;
+        Texts order = ProcedureRig::Received(rig.Traffic());
+        EXPECT_EQ(std::count(order.begin(), order.end(), "analyzer CALC1:MARK1:Y?"), 3 * 8);
+        EXPECT_EQ(order.size(), 3u * (2u + 8u * 4u) + 4u);
+        order.erase(order.end() - 3);  // the closing offset, one decimal
+        for (const std::string& line : order)
+            EXPECT_TRUE(std::regex_match(line, allowed)) << line;
+    }
+}
+
+// A 6 dB level mismatch leaves too shallow a null for the fit: each pass searches again the
+// standard way, after its eight readings, and the report counts it.
+TEST(ProcedureTraffic, APassWhoseReadingsDoNotFitFallsBackToTheStandardSearch) {
+    sim::BenchOptions options;
+    options.physics.levelMismatchDb = 6.0;
+    ProcedureRig rig(sim::Wiring::RfB, options);
+    rig.Connect();
+    SetupGenerators(rig.instruments, true);
+    SetupAnalyzer(rig.instruments, true);
+    rig.Traffic();
+    double phase = 0.0;
+    MeasureReport report;
+    EXPECT_NE(
+        MeasurePhase(rig.instruments, {true, 2, true, Search::Fast}, phase, rig.window, &report),
+        kNotMeasured);
+    EXPECT_EQ(report.fellBack, 2);
+    EXPECT_EQ(report.fallBackReason.rfind("the null is too shallow (", 0), 0u)
+        << report.fallBackReason;
+    const Texts analyzer = ProcedureRig::Received(rig.Traffic(), "analyzer");
+    EXPECT_EQ(std::count(analyzer.begin(), analyzer.end(), "CALC1:MARK1:Y?"), 2 * (8 + 36));
+}
+
 TEST(ProcedureTraffic, ConnectingIdentifiesAndClearsAndAFailedProbeIsAllAnInstrumentGets) {
     sim::BenchOptions options;
     options.faults.push_back({sim::InstrumentId::Analyzer, sim::FaultKind::HangAfter, 0});
@@ -200,25 +248,31 @@ TEST(ProcedureTraffic, AMissingWaveformEndsTheSetupAtTheTransferWithAnErrorBox) 
     EXPECT_TRUE(core.IsConnected());  // the program goes on
 }
 
+// The fast search fails alike and does not fall back: its readings are stale, not off the curve.
 TEST(ProcedureTraffic, ASessionFailingMidMeasurementShowsOneBoxGoesOnAndGivesNoResult) {
-    sim::BenchOptions options;
-    // The analyzer drops its link after its first marker query of the measurement (message 15:
-    // three at connecting, nine in the set-up, INIT:CONT OFF, INIT;*WAI, CALC1:MARK1:Y?).
-    options.faults.push_back({sim::InstrumentId::Analyzer, sim::FaultKind::DropAfter, 15});
-    ProcedureRig rig(sim::Wiring::RfB, options);
-    rig.Connect();
-    SetupAnalyzer(rig.instruments, true);
-    rig.Traffic();
-    double phase = 123.0;
-    MeasureReport report;
-    EXPECT_EQ(MeasurePhase(rig.instruments, {true, 1, false}, phase, rig.window, &report),
-              kNotMeasured);
-    EXPECT_EQ(phase, 123.0);
-    EXPECT_EQ(report.failure, "the session to GPIB0::20::INSTR failed");
-    EXPECT_EQ(rig.window.warnings, Texts{"Cannot read from device GPIB0::20::INSTR"});
-    const auto traffic = rig.Traffic();
-    EXPECT_EQ(ProcedureRig::Received(traffic, "analyzer").size(), 3u);
-    EXPECT_EQ(ProcedureRig::Received(traffic, "gen1").size(), 2u + 72u + 2u);  // the rest goes on
+    for (auto [search, gen1Lines] :
+         {std::pair{Search::Standard, 2u + 72u + 2u}, {Search::Fast, 2u + 16u + 2u}}) {
+        sim::BenchOptions options;
+        // The analyzer drops its link after its first marker query of the measurement (message 15:
+        // three at connecting, nine in the set-up, INIT:CONT OFF, INIT;*WAI, CALC1:MARK1:Y?).
+        options.faults.push_back({sim::InstrumentId::Analyzer, sim::FaultKind::DropAfter, 15});
+        ProcedureRig rig(sim::Wiring::RfB, options);
+        rig.Connect();
+        SetupAnalyzer(rig.instruments, true);
+        rig.Traffic();
+        double phase = 123.0;
+        MeasureReport report;
+        EXPECT_EQ(
+            MeasurePhase(rig.instruments, {true, 1, false, search}, phase, rig.window, &report),
+            kNotMeasured);
+        EXPECT_EQ(report.fellBack, 0);
+        EXPECT_EQ(phase, 123.0);
+        EXPECT_EQ(report.failure, "the session to GPIB0::20::INSTR failed");
+        EXPECT_EQ(rig.window.warnings, Texts{"Cannot read from device GPIB0::20::INSTR"});
+        const auto traffic = rig.Traffic();
+        EXPECT_EQ(ProcedureRig::Received(traffic, "analyzer").size(), 3u);
+        EXPECT_EQ(ProcedureRig::Received(traffic, "gen1").size(), gen1Lines);  // the rest goes on
+    }
 }
 
 // KORVEL_TRACE against the bench's own log: the same lines, resource strings for instrument
