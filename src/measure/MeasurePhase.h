@@ -15,10 +15,13 @@ namespace korvel {
 constexpr double kNotMeasured = -999.0;
 constexpr std::uint32_t kMaxAverage = 100;
 
+enum class Search { Standard, Fast };
+
 struct MeasureOptions {
     bool useRfB = true;
     std::uint32_t average = 1;  // passes, 1 to 100
     bool phaseRotation = true;  // spread the passes' base offsets evenly over the circle
+    Search search = Search::Standard;
 };
 
 // Mean of per-pass differences (degrees in [0, 360)) taken on the circle: each is unwrapped to
@@ -41,6 +44,8 @@ struct MeasureReport {
     std::string refusal;                     // why nothing was measured, when refused
     std::string failure;                     // why the readings taken are no measurement
     std::vector<double> passDifferencesDeg;  // each pass's offset at the minimum, in [0, 360)
+    int fellBack = 0;                        // passes that fell back
+    std::string fallBackReason;              // the first one's why
 };
 
 // Measures and returns the phase in [0, 360), sets it on generator 1 and into phaseResult, and
