@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "SearchStatus.h"
 #include "SweepFile.h"
 #include "instrument/NumberText.h"
 
@@ -120,6 +121,7 @@ void ContinuousRun::ResetStatistics() {
 bool ContinuousRun::Open(const std::filesystem::path& path, std::int32_t periodTicks) {
     m_periodTicks = periodTicks;
     m_tickCounter = 0;
+    m_fellBack = 0;
     return m_log.Open(path);
 }
 
@@ -144,18 +146,20 @@ bool ContinuousRun::Due() {
 ContinuousRun::Sample ContinuousRun::Take(const MeasureOptions& options, double& phaseResult,
                                           std::string& status) {
     MeasureReport report;
-    if (MeasurePhase(m_instruments, options, phaseResult, m_window, &report) == kNotMeasured) {
+    const double measured = MeasurePhase(m_instruments, options, phaseResult, m_window, &report);
+    m_fellBack += report.fellBack;
+    if (measured == kNotMeasured) {
         // The phase display still holds an earlier reading: it is no new sample.
         status =
             "Sample skipped: no measurement (" +
             (report.failure.empty() ? std::string("instrument not connected") : report.failure) +
-            ")";
+            ")" + SearchSuffix(options.search, m_fellBack);
         m_window.Refresh();
         return Sample::Skipped;
     }
     const double sample = phaseResult;
-    if (status != kContinuousRunning) {
-        status = kContinuousRunning;
+    if (const std::string running = RunningText(options.search); status != running) {
+        status = running;
         m_window.Refresh();
     }
     m_statistics.Add(sample);
@@ -170,6 +174,10 @@ ContinuousRun::Sample ContinuousRun::Take(const MeasureOptions& options, double&
     line += TemperatureLine(options.useRfB);
     line += FormatFixed(sample, 3);
     return m_log.WriteLine(line) ? Sample::Logged : Sample::LogFailed;
+}
+
+std::string ContinuousRun::RunningText(Search search) const {
+    return kContinuousRunning + SearchSuffix(search, m_fellBack);
 }
 
 std::string ContinuousRun::TemperatureLine(bool useRfB) {

@@ -89,6 +89,8 @@ public:
     // Measures one sample into phaseResult, adds it to the statistics and logs it with the
     // generators' temperatures. A measurement that fails is no sample: status says why.
     Sample Take(const MeasureOptions& options, double& phaseResult, std::string& status);
+    // The running text, with the fast search's suffix and this run's fall-backs when chosen.
+    std::string RunningText(Search search) const;
     // Closes the log; false when a write or the close failed.
     bool Close() { return m_log.Close(); }
 
@@ -113,6 +115,7 @@ private:
     Shown m_shown;
     std::int32_t m_periodTicks = 0;
     std::int32_t m_tickCounter = 0;
+    int m_fellBack = 0;  // passes of this run that fell back
     LocalTime m_localTime = [] {
         const std::time_t now = std::time(nullptr);
         std::tm local{};

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "SearchStatus.h"
 #include "instrument/NumberText.h"
 #include "measure/SetupAnalyzer.h"
 
@@ -50,11 +51,12 @@ void SweepEngine::Start(SweepLimits& limits) {
     }
     m_totalSteps = m_levelCount * m_frequencyCount;
     m_completedSteps = 0;
+    m_fellBack = 0;
 }
 
-std::string SweepEngine::StepStatus() const {
+std::string SweepEngine::StepStatus(Search search) const {
     return "Sweep measurement running step " + std::to_string(m_completedSteps) + " / " +
-           std::to_string(m_totalSteps);
+           std::to_string(m_totalSteps) + SearchSuffix(search, m_fellBack);
 }
 
 void SweepEngine::Step(Instruments& instruments, const MeasureOptions& options, double& phaseResult,
@@ -84,8 +86,10 @@ void SweepEngine::Step(Instruments& instruments, const MeasureOptions& options, 
         set(instruments.generator2.get(), "SOURCE1:POW:POW " + levelText);
     }
     SetupAnalyzer(instruments, options.useRfB);
+    MeasureReport report;
     m_table[m_levelIndex * kMaxFrequencyPoints + m_frequencyIndex] =
-        MeasurePhase(instruments, options, phaseResult, window);
+        MeasurePhase(instruments, options, phaseResult, window, &report);
+    m_fellBack += report.fellBack;
 
     if (++m_frequencyIndex == m_frequencyCount) {
         m_frequencyIndex = 0;

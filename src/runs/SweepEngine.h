@@ -39,8 +39,11 @@ public:
     void Step(Instruments& instruments, const MeasureOptions& options, double& phaseResult,
               Window& window);
     bool Finished() const { return m_completedSteps >= m_totalSteps; }
-    // The status line of the step about to run: "Sweep measurement running step k / n".
-    std::string StepStatus() const;
+    // The status line of the step about to run: "Sweep measurement running step k / n", with
+    // the fast search's suffix when it is chosen.
+    std::string StepStatus(Search search = Search::Standard) const;
+    // Passes of this sweep's measurements that fell back to the standard search.
+    int FellBack() const { return m_fellBack; }
     std::string WriteFile(const std::filesystem::path& path, Instruments& instruments,
                           bool useRfB) const;
 
@@ -63,6 +66,7 @@ private:
     int m_levelIndex = 0;
     int m_totalSteps = 0;
     int m_completedSteps = 0;
+    int m_fellBack = 0;
 };
 
 }  // namespace korvel

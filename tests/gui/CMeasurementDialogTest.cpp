@@ -187,17 +187,18 @@ TEST_F(MainWindowTest, FirstStartShowsTheConnectDialogBeforeTheWindowAndOnlyOkTa
     EXPECT_EQ(std::get<std::uint32_t>(store.values.at("UseRF_B")), 1u);
 }
 
-// The context menu's one entry opens the about box without reading the window (a read would
-// refuse "Avg."); the box opens on OK, and OK closes it.
-TEST_F(MainWindowTest, TheAboutEntryOfTheContextMenuOpensTheAboutBoxAndOkClosesIt) {
+// The context menu's entries act without reading the window (a read would refuse "Avg."): the
+// first opens the about box on OK, and OK closes it; the second toggles the fast search.
+TEST_F(MainWindowTest, TheContextMenuOpensTheAboutBoxAndTogglesTheFastSearch) {
     Open();
     Type(1020, "0");
     driver.seen.clear();
-    driver.onMenu = [](QMenu& menu) {
+    int entry = 0;
+    driver.onMenu = [&entry](QMenu& menu) {
         // Clicked from the menu's own loop: the driver's poll must go on to meet the about box.
-        QTimer::singleShot(0, &menu, [&menu] {
+        QTimer::singleShot(0, &menu, [&menu, entry] {
             QTest::mouseClick(&menu, Qt::LeftButton, {},
-                              menu.actionGeometry(menu.actions().front()).center());
+                              menu.actionGeometry(menu.actions().at(entry)).center());
             menu.close();  // still open only when the click chose nothing
         });
     };
@@ -212,12 +213,24 @@ TEST_F(MainWindowTest, TheAboutEntryOfTheContextMenuOpensTheAboutBoxAndOkClosesI
     ASSERT_EQ(driver.seen.size(), 2u);
     EXPECT_EQ(driver.seen[0].kind + " " + driver.seen[0].text,
               "menu &Info \xC3\xBC"
-              "ber Korvel...");
+              "ber Korvel...|&Fast search");
     EXPECT_EQ(driver.seen[1].kind + " " + driver.seen[1].title + " " + driver.seen[1].focus,
               "korvel::CAboutDialog Info \xC3\xBC"
               "ber Korvel IDOK");
     EXPECT_TRUE(closedByOk);
     EXPECT_TRUE(dialog->isVisible());
+
+    EXPECT_FALSE(dialog->SearchAction()->isChecked());
+    for (const bool fast : {true, false, true}) {
+        driver.seen.clear();
+        entry = 1;
+        QApplication::sendEvent(dialog.get(), &event);
+        EXPECT_EQ(driver.seen.size(), 1u);  // the menu, and no box
+        EXPECT_EQ(dialog->SearchAction()->isChecked(), fast);
+        EXPECT_EQ(dialog->Settings().Search, fast ? Search::Fast : Search::Standard);
+    }
+    Destroy();
+    EXPECT_EQ(store.Text("Search"), "fast");
 }
 
 // One tip per control, each its whole text; no other control has one.
@@ -282,7 +295,7 @@ TEST_F(MainWindowTest, EnterEscapeAndTheCloseBoxDecideWhatIsSaved) {
     EXPECT_FALSE(dialog->isVisible());
     Destroy();
     EXPECT_EQ(Saved(), "55.000000 7.500000 3 1");
-    EXPECT_EQ(store.writes.size(), 13u);
+    EXPECT_EQ(store.writes.size(), 14u);
 
     Open();
     int connectDialogs = 0;

@@ -121,7 +121,8 @@ TEST_F(QtSettingsStoreTest, TheApplicationRunsItsWindowModallyAndSavesEveryValue
     EXPECT_TRUE(sawModal);
     QSettings stored(QSettings::NativeFormat, QSettings::UserScope, QtSettingsStore::kOrganisation,
                      QtSettingsStore::kApplication);
-    EXPECT_EQ(stored.allKeys().size(), 13);
+    EXPECT_EQ(stored.allKeys().size(), 14);
+    EXPECT_EQ(stored.value("Search").toString(), "standard");
     EXPECT_EQ(stored.value("StepLevel").toString(), "2.500000");
     EXPECT_EQ(stored.value("StopFreq").toString(), "2000.000000");
     EXPECT_EQ(stored.value("VisaGenerator1").toString(), "28");

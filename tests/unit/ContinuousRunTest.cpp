@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "runs/ContinuousRun.h"
+#include "runs/SearchStatus.h"
 #include "runs/SweepEngine.h"
+#include "tests/support/RecordingWindow.h"
 
 using namespace korvel;
 
@@ -128,6 +130,51 @@ TEST(SweepGrid, CountsAreTruncatedAndCappedWithoutOverflow) {
     EXPECT_EQ(PointCount(-1e308, 1e308, 1e-300, 500), 500);
     EXPECT_FALSE(CheckSweepLimits({10, kInf, 1, 0, 1, 1}).empty());
     EXPECT_FALSE(CheckSweepLimits({10, 20, 1, std::nan(""), 1, 1}).empty());
+}
+
+// The standard search's texts stay as they were; the fast search's run texts say so, and count
+// the passes that fell back once there are any.
+TEST(RunTexts, TheFastSearchIsNamedAndItsFallBacksCounted) {
+    EXPECT_EQ(SearchSuffix(Search::Standard, 3), "");
+    EXPECT_EQ(SearchSuffix(Search::Fast, 0), " (fast search)");
+    EXPECT_EQ(SearchSuffix(Search::Fast, 1), " (fast search, 1 pass fell back)");
+    EXPECT_EQ(SearchSuffix(Search::Fast, 2), " (fast search, 2 passes fell back)");
+
+    MeasureReport report;
+    EXPECT_EQ(FallBackText(report, 8), "");  // a clean measurement writes no text
+    report.fellBack = 2;
+    report.fallBackReason = "no contrast between peak and null";
+    EXPECT_EQ(FallBackText(report, 8),
+              "Fast search: 2 of 8 passes fell back to the standard "
+              "search (no contrast between peak and null).");
+
+    // Through the runs, without instruments: nothing is measured, the texts still follow.
+    for (const auto& [search, suffix] :
+         {std::pair{Search::Standard, ""}, std::pair{Search::Fast, " (fast search)"}}) {
+        Instruments instruments;
+        RecordingWindow window;
+        MeasureOptions options;
+        options.search = search;
+        double phase = 0.0;
+        SweepEngine sweep;
+        SweepLimits limits{10, 20, 10, -10, -10, 1};
+        sweep.Start(limits);
+        sweep.Step(instruments, options, phase, window);
+        EXPECT_EQ(sweep.StepStatus(search),
+                  std::string("Sweep measurement running step 1 / 2") + suffix);
+
+        ContinuousRun run(instruments, window);
+        const auto path = std::filesystem::temp_directory_path() /
+                          ("korvel-texts-" + std::to_string(::getpid()) + ".csv");
+        ASSERT_TRUE(run.Open(path, 0));
+        std::string status;
+        EXPECT_EQ(run.Take(options, phase, status), ContinuousRun::Sample::Skipped);
+        EXPECT_EQ(status, std::string("Sample skipped: no measurement (instrument not connected)") +
+                              suffix);
+        EXPECT_EQ(run.RunningText(search), std::string(kContinuousRunning) + suffix);
+        run.Close();
+        std::filesystem::remove(path);
+    }
 }
 
 }  // namespace

@@ -56,13 +56,30 @@ TEST(Settings, ReadAndWrittenInTheirOwnOrdersWithSixDecimals) {
     EXPECT_EQ(store.writes, (std::vector<std::string>{
                                 "VisaGenerator1", "VisaGenerator2", "VisaAnalyzer", "UseRF_B",
                                 "StartFreq", "StopFreq", "StepFreq", "StartLevel", "StopLevel",
-                                "StepLevel", "Period", "Average", "PhaseRotation"}));
+                                "StepLevel", "Period", "Average", "PhaseRotation", "Search"}));
     EXPECT_EQ(store.Text("StartFreq"), "0.123457");
     EXPECT_EQ(LoadSettings(store).StartFreq, 0.123457);  // six decimals survive, no more
     EXPECT_EQ(store.reads, (std::vector<std::string>{
                                "VisaGenerator1", "VisaGenerator2", "UseRF_B", "VisaAnalyzer",
                                "StartFreq", "StopFreq", "StepFreq", "StartLevel", "StopLevel",
-                               "StepLevel", "Period", "Average", "PhaseRotation"}));
+                               "StepLevel", "Period", "Average", "PhaseRotation", "Search"}));
+}
+
+// Only "fast" chooses the fast search; anything a hand could leave there means the standard one.
+TEST(Settings, TheSearchIsFastOnlyWhenStoredAsFastAndSavesAsItLoaded) {
+    const std::pair<std::variant<std::string, std::uint32_t>, Search> cases[] = {
+        {std::string("fast"), Search::Fast},     {std::string("standard"), Search::Standard},
+        {std::string("Fast"), Search::Standard}, {std::string("fast "), Search::Standard},
+        {std::string(""), Search::Standard},     {1u, Search::Standard}};
+    for (const auto& [stored, search] : cases) {
+        MemorySettingsStore store;
+        store.values["Search"] = stored;
+        EXPECT_EQ(LoadSettings(store).Search, search);
+        SaveSettings(LoadSettings(store), store);
+        EXPECT_EQ(store.Text("Search"), search == Search::Fast ? "fast" : "standard");
+    }
+    MemorySettingsStore missing;
+    EXPECT_EQ(LoadSettings(missing).Search, Search::Standard);
 }
 
 TEST(Settings, HugeAndNonFiniteTextsLoadWithoutHarmAndSaveAsTheyLoaded) {

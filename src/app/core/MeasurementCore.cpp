@@ -10,6 +10,7 @@
 #include "measure/SetupAnalyzer.h"
 #include "measure/SetupGenerators.h"
 #include "runs/AdjustToZero.h"
+#include "runs/SearchStatus.h"
 
 namespace korvel {
 
@@ -51,7 +52,7 @@ MeasurementCore::~MeasurementCore() {
 
 MeasureOptions MeasurementCore::Options() const {
     return MeasureOptions{m_settings.UseRF_B != 0, m_settings.Average,
-                          m_settings.PhaseRotation != 0};
+                          m_settings.PhaseRotation != 0, m_settings.Search};
 }
 
 void MeasurementCore::SetButtons(ButtonEvent event) {
@@ -113,8 +114,13 @@ void MeasurementCore::OnGetPhaseSingle() {
     if (options.average >= 1 && options.average <= kMaxAverage)
         SetupAnalyzer(m_instruments, options.useRfB);
     if (MeasurePhase(m_instruments, options, m_phaseResult, m_window, &report) != kNotMeasured) {
-        if (ClearProcedureFailure())
+        // A fall-back is no failure, but it stands like one: until the next clean measurement.
+        if (std::string fellBack = FallBackText(report, options.average); !fellBack.empty()) {
+            ShowProcedureFailure(std::move(fellBack));
             m_window.Refresh();
+        } else if (ClearProcedureFailure()) {
+            m_window.Refresh();
+        }
     } else if (!report.refusal.empty() || !report.failure.empty()) {
         ShowProcedureFailure(report.refusal.empty() ? "No measurement: " + report.failure + "."
                                                     : report.refusal);
@@ -144,8 +150,8 @@ void MeasurementCore::OnStartSweep() {
     OpenSweepJournal();
     m_runActive = true;
     m_sweepMode = true;
-    m_statusText =
-        m_sweepNote.empty() ? "Sweep is Running" : "Sweep is Running (" + m_sweepNote + ")";
+    m_statusText = "Sweep is Running" + SearchSuffix(m_settings.Search, 0) +
+                   (m_sweepNote.empty() ? "" : " (" + m_sweepNote + ")");
     m_window.Refresh();
     SetButtons(ButtonEvent::Running);
 }
@@ -188,7 +194,8 @@ void MeasurementCore::OnTimer() {
 
 void MeasurementCore::RunSweepStep() {
     BusyScope busy(*this);
-    m_statusText = m_sweep.StepStatus() + (m_sweepNote.empty() ? "" : " (" + m_sweepNote + ")");
+    m_statusText = m_sweep.StepStatus(m_settings.Search) +
+                   (m_sweepNote.empty() ? "" : " (" + m_sweepNote + ")");
     m_window.Refresh();
     const int before = m_sweep.CompletedSteps();
     m_sweep.Step(m_instruments, Options(), m_phaseResult, m_window);
@@ -231,7 +238,7 @@ void MeasurementCore::OnGetPhaseCont() {
         m_window.Refresh();
         return;
     }
-    m_statusText = kContinuousRunning;
+    m_statusText = m_continuous.RunningText(m_settings.Search);
     m_window.Refresh();
     const bool written = m_continuous.WriteHeader();
     SetButtons(ButtonEvent::Running);

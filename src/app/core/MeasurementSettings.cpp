@@ -25,6 +25,7 @@ MeasurementSettings LoadSettings(SettingsStore& store) {
     s.Period = ReadDouble(store, "Period", "10.0");
     s.Average = store.ReadInteger("Average", 1);
     s.PhaseRotation = static_cast<std::int32_t>(store.ReadInteger("PhaseRotation", 1));
+    s.Search = store.ReadString("Search", "standard") == "fast" ? Search::Fast : Search::Standard;
     return s;
 }
 
@@ -42,6 +43,7 @@ void SaveSettings(const MeasurementSettings& s, SettingsStore& store) {
     store.WriteString("Period", FormatFixed(s.Period, 6));
     store.WriteInteger("Average", s.Average);
     store.WriteInteger("PhaseRotation", static_cast<std::uint32_t>(s.PhaseRotation));
+    store.WriteString("Search", s.Search == Search::Fast ? "fast" : "standard");
 }
 
 }  // namespace korvel

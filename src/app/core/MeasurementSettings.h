@@ -1,8 +1,10 @@
-// The thirteen persisted settings, named by their store keys, and their load and save.
+// The fourteen persisted settings, named by their store keys, and their load and save.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "measure/MeasurePhase.h"
 
 namespace korvel {
 
@@ -20,6 +22,7 @@ struct MeasurementSettings {
     double Period = 10.0;       // s
     std::uint32_t Average = 1;  // passes; not held against the window's limits when loaded
     std::int32_t PhaseRotation = 1;
+    korvel::Search Search = korvel::Search::Standard;  // stored as "standard" or "fast"
 };
 
 // A section-less per-user key/value profile: texts and 32-bit integers.
@@ -33,9 +36,11 @@ public:
     virtual void WriteInteger(const std::string& key, std::uint32_t value) = 0;
 };
 
-// Reads the keys in declaration order; doubles are texts read as atof reads them.
+// Reads the keys in declaration order; doubles are texts read as atof reads them. A Search text
+// other than "fast" (missing, hand-edited) means the standard search.
 MeasurementSettings LoadSettings(SettingsStore& store);
-// Writes the texts, UseRF_B, the doubles as "%lf" texts, then Average and PhaseRotation.
+// Writes the texts, UseRF_B, the doubles as "%lf" texts, then Average, PhaseRotation and
+// Search.
 void SaveSettings(const MeasurementSettings& settings, SettingsStore& store);
 
 }  // namespace korvel

@@ -97,6 +97,11 @@ CMeasurementDialog::CMeasurementDialog(SettingsStore& store, QWidget* parent)
                                      "ber Korvel..."));
     m_aboutAction->setObjectName(QStringLiteral("IDM_ABOUTBOX"));
     connect(m_aboutAction, &QAction::triggered, this, &CMeasurementDialog::ShowAboutBox);
+    m_searchAction = m_systemMenu->addAction(QStringLiteral("&Fast search"));
+    m_searchAction->setObjectName(QStringLiteral("IDM_FASTSEARCH"));
+    m_searchAction->setCheckable(true);
+    m_searchAction->setChecked(Settings().Search == Search::Fast);
+    connect(m_searchAction, &QAction::toggled, this, &CMeasurementDialog::SetFastSearch);
 
     SetMessageSink([this](const std::string& text) { ShowWarning(text); });
 }
@@ -366,6 +371,9 @@ void CMeasurementDialog::OnInitDialog() {
         const QString text = m_aboutAction->text();
         AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
         AppendMenuW(menu, MF_STRING, kAboutCommand, reinterpret_cast<LPCWSTR>(text.utf16()));
+        const QString search = m_searchAction->text();
+        AppendMenuW(menu, MF_STRING | (m_searchAction->isChecked() ? MF_CHECKED : MF_UNCHECKED),
+                    kSearchCommand, reinterpret_cast<LPCWSTR>(search.utf16()));
     }
 #endif
     m_timer.start();
@@ -514,6 +522,16 @@ void CMeasurementDialog::ShowAboutBox() {
     about.exec();
 }
 
+void CMeasurementDialog::SetFastSearch(bool fast) {
+    Settings().Search = fast ? Search::Fast : Search::Standard;
+    if (m_searchAction->isChecked() != fast)
+        m_searchAction->setChecked(fast);
+#ifdef Q_OS_WIN
+    if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE))
+        CheckMenuItem(menu, kSearchCommand, MF_BYCOMMAND | (fast ? MF_CHECKED : MF_UNCHECKED));
+#endif
+}
+
 void CMeasurementDialog::OnOK() {
     if (ReadWindow())
         accept();
@@ -558,6 +576,12 @@ bool CMeasurementDialog::nativeEvent(const QByteArray& eventType, void* message,
         const UINT command = static_cast<UINT>(msg->wParam) & 0xFFF0;
         if (command == kAboutCommand) {
             ShowAboutBox();
+            *result = 0;
+            return true;
+        }
+        // A menu choice, no window command: the fields stay unread, as with the about entry.
+        if (command == kSearchCommand) {
+            SetFastSearch(!m_searchAction->isChecked());
             *result = 0;
             return true;
         }

@@ -77,8 +77,10 @@ public:
         IDC_ADJUST_TO_ZERO = 1027,
         IDC_SETUP = 1028,
     };
-    // Command id of the about entry in the system menu.
+    // Command ids of the about and search entries in the system menu: the low four bits are
+    // the system's own, so both leave them 0.
     static constexpr int kAboutCommand = 16;
+    static constexpr int kSearchCommand = 32;
     static constexpr int kTimerPeriodMs = 100;
     static constexpr int kPhaseFontCellHeightPx = 85;
 
@@ -102,6 +104,9 @@ public:
     bool RunConnectDialog(ConnectValues& values) override;
 
     void ShowAboutBox();
+    // Chooses the fast search (checked) or the standard one; the setting is saved at the end.
+    void SetFastSearch(bool fast);
+    QAction* SearchAction() const { return m_searchAction; }
     QMenu* SystemMenu() const { return m_systemMenu; }
 
     // The first show runs the initialisation (refresh, timer, connection) while the window is
@@ -170,6 +175,7 @@ private:
     QPointer<QWidget> m_parkedFocusTarget;      // where the focus went then
     QMenu* m_systemMenu = nullptr;
     QAction* m_aboutAction = nullptr;
+    QAction* m_searchAction = nullptr;
     QTimer m_timer{this};  // a child, so that it can be found by name
     bool m_initialised = false;
 };
