@@ -40,14 +40,21 @@ HiSlipTransport::Wait HiSlipTransport::ReadHeader(net::TcpConnection& channel,
             case HeaderCheck::NeedMore:
                 break;
         }
-        switch (channel.Receive(deadline)) {
-            case net::NetStatus::Ok:
-                break;
-            case net::NetStatus::Timeout:
-                return Wait::Timeout;
-            default:
-                return Wait::Lost;
-        }
+        if (const Wait wait = ReceiveMore(channel, deadline); wait != Wait::Ok)
+            return wait;
+    }
+}
+
+// More bytes on a channel, as the header and payload readers wait for them.
+HiSlipTransport::Wait HiSlipTransport::ReceiveMore(net::TcpConnection& channel,
+                                                   const net::Deadline& deadline) {
+    switch (channel.Receive(deadline)) {
+        case net::NetStatus::Ok:
+            return Wait::Ok;
+        case net::NetStatus::Timeout:
+            return Wait::Timeout;
+        default:
+            return Wait::Lost;
     }
 }
 
@@ -60,14 +67,8 @@ HiSlipTransport::Wait HiSlipTransport::SkipPayload(net::TcpConnection& channel,
         length -= take;
         if (length == 0)
             return Wait::Ok;
-        switch (channel.Receive(deadline)) {
-            case net::NetStatus::Ok:
-                break;
-            case net::NetStatus::Timeout:
-                return Wait::Timeout;
-            default:
-                return Wait::Lost;
-        }
+        if (const Wait wait = ReceiveMore(channel, deadline); wait != Wait::Ok)
+            return wait;
     }
 }
 
@@ -82,14 +83,8 @@ HiSlipTransport::Wait HiSlipTransport::ReadPayload(net::TcpConnection& channel,
         channel.Consume(take);
         if (m_payload.size() == length)
             break;
-        switch (channel.Receive(deadline)) {
-            case net::NetStatus::Ok:
-                break;
-            case net::NetStatus::Timeout:
-                return Wait::Timeout;
-            default:
-                return Wait::Lost;
-        }
+        if (const Wait wait = ReceiveMore(channel, deadline); wait != Wait::Ok)
+            return wait;
     }
     return Wait::Ok;
 }

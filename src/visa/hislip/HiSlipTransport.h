@@ -43,6 +43,7 @@ public:
 
 private:
     enum class Wait { Ok, Timeout, Lost, BadHeader };
+    static Wait ReceiveMore(net::TcpConnection& channel, const net::Deadline& deadline);
     Wait ReadHeader(net::TcpConnection& channel, const net::Deadline& deadline, Header& header);
     Wait SkipPayload(net::TcpConnection& channel, const net::Deadline& deadline,
                      std::uint64_t length);
