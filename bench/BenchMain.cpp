@@ -26,6 +26,7 @@
 
 #include "PingPong.h"
 #include "ReferenceServer.h"
+#include "StderrWindow.h"
 #include "TableReporter.h"
 #include "TransferLog.h"
 #include "instrument/ConnectInstruments.h"
@@ -64,21 +65,6 @@ struct Options {
     bool smoke = false;  // every row once with tiny batches: proves the rows run, measures nothing
 };
 
-class NullWindow : public Window {
-public:
-    void Refresh() override {}
-    bool ReadWindow() override { return true; }
-    void EnableButton(RunButton, bool) override {}
-    void SetProgress(ProgressBarId, int, int, int) override {}
-    void ShowWarning(const std::string& text) override {
-        std::fprintf(stderr, "bench: warning: %s\n", text.c_str());
-    }
-    void ShowError(const std::string& text) override {
-        std::fprintf(stderr, "bench: error: %s\n", text.c_str());
-    }
-    bool RunConnectDialog(ConnectValues&) override { return false; }
-};
-
 // Everything the rows share, set up before the first repetition.
 struct Context {
     Options options;
@@ -97,7 +83,7 @@ struct Context {
     ChildProcess pyvisa;
     int lxiDevice = -1;
     TransferLog transfers;
-    NullWindow window;
+    StderrWindow window{"bench"};
     Instruments vxi11Bench, hislipBench;
     Instruments vxi11ReferenceBench, hislipReferenceBench;  // all three on the minimal server
     std::vector<PingPong::Exchange> vxi11Measure, hislipMeasure;

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "app/core/MeasurementCore.h"
+#include "bench/StderrWindow.h"
 #include "instrument/MessageSink.h"
 #include "sim/core/Bench.h"
 #include "sim/core/SimClock.h"
@@ -30,21 +31,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-class QuietWindow : public Window {
-public:
-    void Refresh() override {}
-    bool ReadWindow() override { return true; }
-    void EnableButton(RunButton, bool) override {}
-    void SetProgress(ProgressBarId, int, int, int) override {}
-    void ShowWarning(const std::string& text) override {
-        std::fprintf(stderr, "soak: warning: %s\n", text.c_str());
-    }
-    void ShowError(const std::string& text) override {
-        std::fprintf(stderr, "soak: error: %s\n", text.c_str());
-    }
-    bool RunConnectDialog(ConnectValues&) override { return false; }
-};
 
 class Store : public SettingsStore {
 public:
@@ -141,7 +127,7 @@ int main(int argc, char** argv) {
         links.push_back(
             visa::AttachInProcess(std::string("GPIB0::") + gpib + "::INSTR", bench.Instrument(id)));
     }
-    QuietWindow window;
+    StderrWindow window{"soak"};
     SetMessageSink([&](const std::string& text) { window.ShowWarning(text); });
     Store store;
     store.texts["Period"] = std::to_string(periodS);
