@@ -233,6 +233,19 @@ TEST_F(MainWindowTest, TheContextMenuOpensTheAboutBoxAndTogglesTheFastSearch) {
     EXPECT_EQ(store.Text("Search"), "fast");
 }
 
+// On Windows the same two entries sit in the system menu; the low four bits of a command are
+// the system's, so they never change which entry was chosen (0xF012 is a drag by the caption,
+// the move command with a low bit set; 0xF100 opens the menu from the keyboard).
+TEST(SystemMenuCommand, LowFourBitsAreMaskedBeforeTheEntryIsChosen) {
+    using C = CMeasurementDialog::SystemCommand;
+    const std::pair<quintptr, C> cases[] = {
+        {16, C::About},     {0x1F, C::About},  {32, C::ToggleSearch}, {0x23, C::ToggleSearch},
+        {0, C::Other},      {48, C::Other},    {0xF060, C::Close},    {0xF063, C::Close},
+        {0xF012, C::Other}, {0xF100, C::Other}};
+    for (const auto& [wParam, expected] : cases)
+        EXPECT_EQ(CMeasurementDialog::SystemCommandOf(wParam), expected) << wParam;
+}
+
 // One tip per control, each its whole text; no other control has one.
 TEST_F(MainWindowTest, TheTwelveToolTips) {
     const std::map<int, std::string> expected{

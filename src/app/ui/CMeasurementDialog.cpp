@@ -28,9 +28,15 @@
 #include "instrument/NumberText.h"
 
 #ifdef Q_OS_WIN
+// MinGW's C++ library defines NOMINMAX itself.
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
+static_assert(korvel::CMeasurementDialog::kCloseCommand == SC_CLOSE);
 #endif
 
 namespace korvel {
@@ -44,6 +50,19 @@ QString Utf8(const char* text) {
     return QString::fromUtf8(text);
 }
 }  // namespace
+
+CMeasurementDialog::SystemCommand CMeasurementDialog::SystemCommandOf(quintptr wParam) {
+    switch (wParam & 0xFFF0) {
+        case kAboutCommand:
+            return SystemCommand::About;
+        case kSearchCommand:
+            return SystemCommand::ToggleSearch;
+        case kCloseCommand:
+            return SystemCommand::Close;
+        default:
+            return SystemCommand::Other;
+    }
+}
 
 QString CMeasurementDialog::ControlName(int id) {
     return QStringLiteral("IDC_%1").arg(id);
@@ -527,8 +546,12 @@ void CMeasurementDialog::SetFastSearch(bool fast) {
     if (m_searchAction->isChecked() != fast)
         m_searchAction->setChecked(fast);
 #ifdef Q_OS_WIN
-    if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE))
-        CheckMenuItem(menu, kSearchCommand, MF_BYCOMMAND | (fast ? MF_CHECKED : MF_UNCHECKED));
+    // Before the window exists there is no system menu yet; its entry is appended with the
+    // action's state then. winId() would create the window here as a side effect.
+    if (const WId id = internalWinId()) {
+        if (HMENU menu = GetSystemMenu(reinterpret_cast<HWND>(id), FALSE))
+            CheckMenuItem(menu, kSearchCommand, MF_BYCOMMAND | (fast ? MF_CHECKED : MF_UNCHECKED));
+    }
 #endif
 }
 
@@ -572,22 +595,23 @@ void CMeasurementDialog::contextMenuEvent(QContextMenuEvent* event) {
 #ifdef Q_OS_WIN
 bool CMeasurementDialog::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
     const MSG* msg = static_cast<const MSG*>(message);
-    if (msg->message == WM_SYSCOMMAND) {
-        const UINT command = static_cast<UINT>(msg->wParam) & 0xFFF0;
-        if (command == kAboutCommand) {
-            ShowAboutBox();
-            *result = 0;
-            return true;
+    if (eventType == "windows_generic_MSG" && msg->message == WM_SYSCOMMAND) {
+        switch (SystemCommandOf(msg->wParam)) {
+            case SystemCommand::About:
+                ShowAboutBox();
+                *result = 0;
+                return true;
+            case SystemCommand::ToggleSearch:
+                // A menu choice, no window command: the fields stay unread, as for the about box.
+                SetFastSearch(!m_searchAction->isChecked());
+                *result = 0;
+                return true;
+            case SystemCommand::Close:
+                break;  // closeEvent reads the fields
+            case SystemCommand::Other:
+                ReadWindow();
+                break;
         }
-        // A menu choice, no window command: the fields stay unread, as with the about entry.
-        if (command == kSearchCommand) {
-            SetFastSearch(!m_searchAction->isChecked());
-            *result = 0;
-            return true;
-        }
-        // Every other system command reads the fields first; closing reads in closeEvent.
-        if (command != SC_CLOSE)
-            ReadWindow();
     }
     return QDialog::nativeEvent(eventType, message, result);
 }

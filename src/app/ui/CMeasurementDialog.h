@@ -78,9 +78,18 @@ public:
         IDC_SETUP = 1028,
     };
     // Command ids of the about and search entries in the system menu: the low four bits are
-    // the system's own, so both leave them 0.
+    // the system's own, so both leave them 0, and the system's commands start at 0xF000.
     static constexpr int kAboutCommand = 16;
     static constexpr int kSearchCommand = 32;
+    static constexpr int kCloseCommand = 0xF060;  // the system menu's own close command
+    static_assert(kAboutCommand % 16 == 0 && kAboutCommand < 0xF000);
+    static_assert(kSearchCommand % 16 == 0 && kSearchCommand < 0xF000);
+
+    // What a system command (WM_SYSCOMMAND's wParam) does in this window: the about box, the
+    // search toggle, closing (which reads the fields in closeEvent), or anything else, which
+    // reads the fields before the system carries it out.
+    enum class SystemCommand { About, ToggleSearch, Close, Other };
+    static SystemCommand SystemCommandOf(quintptr wParam);
     static constexpr int kTimerPeriodMs = 100;
     static constexpr int kPhaseFontCellHeightPx = 85;
 
