@@ -8,7 +8,9 @@ namespace korvel {
 QFont DialogUnits::DialogFont() {
     QFont font;
 #ifdef Q_OS_WIN
-    font.setFamilies({QStringLiteral("MS Shell Dlg 2")});
+    // The shell's dialog font is an alias (of Tahoma) that the font database may not list by
+    // that name; Tahoma behind it keeps the same face and metrics either way.
+    font.setFamilies({QStringLiteral("MS Shell Dlg 2"), QStringLiteral("Tahoma")});
 #else
     // DejaVu Sans is Debian's sans serif; every template text fits with it. A face of Arial's
     // metrics would not do: its average width rounds down (6.4 to 6 pixels), which leaves
