@@ -10,8 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include <sys/wait.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include "tests/support/ScriptedInstrument.h"
 #include "tests/support/TestSupport.h"
@@ -204,9 +205,17 @@ TEST(VendorChoice, TheSettingNamesALibraryOrForcesTheBuiltInTransportsAndFailure
 TEST(VendorSetting, KorvelScpiUsesTheNamedLibraryOrReportsOnceThatItLacksAFunction) {
     fs::create_directories(kTemp);
     auto run = [](const std::string& setting, std::string& out, std::string& err) {
+#ifdef _WIN32
+        setenv("KORVEL_VISA_LIBRARY", setting.c_str(), 1);
+        setenv("FAKE_VISA_JOURNAL", (kTemp / "journal").string().c_str(), 1);
+        ProgramRun program = RunProgram(std::string("\"") + KORVEL_SCPI_PATH + "\" 28 *IDN? FREQ?");
+        setenv("KORVEL_VISA_LIBRARY", "builtin", 1);
+        unsetenv("FAKE_VISA_JOURNAL");
+#else
         ProgramRun program = RunProgram("env KORVEL_VISA_LIBRARY='" + setting +
                                         "' FAKE_VISA_JOURNAL=" + (kTemp / "journal").string() +
                                         " timeout 20 " + KORVEL_SCPI_PATH + " 28 '*IDN?' 'FREQ?'");
+#endif
         out = program.out;
         err = program.err;
         return program.exitCode;
