@@ -60,10 +60,10 @@ std::vector<visa::ViStatus> ReadAll(visa::ViSession vi, visa::ViUInt32 count, st
 ProgramRun RunProgram(const std::string& command) {
     ProgramRun run;
     static int count = 0;
-    const std::string errPath = (std::filesystem::temp_directory_path() /
-                                 ("korvel-test-stderr-" + std::to_string(_getpid()) + "-" +
-                                  std::to_string(count++)))
-                                    .string();
+    const std::string errPath =
+        (std::filesystem::temp_directory_path() /
+         ("korvel-test-stderr-" + std::to_string(_getpid()) + "-" + std::to_string(count++)))
+            .string();
     // cmd /c drops the outer quotes of its command line, so the whole line is quoted once more.
     if (FILE* pipe = _popen(("\"" + command + " <NUL 2>\"" + errPath + "\"\"").c_str(), "r")) {
         char buffer[4096];

@@ -39,8 +39,8 @@ visa::ViStatus Read(visa::ViSession vi, std::string& text, visa::ViUInt32 count 
 // Reads one whole response with reads of count bytes; the statuses of all reads.
 std::vector<visa::ViStatus> ReadAll(visa::ViSession vi, visa::ViUInt32 count, std::string& text);
 
-// Runs a shell command (cmd.exe's on Windows) to its end with no input: its exit code (-1 when it did not exit) and what
-// it wrote to standard output and standard error.
+// Runs a shell command (cmd.exe's on Windows) to its end with no input: its exit code (-1 when it
+// did not exit) and what it wrote to standard output and standard error.
 struct ProgramRun {
     int exitCode = -1;
     std::string out, err;

@@ -53,7 +53,8 @@ TEST_P(LiveSim, AHugeReplyEndsRightAtEveryChunkBoundaryAndLongWritesArriveWhole)
     }
     // Queries padded with blanks to around one and two of the server's write limits.
     const std::size_t limit = GetParam() ? 48 : 1024;
-    for (std::size_t length : {limit - 1, limit, limit + 1, 2 * limit - 1, 2 * limit, 2 * limit + 1}) {
+    for (std::size_t length :
+         {limit - 1, limit, limit + 1, 2 * limit - 1, 2 * limit, 2 * limit + 1}) {
         SCOPED_TRACE("message of " + std::to_string(length));
         ASSERT_EQ(Send(vi, "*IDN?" + std::string(length - 6, ' ') + "\n"), VI_SUCCESS);
         std::string text;
