@@ -7,9 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#ifdef _WIN32
-#include <filesystem>
-#else
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -56,28 +54,7 @@ std::vector<visa::ViStatus> ReadAll(visa::ViSession vi, visa::ViUInt32 count, st
     return statuses;
 }
 
-#ifdef _WIN32
-ProgramRun RunProgram(const std::string& command) {
-    ProgramRun run;
-    static int count = 0;
-    const std::string errPath =
-        (std::filesystem::temp_directory_path() /
-         ("korvel-test-stderr-" + std::to_string(_getpid()) + "-" + std::to_string(count++)))
-            .string();
-    // cmd /c drops the outer quotes of its command line, so the whole line is quoted once more.
-    if (FILE* pipe = _popen(("\"" + command + " <NUL 2>\"" + errPath + "\"\"").c_str(), "r")) {
-        char buffer[4096];
-        while (size_t n = fread(buffer, 1, sizeof buffer, pipe))
-            run.out.append(buffer, n);
-        run.exitCode = _pclose(pipe);
-    }
-    std::ostringstream err;
-    err << std::ifstream(errPath).rdbuf();
-    run.err = err.str();
-    std::remove(errPath.c_str());
-    return run;
-}
-#else
+#ifndef _WIN32  // a POSIX shell
 ProgramRun RunProgram(const std::string& command) {
     ProgramRun run;
     char errPath[] = "/tmp/korvel-test-stderr-XXXXXX";

@@ -10,14 +10,10 @@
 
 #include "visa/visa.h"
 
-#ifdef _WIN32
+#ifdef _WIN32  // the tests' setenv and unsetenv
 #include <cstdlib>
-inline int setenv(const char* name, const char* value, int) {
-    return _putenv_s(name, value);
-}
-inline int unsetenv(const char* name) {
-    return _putenv_s(name, "");
-}
+#define setenv(name, value, overwrite) _putenv_s(name, value)
+#define unsetenv(name) _putenv_s(name, "")
 #endif
 
 inline long long MsSince(std::chrono::steady_clock::time_point start) {
@@ -39,8 +35,8 @@ visa::ViStatus Read(visa::ViSession vi, std::string& text, visa::ViUInt32 count 
 // Reads one whole response with reads of count bytes; the statuses of all reads.
 std::vector<visa::ViStatus> ReadAll(visa::ViSession vi, visa::ViUInt32 count, std::string& text);
 
-// Runs a shell command (cmd.exe's on Windows) to its end with no input: its exit code (-1 when it
-// did not exit) and what it wrote to standard output and standard error.
+// Runs a shell command to its end with no input: its exit code (-1 when it did not exit) and what
+// it wrote to standard output and standard error.
 struct ProgramRun {
     int exitCode = -1;
     std::string out, err;

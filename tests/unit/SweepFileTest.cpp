@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <unistd.h>
 #endif
 
-#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <filesystem>
@@ -28,9 +26,10 @@ namespace {
 class SweepFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("korvel-sweep-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A folder name outside any ANSI code page, which Windows' narrow file names cannot reach.
+        dir = fs::temp_directory_path() / fs::path(u8"korvel-sweep-\u00e9\u76f8\u4f4d-");
+        dir += std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::create_directories(dir);
         table.assign(kMaxLevelPoints * kMaxFrequencyPoints, 0.0);
     }
@@ -103,16 +102,24 @@ TEST_F(SweepFileTest, WritesTheDocumentedFileByteForByteAlsoUnderACommaLocale) {
 }
 
 TEST_F(SweepFileTest, AFailedWriteKeepsThePreviousFile) {
-    // Written beside its name on a full device: every write fails, and the old file still stands.
-#ifdef _WIN32
-    GTEST_SKIP() << "no full device; the held-open file below fails the write on Windows";
-#endif
-    ASSERT_TRUE(fs::exists("/dev/full"));
     Write("previous result");
+#ifdef _WIN32
+    // Held open without sharing, as a spreadsheet holds it: nothing can replace or open it.
+    const HANDLE held = CreateFileW((dir / kSweepFileName).c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Written(false, Temperatures), kSweepFileError);
+    EXPECT_FALSE(ContinuousLog().Open(dir / kSweepFileName));  // shown as kContinuousFileError
+    CloseHandle(held);
+    EXPECT_FALSE(fs::exists(dir / "PhaseLogSweep.csv.tmp"));
+#else
+    // Written beside its name on a full device: every write fails, and the old file still stands.
+    ASSERT_TRUE(fs::exists("/dev/full"));
     fs::create_symlink("/dev/full", dir / "PhaseLogSweep.csv.tmp");
     grid.frequencyCount = 500;
     grid.levelCount = 200;
     EXPECT_EQ(Written(false, Temperatures), kSweepFileError);
+#endif
     EXPECT_EQ(Read(), "previous result");
 }
 
@@ -209,89 +216,5 @@ TEST_F(SweepFileTest, LookupShiftsBy180AndHoldsOrExtrapolatesOutsideTheGrid) {
     EXPECT_EQ(table.Interpolate(30.0, -10.0, result, CSweepTable::Table), CSweepTable::Outside);
     EXPECT_EQ(table.Interpolate(30.0, -10.0, result, CSweepTable::Automatic), CSweepTable::Inside);
 }
-
-#ifdef _WIN32
-// Another program holding a file open without sharing (a spreadsheet does), until destroyed.
-class HeldElsewhere {
-public:
-    explicit HeldElsewhere(const fs::path& path) {
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        HANDLE read = nullptr, write = nullptr;
-        CreatePipe(&read, &write, &inherit, 0);
-        SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW start{};
-        start.cb = sizeof start;
-        start.dwFlags = STARTF_USESTDHANDLES;
-        start.hStdOutput = write;
-        std::wstring command = L"\"" KORVEL_HOLD_OPEN_PATH L"\" \"" + path.wstring() + L"\"";
-        if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                           &start, &m_process)) {
-            CloseHandle(m_process.hThread);
-        }
-        CloseHandle(write);
-        char said[8] = {};
-        DWORD n = 0;
-        ReadFile(read, said, 4, &n, nullptr);  // "held", or nothing when the holder failed
-        CloseHandle(read);
-        held = std::string(said, n) == "held";
-    }
-    ~HeldElsewhere() {
-        if (m_process.hProcess) {
-            TerminateProcess(m_process.hProcess, 0);
-            WaitForSingleObject(m_process.hProcess, 10000);
-            CloseHandle(m_process.hProcess);
-        }
-    }
-    bool held = false;
-
-private:
-    PROCESS_INFORMATION m_process{};
-};
-
-// Windows: results in a folder named outside the ANSI code page, replaced while an older one
-// stands, reloaded by the program; and both result files held open by another program.
-TEST_F(SweepFileTest, WindowsKeepsNonAsciiPathsReplacesResultsAndReportsAFileHeldElsewhere) {
-    const fs::path folder = dir / L"R\u00e9sultats \u76f8\u4f4d \u03c6";
-    ASSERT_TRUE(fs::create_directories(folder));
-    const fs::path sweep = folder / kSweepFileName, log = folder / kContinuousFileName;
-    auto bytes = [](const fs::path& path) {
-        std::stringstream text;
-        text << std::ifstream(path, std::ios::binary).rdbuf();
-        return text.str();
-    };
-    for (double phase : {12.5, 100.25}) {  // the second replaces the first
-        table[1] = phase;
-        EXPECT_EQ(WriteSweepFile(sweep, grid, table.data(), false, Temperatures),
-                  kSweepFileWritten);
-    }
-    const std::string written = bytes(sweep);
-    EXPECT_NE(written.find("\r\n-40.00;0.000;100.250;\r\n-35.00;0.000;0.000;\r\n"),
-              std::string::npos)
-        << written;
-    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 5);
-    EXPECT_EQ(std::count(written.begin(), written.end(), '\r'), 5);
-    const CSweepTable reloaded(sweep.string());  // as the level adjustment loads it
-    ASSERT_TRUE(reloaded.IsLoaded()) << reloaded.Error();
-    EXPECT_EQ(reloaded.Cell(0, 1), 100.25);
-    ContinuousLog continuous;
-    ASSERT_TRUE(continuous.Open(log));
-    EXPECT_TRUE(continuous.WriteLine("12/06/26;04:03:17;1.000;"));
-    EXPECT_TRUE(continuous.Close());
-    EXPECT_EQ(bytes(log), "12/06/26;04:03:17;1.000;\r\n");
-
-    for (const fs::path& path : {sweep, log}) {
-        HeldElsewhere holder(path);
-        ASSERT_TRUE(holder.held);
-        if (path == sweep) {
-            EXPECT_EQ(WriteSweepFile(sweep, grid, table.data(), false, Temperatures),
-                      "Error writing PhaseLogSweep.csv (opended with another program?)");
-            EXPECT_FALSE(fs::exists(folder / "PhaseLogSweep.csv.tmp"));
-        } else {
-            EXPECT_FALSE(continuous.Open(log));  // the run then shows kContinuousFileError
-        }
-    }
-    EXPECT_EQ(bytes(sweep), written);
-}
-#endif
 
 }  // namespace

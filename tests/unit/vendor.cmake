@@ -5,12 +5,9 @@ foreach(fake korvel_fake_visa korvel_fake_visa_noread)
   target_include_directories(${fake} PRIVATE ${PROJECT_SOURCE_DIR}/src)
 endforeach()
 target_compile_definitions(korvel_fake_visa_noread PRIVATE FAKE_VISA_WITHOUT_READ)
-# On Windows the fake is named as the installed library is; Wine sees the host's / as Z:.
-set(root "")
-if(KORVEL_WINDOWS_CROSS)
+if(WIN32)  # named as the installed library is
   set_target_properties(korvel_fake_visa PROPERTIES PREFIX "" OUTPUT_NAME visa64
                         LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fake-visa)
-  set(root "Z:")
 endif()
 
 korvel_add_test(korvel_vendor_visa_tests unit
@@ -18,7 +15,7 @@ korvel_add_test(korvel_vendor_visa_tests unit
 )
 target_link_libraries(korvel_vendor_visa_tests PRIVATE korvel_visa ${CMAKE_DL_LIBS})
 target_compile_definitions(korvel_vendor_visa_tests PRIVATE
-  FAKE_VISA_PATH="${root}$<TARGET_FILE:korvel_fake_visa>"
-  FAKE_VISA_NOREAD_PATH="${root}$<TARGET_FILE:korvel_fake_visa_noread>"
-  KORVEL_SCPI_PATH="${root}$<TARGET_FILE:korvel-scpi>")
+  FAKE_VISA_PATH="$<TARGET_FILE:korvel_fake_visa>"
+  FAKE_VISA_NOREAD_PATH="$<TARGET_FILE:korvel_fake_visa_noread>"
+  KORVEL_SCPI_PATH="$<TARGET_FILE:korvel-scpi>")
 add_dependencies(korvel_vendor_visa_tests korvel_fake_visa korvel_fake_visa_noread korvel-scpi)
