@@ -8,7 +8,7 @@
 namespace sim {
 
 TrafficLog::TrafficLog(const std::string& path, SimClock& clock) : m_clock(clock) {
-    m_file = std::fopen(path.c_str(), "w");
+    m_file = std::fopen(path.c_str(), "wb");  // LF line ends on every system
     if (!m_file)
         throw std::runtime_error("cannot open the traffic log " + path);
 }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "FileNames.h"
 #include "measure/MeasurePhase.h"
 
 namespace korvel {
@@ -65,7 +66,7 @@ bool CSweepTable::Refuse(std::string reason) {
 }
 
 bool CSweepTable::Load() {
-    std::ifstream in(m_fileName, std::ios::binary);
+    std::ifstream in(PathFromText(m_fileName), std::ios::binary);
     if (!in)
         return Refuse("the file is missing or cannot be read");
     std::string line;

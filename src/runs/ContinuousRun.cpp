@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "FileNames.h"
 #include "SearchStatus.h"
 #include "SweepFile.h"
 #include "instrument/NumberText.h"
@@ -88,7 +89,7 @@ int PhaseStatistics::BarPosition() const {
 
 bool ContinuousLog::Open(const std::filesystem::path& path) {
     Close();
-    m_file = std::fopen(path.string().c_str(), "wb");
+    m_file = OpenFile(path, "wb");
     m_failed = false;
     return m_file != nullptr;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #endif
 
+#include "FileNames.h"
 #include "instrument/NumberText.h"
 
 namespace korvel {
@@ -62,7 +63,7 @@ std::string WriteSweepFile(const std::filesystem::path& path, const SweepGrid& g
                            const std::function<double(int generator)>& temperature) {
     std::filesystem::path temporary = path;
     temporary += ".tmp";
-    std::FILE* file = std::fopen(temporary.string().c_str(), "wb");
+    std::FILE* file = OpenFile(temporary, "wb");
     if (!file)
         return kSweepFileError;
 
@@ -86,7 +87,7 @@ std::string WriteSweepFile(const std::filesystem::path& path, const SweepGrid& g
 bool SweepJournal::Open(const std::filesystem::path& path, const SweepGrid& grid,
                         const double* table, bool useRfB) {
     Close(false);
-    m_file = std::fopen(path.string().c_str(), "wb");
+    m_file = OpenFile(path, "wb");
     if (!m_file)
         return false;
     m_path = path;

@@ -38,7 +38,7 @@ std::string StatusName(ViStatus status) {
 std::shared_ptr<Trace> Trace::Open(const std::string& path) {
     if (path.empty())
         return nullptr;
-    std::FILE* file = std::fopen(path.c_str(), "w");
+    std::FILE* file = std::fopen(path.c_str(), "wb");  // LF line ends on every system
     if (!file) {
         std::fprintf(stderr, "%s: cannot write %s (%s); nothing is traced\n", kTraceSetting,
                      path.c_str(), std::strerror(errno));

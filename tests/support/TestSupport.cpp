@@ -7,8 +7,10 @@
 #include <fstream>
 #include <sstream>
 
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 double CircleDistance(double a, double b) {
     const double d = std::fmod(std::fabs(a - b), 360.0);
@@ -52,6 +54,7 @@ std::vector<visa::ViStatus> ReadAll(visa::ViSession vi, visa::ViUInt32 count, st
     return statuses;
 }
 
+#ifndef _WIN32  // a POSIX shell
 ProgramRun RunProgram(const std::string& command) {
     ProgramRun run;
     char errPath[] = "/tmp/korvel-test-stderr-XXXXXX";
@@ -72,3 +75,4 @@ ProgramRun RunProgram(const std::string& command) {
     std::remove(errPath);
     return run;
 }
+#endif

@@ -10,6 +10,12 @@
 
 #include "visa/visa.h"
 
+#ifdef _WIN32  // the tests' setenv and unsetenv
+#include <cstdlib>
+#define setenv(name, value, overwrite) _putenv_s(name, value)
+#define unsetenv(name) _putenv_s(name, "")
+#endif
+
 inline long long MsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  start)

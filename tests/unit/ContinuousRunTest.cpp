@@ -103,8 +103,8 @@ TEST(ContinuousRun, StatisticsFollowAJumpAndADriftOfTwoTurns) {
 }
 
 TEST(ContinuousRun, TheLogIsWrittenThroughLineByLineAndAFullDiskIsReported) {
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("korvel-cont-" + std::to_string(::getpid()) + ".csv");
+    auto path = std::filesystem::temp_directory_path() / std::filesystem::path(u8"korvel-\u76f8-");
+    path += std::to_string(::getpid()) + ".csv";
     ContinuousLog log;
     ASSERT_TRUE(log.Open(path));
     ASSERT_TRUE(log.WriteLine("first"));

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <clocale>
 #include <cstdio>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "runs/CSweepTable.h"
+#include "runs/ContinuousRun.h"
 #include "runs/SweepFile.h"
 
 using namespace korvel;
@@ -22,9 +26,10 @@ namespace {
 class SweepFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("korvel-sweep-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        // A folder name outside any ANSI code page, which Windows' narrow file names cannot reach.
+        dir = fs::temp_directory_path() / fs::path(u8"korvel-sweep-\u00e9\u76f8\u4f4d-");
+        dir += std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::create_directories(dir);
         table.assign(kMaxLevelPoints * kMaxFrequencyPoints, 0.0);
     }
@@ -72,7 +77,7 @@ TEST_F(SweepFileTest, WritesTheDocumentedFileByteForByteAlsoUnderACommaLocale) {
     EXPECT_EQ(Read(), kExample);
 
     const std::string saved = std::setlocale(LC_ALL, nullptr);
-    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    ASSERT_TRUE(std::setlocale(LC_ALL, "de_DE.UTF-8") || std::setlocale(LC_ALL, "German_Germany"));
     char probe[16];
     std::snprintf(probe, sizeof probe, "%.1f", 1.5);
     ASSERT_STREQ(probe, "1,5");
@@ -97,13 +102,24 @@ TEST_F(SweepFileTest, WritesTheDocumentedFileByteForByteAlsoUnderACommaLocale) {
 }
 
 TEST_F(SweepFileTest, AFailedWriteKeepsThePreviousFile) {
+    Write("previous result");
+#ifdef _WIN32
+    // Held open without sharing, as a spreadsheet holds it: nothing can replace or open it.
+    const HANDLE held = CreateFileW((dir / kSweepFileName).c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Written(false, Temperatures), kSweepFileError);
+    EXPECT_FALSE(ContinuousLog().Open(dir / kSweepFileName));  // shown as kContinuousFileError
+    CloseHandle(held);
+    EXPECT_FALSE(fs::exists(dir / "PhaseLogSweep.csv.tmp"));
+#else
     // Written beside its name on a full device: every write fails, and the old file still stands.
     ASSERT_TRUE(fs::exists("/dev/full"));
-    Write("previous result");
     fs::create_symlink("/dev/full", dir / "PhaseLogSweep.csv.tmp");
     grid.frequencyCount = 500;
     grid.levelCount = 200;
     EXPECT_EQ(Written(false, Temperatures), kSweepFileError);
+#endif
     EXPECT_EQ(Read(), "previous result");
 }
 

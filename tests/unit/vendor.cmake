@@ -5,6 +5,10 @@ foreach(fake korvel_fake_visa korvel_fake_visa_noread)
   target_include_directories(${fake} PRIVATE ${PROJECT_SOURCE_DIR}/src)
 endforeach()
 target_compile_definitions(korvel_fake_visa_noread PRIVATE FAKE_VISA_WITHOUT_READ)
+if(WIN32)  # named as the installed library is
+  set_target_properties(korvel_fake_visa PROPERTIES PREFIX "" OUTPUT_NAME visa64
+                        LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/fake-visa)
+endif()
 
 korvel_add_test(korvel_vendor_visa_tests unit
   ${CMAKE_CURRENT_SOURCE_DIR}/vendor/VendorVisaTest.cpp

@@ -190,7 +190,7 @@ NetStatus TcpConnection::Send(const std::uint8_t* data, std::size_t length,
     sent = 0;
     if (m_socket == kNoSocket)
         return NetStatus::Closed;
-    bool exact = false;
+    [[maybe_unused]] bool exact = false;  // Winsock waits in poll, never on a socket timeout
     bool expired = false;
     while (sent < length) {
         int flags = kSendFlags;
@@ -249,7 +249,7 @@ NetStatus TcpConnection::ReceiveOnce(const Deadline& deadline, bool wait) {
         return NetStatus::Closed;
     if (!MakeRoom())
         return NetStatus::Failed;
-    bool exact = false;
+    [[maybe_unused]] bool exact = false;  // Winsock waits in poll, never on a socket timeout
     bool expiredWait = false;
     for (;;) {
         int flags = 0;

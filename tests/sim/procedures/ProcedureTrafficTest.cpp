@@ -328,7 +328,7 @@ TEST(ProcedureTraffic, KorvelsTraceOfGetPhaseSingleIsTheBenchsLogLineForLine) {
         options.faults = c.faults;
         ProcedureRig rig(sim::Wiring::RfB, options);
         const std::filesystem::path trace = rig.Directory() / "korvel.trace";
-        ::setenv("KORVEL_TRACE", trace.c_str(), 1);
+        ::setenv("KORVEL_TRACE", trace.string().c_str(), 1);
         MemorySettingsStore store;
         MeasurementCore core(store, rig.window);
         core.ConnectInstruments();
