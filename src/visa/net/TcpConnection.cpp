@@ -62,7 +62,8 @@ NetStatus FromConnectError(int error) {
 bool IsConnectionGone(int error) {
 #ifdef _WIN32
     return error == WSAECONNRESET || error == WSAECONNABORTED || error == WSAENETRESET ||
-           error == WSAESHUTDOWN || error == WSAENOTCONN;
+           error == WSAESHUTDOWN || error == WSAENOTCONN || error == WSAETIMEDOUT ||
+           error == WSAEHOSTUNREACH;
 #else
     return error == ECONNRESET || error == EPIPE || error == ECONNABORTED || error == ENOTCONN ||
            error == ETIMEDOUT || error == EHOSTUNREACH || error == ENETRESET;
