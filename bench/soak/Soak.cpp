@@ -19,7 +19,7 @@
 #include <unistd.h>
 
 #include "app/core/MeasurementCore.h"
-#include "bench/StderrWindow.h"
+#include "instrument/StderrWindow.h"
 #include "instrument/MessageSink.h"
 #include "sim/core/Bench.h"
 #include "sim/core/SimClock.h"

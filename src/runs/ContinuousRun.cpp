@@ -122,6 +122,7 @@ bool ContinuousRun::Open(const std::filesystem::path& path, std::int32_t periodT
     m_periodTicks = periodTicks;
     m_tickCounter = 0;
     m_fellBack = 0;
+    m_logged = 0;
     return m_log.Open(path);
 }
 
@@ -173,7 +174,10 @@ ContinuousRun::Sample ContinuousRun::Take(const MeasureOptions& options, double&
     std::string line = TimeStamp(m_localTime());
     line += TemperatureLine(options.useRfB);
     line += FormatFixed(sample, 3);
-    return m_log.WriteLine(line) ? Sample::Logged : Sample::LogFailed;
+    if (!m_log.WriteLine(line))
+        return Sample::LogFailed;
+    ++m_logged;
+    return Sample::Logged;
 }
 
 std::string ContinuousRun::RunningText(Search search) const {

@@ -104,6 +104,9 @@ public:
     Shown& Display() { return m_shown; }
     const Shown& Display() const { return m_shown; }
     std::int32_t PeriodInTicks() const { return m_periodTicks; }
+    // Samples of this run written to the log, and passes that fell back.
+    int Logged() const { return m_logged; }
+    int FellBack() const { return m_fellBack; }
 
 private:
     std::string TemperatureLine(bool useRfB);
@@ -116,6 +119,7 @@ private:
     std::int32_t m_periodTicks = 0;
     std::int32_t m_tickCounter = 0;
     int m_fellBack = 0;  // passes of this run that fell back
+    int m_logged = 0;
     LocalTime m_localTime = [] {
         const std::time_t now = std::time(nullptr);
         std::tm local{};

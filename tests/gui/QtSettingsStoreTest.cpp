@@ -10,7 +10,7 @@
 #include "GuiTestSupport.h"
 #include "app/core/MeasurementSettings.h"
 #include "app/ui/CMeasurementApp.h"
-#include "app/ui/QtSettingsStore.h"
+#include "app/settings/QtSettingsStore.h"
 
 using namespace korvel;
 

@@ -21,7 +21,7 @@
 
 #include "app/ui/CConnectDialog.h"
 #include "app/ui/CMeasurementDialog.h"
-#include "app/ui/QtSettingsStore.h"
+#include "app/settings/QtSettingsStore.h"
 #include "instrument/CVisaDevice.h"
 #include "instrument/NumberText.h"
 #include "visa/VendorLibrary.h"
