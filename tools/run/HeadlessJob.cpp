@@ -192,6 +192,7 @@ public:
             code = Connect(core);
             if (code == kExitMeasured)
                 code = Command(core);
+            Settle(core);
             r.status = core.StatusText();
         }  // the core saves the settings here: with --save only, through the store wrapper
         SetMessageSink({});
@@ -255,6 +256,16 @@ private:
             r.failures.push_back(line);
         }
         return kExitFailed;
+    }
+
+    // Commands may end in writes (the set-up's outputs, the analyzer's continuous sweep) that
+    // an instrument has not taken in when the program exits and the session closes: each session
+    // still up answers *OPC? first.
+    static void Settle(const MeasurementCore& core) {
+        const Instruments& in = core.GetInstruments();
+        for (CVisaDevice* device : {in.generator1.get(), in.generator2.get(), in.analyzer.get()})
+            if (device && device->IsConnected())
+                device->Query("*OPC?");
     }
 
     std::string Name() const {

@@ -78,6 +78,7 @@ std::optional<int> ParseRunCommandLine(int argc, char** argv, RunOptions& o) {
         "2 usage, 128+N ended by signal N."};
     app.name("korvel-run");
     app.require_subcommand(1);
+    app.fallthrough();  // the common flags may follow the subcommand too
     app.add_option("--gen1", o.generator1, "Generator 1's resource (VisaGenerator1)")
         ->type_name("RESOURCE");
     app.add_option("--gen2", o.generator2, "Generator 2's resource (VisaGenerator2)")
