@@ -79,6 +79,8 @@ std::optional<int> ParseRunCommandLine(int argc, char** argv, RunOptions& o) {
     app.name("korvel-run");
     app.require_subcommand(1);
     app.fallthrough();  // the common flags may follow the subcommand too
+    // A script may append an override to a command line it was given: the last one counts.
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     app.add_option("--gen1", o.generator1, "Generator 1's resource (VisaGenerator1)")
         ->type_name("RESOURCE");
     app.add_option("--gen2", o.generator2, "Generator 2's resource (VisaGenerator2)")
