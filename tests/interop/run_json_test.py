@@ -45,7 +45,7 @@ def check(korvel_run, block, work):
     code, sweep = run(korvel_run, block, work, "sweep", "--freq", "100:200:100", "--level", "-20:-15:5",
                       "-o", "grid.csv")
     assert code == 0 and sweep["count"] == 4 and sweep["total"] == 4 and sweep["failures"] == []
-    assert sweep["files"] == ["grid.csv"]
+    assert sweep["files"] == ["grid.csv"] and sweep["status"] == "File grid.csv written", sweep
     with open(os.path.join(work, "grid.csv"), newline="") as grid:
         rows = grid.read().split("\r\n")[3:7]
     cells = [float(cell) for row in rows for cell in row.split(";")[1:3]]

@@ -99,8 +99,9 @@ void PrintJson(const Results& r) {
         passes += (passes.size() > 1 ? ", " : "") + JsonNumber(d);
     std::string points = "[";
     for (const auto& p : r.points) {
-        points += std::string(points.size() > 1 ? ", " : "") + "{\"frequencyMHz\": " +
-                  JsonNumber(p.frequencyMHz) + ", \"levelDbm\": " + JsonNumber(p.levelDbm) +
+        points += std::string(points.size() > 1 ? ", " : "") +
+                  "{\"frequencyMHz\": " + JsonNumber(p.frequencyMHz) +
+                  ", \"levelDbm\": " + JsonNumber(p.levelDbm) +
                   ", \"phase\": " + JsonNumber(p.phase) + "}";
     }
     std::printf(
@@ -180,7 +181,9 @@ std::string LostSession(const MeasurementCore& core) {
 class Job {
 public:
     Job(const RunOptions& options, SettingsStore& store, const std::string& storeLocation)
-        : o(options), m_storeLocation(storeLocation), m_store(store, options.save),
+        : o(options),
+          m_storeLocation(storeLocation),
+          m_store(store, options.save),
           m_window(!options.quiet, isatty(2) != 0) {}
 
     int Run() {
@@ -193,7 +196,7 @@ public:
             if (code == kExitMeasured)
                 code = Command(core);
             Settle(core);
-            r.status = core.StatusText();
+            r.status = Named(core.StatusText());
         }  // the core saves the settings here: with --save only, through the store wrapper
         SetMessageSink({});
         m_window.EndProgress();
@@ -230,9 +233,8 @@ private:
         if (o.rotation)
             s.PhaseRotation = *o.rotation ? 1 : 0;
         if (!o.output.empty()) {
-            core.SetResultPath(o.command == Command::Continuous ? kContinuousFileName
-                                                                : kSweepFileName,
-                               o.output);
+            core.SetResultPath(
+                o.command == Command::Continuous ? kContinuousFileName : kSweepFileName, o.output);
         }
         if (!o.table.empty())
             core.SetResultPath(kSweepFileName, o.table);
@@ -269,8 +271,8 @@ private:
     }
 
     std::string Name() const {
-        static const char* names[] = {"connect", "setup", "measure", "sweep", "continuous",
-                                      "adjust-zero", "adjust-levels"};
+        static const char* names[] = {"connect",    "setup",       "measure",      "sweep",
+                                      "continuous", "adjust-zero", "adjust-levels"};
         return names[static_cast<int>(o.command)];
     }
 
@@ -296,10 +298,26 @@ private:
         return kExitMeasured;
     }
 
+    // The core's texts name the result files by their default names; -o and --table put them
+    // elsewhere, and the user is told the name given.
+    std::string Named(std::string text) const {
+        auto rename = [&text](const std::string& name, const std::string& path) {
+            if (path.empty())
+                return;
+            for (auto at = text.find(name); at != std::string::npos;
+                 at = text.find(name, at + path.size()))
+                text.replace(at, name.size(), path);
+        };
+        rename(o.command == Command::Continuous ? kContinuousFileName : kSweepFileName, o.output);
+        rename(kSweepFileName, o.table);
+        return text;
+    }
+
     // The text a procedure leaves in the status line is its failure.
-    int Failed(const std::string& text) {
-        if (text.empty())
+    int Failed(const std::string& status) {
+        if (status.empty())
             return kExitMeasured;
+        const std::string text = Named(status);
         std::fprintf(stderr, "korvel-run: %s\n", text.c_str());
         r.failures.push_back(text);
         return kExitFailed;
@@ -386,11 +404,16 @@ private:
                 Results::Point p = point(step);
                 p.phase = last = sweep.Cell(step / grid.frequencyCount, step % grid.frequencyCount);
                 r.points.push_back(p);
-                if (p.phase != kNotMeasured)
+                // A point not measured is said at once, with why, as the window's boxes would.
+                if (p.phase != kNotMeasured) {
                     ++r.count;
-                else
-                    r.failures.push_back("not measured: " + FormatFixed(p.frequencyMHz, 3) +
-                                         " MHz, " + FormatFixed(p.levelDbm, 2) + " dBm");
+                } else {
+                    std::string why = sweep.LastFailure();
+                    if (why.empty())
+                        why = LostSession(core);
+                    Failed("not measured: " + FormatFixed(p.frequencyMHz, 3) + " MHz, " +
+                           FormatFixed(p.levelDbm, 2) + " dBm" + (why.empty() ? "" : ": " + why));
+                }
                 if (!m_window.Terminal() || sweep.Finished())
                     progress(step);
             }
@@ -423,13 +446,17 @@ private:
         const auto start = SteadyClock::now();
         const int total = o.samples.value_or(0);
         auto next = start;
-        std::string lost;
+        std::string lost, skipped;
         while (core.RunActive()) {
             const auto now = SteadyClock::now();
             const bool done = (o.samples && core.SamplesLogged() >= *o.samples) ||
                               (o.duration && now - start >= *o.duration);
             lost = LostSession(core);
-            if (StopSignals::Count() > 0 || done || !lost.empty()) {
+            // Asked for N samples, a run gives up after N attempts in a row that logged none:
+            // a bench that answers without numbers would otherwise keep it going for ever.
+            if (o.samples && core.SamplesSkippedInARow() >= *o.samples)
+                skipped = core.StatusText();
+            if (StopSignals::Count() > 0 || done || !lost.empty() || !skipped.empty()) {
                 core.OnStop();
                 break;
             }
@@ -467,6 +494,9 @@ private:
         const int code = FileResult(core, kContinuousFileWritten, kContinuousFileName);
         if (!lost.empty())
             return Failed("the run stopped: " + lost);
+        if (!skipped.empty())
+            return Failed("the run stopped after " + std::to_string(*o.samples) +
+                          " samples in a row were skipped: " + skipped);
         return code;
     }
 

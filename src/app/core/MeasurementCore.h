@@ -83,6 +83,7 @@ public:
     double Deviation() const { return m_continuous.Display().deviation; }
     std::int32_t PeriodInTicks() const { return m_continuous.PeriodInTicks(); }
     int SamplesLogged() const { return m_continuous.Logged(); }
+    int SamplesSkippedInARow() const { return m_continuous.SkippedInARow(); }
     int ContinuousFellBack() const { return m_continuous.FellBack(); }
 
 protected:
