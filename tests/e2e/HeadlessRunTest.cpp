@@ -1,6 +1,7 @@
 // korvel-run as a user runs it, a child process against the simulated bench served over HiSLIP on
 // loopback (127.11.0.0/16, one address per test; ports ephemeral): the sweep's cells against the
-// truth, the continuous log line by line, and stop signals with the files intact.
+// truth, the continuous log line by line, stop signals with the files intact; and the fault
+// matrix's cells for measure, sweep and continuous (127.12.0.0/16), over VXI-11 too.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -13,37 +14,38 @@
 #include "measure/MeasurePhase.h"
 #include "runs/CSweepTable.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FaultCells.h"
 #include "tests/support/ServedBench.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WorkDirectory.h"
 
 using namespace korvel;
+using namespace fault_cells;
 using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::vector<std::string> Lines(const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
 class HeadlessRun : public ::testing::Test {
 protected:
-    void Serve(bool fast = true) {
+    // HiSLIP names carry the server's port; a VXI-11 server has its portmapper on port 111.
+    void Serve(bool fast = true, std::vector<sim::Fault> faults = {}, bool hislip = true,
+               std::string address = {}) {
         static int block = 1;
         sim::BenchOptions options;
         options.speed.fast = fast;
-        served = std::make_unique<ServedBench>(options, "127.11." + std::to_string(block++) + ".1",
-                                               true);
+        options.faults = faults;
+        if (address.empty())
+            address = "127.11." + std::to_string(block++) + ".1";
+        served = std::make_unique<ServedBench>(options, address, hislip, hislip ? 0 : 111);
         ASSERT_TRUE(served->started) << served->diagnostics;
         const auto port = std::to_string(served->server.Endpoints().at(0).hislipPort);
-        for (auto [flag, gpib] : {std::pair{"--gen1", "28"}, {"--gen2", "27"}, {"--analyzer", "20"}})
-            bench += std::string(" ") + flag + " TCPIP::" + served->address + "::hislip" + gpib +
-                     "," + port + "::INSTR";
-        ASSERT_EQ(Run("-q setup").exitCode, 0);
+        for (auto [flag, gpib] :
+             {std::pair{"--gen1", "28"}, {"--gen2", "27"}, {"--analyzer", "20"}})
+            bench += std::string(" ") + flag + " TCPIP::" + served->address +
+                     (hislip ? "::hislip" + std::string(gpib) + "," + port
+                             : "::gpib0," + std::string(gpib)) +
+                     "::INSTR";
+        ASSERT_TRUE(Run("-q setup").exitCode == 0 || !faults.empty());
     }
     // The environment keeps the user's settings store out of reach.
     std::string Environment() const {
@@ -51,7 +53,8 @@ protected:
                " KORVEL_VISA_LIBRARY=builtin ";
     }
     ProgramRun Run(const std::string& arguments) {
-        return RunProgram("timeout 60 " + Environment() + KORVEL_RUN_PATH + bench + " " + arguments);
+        return RunProgram("timeout 60 " + Environment() + KORVEL_RUN_PATH + bench + " " +
+                          arguments);
     }
     // Started in the background, for the signals.
     void Start(const std::string& arguments) {
@@ -75,7 +78,8 @@ protected:
         CVisaDevice generator(served->Resource(sim::InstrumentId::Generator1));
         generator.Query("FREQ " + FormatFixed(frequencyMHz * 1e6, 0) + ";*OPC?");
         for (const char* source : {"SOURCE1", "SOURCE2"})
-            generator.Query(std::string(source) + ":POW:POW " + FormatFixed(levelDbm, 1) + ";*OPC?");
+            generator.Query(std::string(source) + ":POW:POW " + FormatFixed(levelDbm, 1) +
+                            ";*OPC?");
         return served->bench.TruthPhaseDeg();
     }
 
@@ -109,14 +113,8 @@ TEST_F(HeadlessRun, AContinuousRunLogsExactlyTheSamplesAskedForEachLineWhole) {
     const ProgramRun run = Run("continuous --period 0 --samples 5");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = Lines("PhaseLogCont.csv");
-    ASSERT_EQ(lines.size(), 3u + 5u);
-    EXPECT_EQ(lines[1], "Frequency/Hz = 200000000 Level/dBm = -15\r");
-    const double truth = Truth(200, -15);
-    for (size_t i = 3; i < lines.size(); ++i) {
-        ASSERT_EQ(std::count(lines[i].begin(), lines[i].end(), ';'), 4) << lines[i];
-        EXPECT_EQ(lines[i].back(), '\r');
-        EXPECT_LE(CircleDistance(std::stod(lines[i].substr(lines[i].rfind(';') + 1)), truth), 0.1);
-    }
+    ExpectLog(lines, 5, Truth(200, -15), 0.1);
+    EXPECT_EQ(lines.at(1), "Frequency/Hz = 200000000 Level/dBm = -15\r");
     // One plain progress line per sample when standard error is no terminal.
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 5) << run.err;
     EXPECT_NE(run.err.find("sample 5/5: phase "), std::string::npos);
@@ -148,23 +146,20 @@ TEST_F(HeadlessRun, SigintEndsASweepAfterThePointInProgressAndWritesWhatWasMeasu
 TEST_F(HeadlessRun, SighupClosesTheContinuousLogWithEveryLineWhole) {
     Serve();
     Start("continuous --period 0 --duration 1h");
-    WaitFor("PhaseLogCont.csv", [](const std::string&) { return false; }, 5);
+    WaitFor(
+        "PhaseLogCont.csv", [](const std::string&) { return false; }, 5);
     ::kill(child.Pid(), SIGHUP);
     EXPECT_EQ(child.Wait(std::chrono::seconds(30)), 128 + SIGHUP);
     const auto lines = Lines("PhaseLogCont.csv");
     ASSERT_GE(lines.size(), 6u);
-    for (size_t i = 3; i < lines.size(); ++i) {
-        EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), ';'), 4) << lines[i];
-        EXPECT_EQ(lines[i].back(), '\r');
-    }
+    ExpectLog(lines, lines.size() - 3, served->bench.TruthPhaseDeg());
 }
 
 TEST_F(HeadlessRun, ASecondSigintAbandonsALongPointWithinAReadingAndStillWritesTheFile) {
     Serve(false);  // real timing: a hundred passes take the better part of a minute
     Start("sweep --freq 100:200:100 --level -20:-20:5 --avg 100");
-    WaitFor("PhaseLogSweep.partial.csv", [](const std::string& line) {
-        return line.rfind("-20.00;", 0) == 0;
-    });
+    WaitFor("PhaseLogSweep.partial.csv",
+            [](const std::string& line) { return line.rfind("-20.00;", 0) == 0; });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ::kill(child.Pid(), SIGINT);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -176,5 +171,68 @@ TEST_F(HeadlessRun, ASecondSigintAbandonsALongPointWithinAReadingAndStillWritesT
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[3], "-20.00;-999.000;0.000;\r");
 }
+
+}  // namespace
+
+namespace {
+
+// The window's fault matrix met headless: the exit code, a line on standard error that names
+// the fault, and the files holding what was measured, each as the window's cell has it.
+class HeadlessFaults : public HeadlessRun, public ::testing::WithParamInterface<Cell> {};
+
+TEST_P(HeadlessFaults, AClearLineTheExitCodeAndNothingLost) {
+    const Cell c = GetParam();
+    const int block = static_cast<int>(c.fault) * 12 + static_cast<int>(c.procedure) * 4 +
+                      static_cast<int>(c.transport) * 2 + c.fast;
+    // The set-up run's connect and *OPC? reach the analyzer before the command's own link.
+    ASSERT_NO_FATAL_FAILURE(Serve(true, {FaultFor(c, 3 + 1)}, c.transport == Transport::HiSlip,
+                                  "127.12." + std::to_string(block) + ".1"));
+    const char* commands[] = {"", "measure", "sweep --freq 100:100:100 --level -20:-15:5",
+                              "continuous --period 0 --samples 3"};
+    const auto started = Clock::now();
+    const ProgramRun run = Run(std::string("-q ") + commands[static_cast<int>(c.procedure)] +
+                               (c.fast ? " --search fast" : ""));
+    EXPECT_LT(MsSince(started),
+              (c.fault == FaultKind::HangAfter ? CVisaDevice::kTimeoutMs : 0) + 8000);
+    const bool failed = !Connects(c) || AnalyzerFails(c) || !ReadingsGood(c) || ErrorBoxes(c) > 0;
+    EXPECT_EQ(run.exitCode, failed ? 1 : 0) << run.err;
+    EXPECT_TRUE(run.err.empty() ? !failed
+                                : run.err.rfind("korvel-run: ", 0) == 0 && run.err.back() == '\n')
+        << run.err;
+    const std::string analyzer = "TCPIP::" + served->address + "::" +
+                                 (c.transport == Transport::HiSlip ? "hislip20," : "gpib0,20");
+    EXPECT_EQ(run.err.find(analyzer) != std::string::npos, AnalyzerFails(c)) << run.err;
+    EXPECT_EQ(run.err.find("carry no number") != std::string::npos, !ReadingsGood(c)) << run.err;
+    size_t errorBoxes = 0;
+    for (size_t at = 0; (at = run.err.find("Error Queue of ", at)) != std::string::npos; ++at)
+        ++errorBoxes;
+    EXPECT_EQ(errorBoxes, ErrorBoxes(c));
+
+    const double truth = served->bench.TruthPhaseDeg();
+    if (c.procedure == Procedure::Single && !failed) {
+        EXPECT_LE(CircleDistance(std::stod(run.out), truth), 0.2) << run.out;
+    }
+    const auto sweep = Lines("PhaseLogSweep.csv"), log = Lines("PhaseLogCont.csv");
+    EXPECT_EQ(sweep.empty(), c.procedure != Procedure::Sweep || !Connects(c));
+    EXPECT_EQ(log.empty(), c.procedure != Procedure::Continuous || !Connects(c));
+    if (!sweep.empty())
+        ExpectSweepFile(c, sweep, truth);
+    if (!log.empty())
+        ExpectLog(log, Samples(c, 3), truth);
+}
+
+// A hang costs a whole session timeout: it is met over HiSLIP only.
+std::vector<Cell> HeadlessCells() {
+    auto cells = Cells({Procedure::Single, Procedure::Sweep, Procedure::Continuous});
+    std::erase_if(cells, [](const Cell& c) {
+        return c.fault == FaultKind::HangAfter && c.transport == Transport::Vxi11;
+    });
+    return cells;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFault, HeadlessFaults, ::testing::ValuesIn(HeadlessCells()),
+                         [](const testing::TestParamInfo<Cell>& info) {
+                             return CellName(info.param);
+                         });
 
 }  // namespace
