@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <thread>
@@ -182,6 +183,8 @@ class HeadlessFaults : public HeadlessRun, public ::testing::WithParamInterface<
 
 TEST_P(HeadlessFaults, AClearLineTheExitCodeAndNothingLost) {
     const Cell c = GetParam();
+    if (c.transport == Transport::Vxi11 && ::geteuid() != 0)
+        GTEST_SKIP() << "VXI-11 from a child needs the portmapper's port 111 (root)";
     const int block = static_cast<int>(c.fault) * 12 + static_cast<int>(c.procedure) * 4 +
                       static_cast<int>(c.transport) * 2 + c.fast;
     // The set-up run's connect and *OPC? reach the analyzer before the command's own link.
@@ -203,10 +206,7 @@ TEST_P(HeadlessFaults, AClearLineTheExitCodeAndNothingLost) {
                                  (c.transport == Transport::HiSlip ? "hislip20," : "gpib0,20");
     EXPECT_EQ(run.err.find(analyzer) != std::string::npos, AnalyzerFails(c)) << run.err;
     EXPECT_EQ(run.err.find("carry no number") != std::string::npos, !ReadingsGood(c)) << run.err;
-    size_t errorBoxes = 0;
-    for (size_t at = 0; (at = run.err.find("Error Queue of ", at)) != std::string::npos; ++at)
-        ++errorBoxes;
-    EXPECT_EQ(errorBoxes, ErrorBoxes(c));
+    EXPECT_EQ(run.err.find("Error Queue of ") != std::string::npos, ErrorBoxes(c) > 0);
 
     const double truth = served->bench.TruthPhaseDeg();
     if (c.procedure == Procedure::Single && !failed) {

@@ -166,7 +166,8 @@ TEST_F(RunsThroughWindow, KorvelRunWritesTheWindowsSweepFileOnTheSameSeededBench
         command += std::string(" ") + flag + " TCPIP::127.6.0.2::hislip" + gpib + "," +
                    std::to_string(served->server.Endpoints().at(0).hislipPort) + "::INSTR";
     ASSERT_EQ(RunProgram(command + " setup").exitCode, 0);
-    const ProgramRun run = RunProgram(command + " sweep --freq 100:300:100 --level -25:-20:5 -o run.csv");
+    const ProgramRun run =
+        RunProgram(command + " sweep --freq 100:300:100 --level -25:-20:5 -o run.csv");
     ASSERT_EQ(run.exitCode, 0) << run.err;
     std::ifstream runFile("run.csv", std::ios::binary);
     std::vector<std::string> headless;

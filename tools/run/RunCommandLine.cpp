@@ -94,8 +94,9 @@ std::optional<int> ParseRunCommandLine(int argc, char** argv, RunOptions& o) {
     app.add_flag("--save", o.save,
                  "Write the settings of this run to the store when the command ends\n"
                  "(otherwise the store is only read)");
-    app.add_option("-o,--output", o.output, "The result file (default: the window's file\n"
-                                            "name in the working directory)")
+    app.add_option("-o,--output", o.output,
+                   "The result file (default: the window's file\n"
+                   "name in the working directory)")
         ->type_name("FILE");
     app.add_option("--trace", o.trace, "Write the instrument traffic to FILE (as KORVEL_TRACE)")
         ->type_name("FILE");
@@ -154,9 +155,9 @@ std::optional<int> ParseRunCommandLine(int argc, char** argv, RunOptions& o) {
         return 2;
     }
     const std::pair<CLI::App*, Command> commands[] = {
-        {connect, Command::Connect},       {setup, Command::Setup},
-        {measure, Command::Measure},       {sweep, Command::Sweep},
-        {continuous, Command::Continuous}, {adjustZero, Command::AdjustZero},
+        {connect, Command::Connect},          {setup, Command::Setup},
+        {measure, Command::Measure},          {sweep, Command::Sweep},
+        {continuous, Command::Continuous},    {adjustZero, Command::AdjustZero},
         {adjustLevels, Command::AdjustLevels}};
     for (const auto& [sub, command] : commands) {
         if (sub->parsed())
