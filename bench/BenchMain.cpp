@@ -26,11 +26,11 @@
 
 #include "PingPong.h"
 #include "ReferenceServer.h"
-#include "StderrWindow.h"
 #include "TableReporter.h"
 #include "TransferLog.h"
 #include "instrument/ConnectInstruments.h"
 #include "instrument/MessageSink.h"
+#include "instrument/StderrWindow.h"
 #include "measure/MeasurePhase.h"
 #include "measure/SetupAnalyzer.h"
 #include "measure/SetupGenerators.h"

@@ -19,8 +19,8 @@
 #include <unistd.h>
 
 #include "app/core/MeasurementCore.h"
-#include "bench/StderrWindow.h"
 #include "instrument/MessageSink.h"
+#include "instrument/StderrWindow.h"
 #include "sim/core/Bench.h"
 #include "sim/core/SimClock.h"
 #include "visa/InProcess.h"

@@ -33,6 +33,9 @@ public:
     virtual void ShowError(const std::string& text) = 0;
     // The modal connect dialog; true when confirmed with OK (values then hold the entries).
     virtual bool RunConnectDialog(ConnectValues& values) = 0;
+    // True once the measurement in progress is to be given up: it takes no further reading and
+    // measures nothing. The window never asks this; a headless run does on a second stop signal.
+    virtual bool Abandoning() const { return false; }
 };
 
 }  // namespace korvel

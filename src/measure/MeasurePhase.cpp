@@ -72,7 +72,12 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
     differences.reserve(passes);
     // A reply without a number reads as 0 dBm: it would pass for a reading and steer the search.
     bool readingsCarryNumbers = true;
+    // Once abandoned, no reading is taken: 100 dBm, above any real one, leaves every search
+    // where it stands.
+    bool abandoned = false;
     auto read = [&](double offsetDeg) {
+        if (abandoned || (abandoned = window.Abandoning()))
+            return 100.0;
         generator1.Write(OffsetCommand(1, offsetDeg, 2));
         generator1.Query("*OPC?");
         analyzer.Write("INIT;*WAI");
@@ -83,7 +88,7 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
     };
     int fellBack = 0;
     std::string fallBackReason;
-    for (std::uint32_t pass = 0; pass < passes; ++pass) {
+    for (std::uint32_t pass = 0; pass < passes && !abandoned; ++pass) {
         const double base = pass * increment;
         generator1.Write(OffsetCommand(1, base, 2));
         secondPathDevice.Write(OffsetCommand(secondPathSource, base, 2));
@@ -95,7 +100,7 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
             // Readings of a lost session or without numbers fail the measurement as they do
             // in the standard search; searching again would not mend them.
             const bool failed =
-                !readingsCarryNumbers ||
+                abandoned || !readingsCarryNumbers ||
                 !LostSessionText({&generator1, &analyzer, &secondPathDevice}).empty();
             if (!fit.fits && !failed) {
                 standard = true;
@@ -137,11 +142,15 @@ double MeasurePhase(Instruments& instruments, const MeasureOptions& options, dou
         report->fallBackReason = fallBackReason;
     }
     const double average = MeanOfDifferences(differences);
-    generator1.Write(OffsetCommand(1, average, 1));
-    generator1.Query("*OPC?");
+    if (!abandoned) {
+        generator1.Write(OffsetCommand(1, average, 1));
+        generator1.Query("*OPC?");
+    }
     // A session that failed on the way answered with stale replies of other exchanges. A write
     // that fails shows no box, so this is where the user learns of a link lost by a write.
     std::string failure = LostSessionText({&generator1, &analyzer, &secondPathDevice});
+    if (failure.empty() && abandoned)
+        failure = kMeasurementAbandoned;
     if (failure.empty() && !readingsCarryNumbers)
         failure = kReadingsWithoutNumber;
     const bool measured = failure.empty();

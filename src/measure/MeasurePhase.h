@@ -34,6 +34,7 @@ double RoundPhase(double averageDeg);
 
 inline constexpr const char* kReadingsWithoutNumber =
     "the analyzer's marker readings carry no number";
+inline constexpr const char* kMeasurementAbandoned = "the measurement was abandoned";
 
 // "the session to <resource> failed" for the first of devices whose session failed; empty when
 // none did. Replies after a failure are stale: whatever used them measured nothing.
@@ -52,7 +53,8 @@ struct MeasureReport {
 // refreshes the window. Returns kNotMeasured, with phaseResult unchanged, when the instruments
 // are not connected, when the count is outside 1 to 100 (nothing sent; the report says why), or
 // when the readings are no measurement (the report's failure says why): a session it uses failed
-// on the way (its readings are stale), or a marker reading carried no number.
+// on the way (its readings are stale), a marker reading carried no number, or the window asked
+// to abandon it (no reading is taken after that).
 double MeasurePhase(Instruments& instruments, const MeasureOptions& options, double& phaseResult,
                     Window& window, MeasureReport* report = nullptr);
 

@@ -123,6 +123,8 @@ bool ContinuousRun::Open(const std::filesystem::path& path, std::int32_t periodT
     m_periodTicks = periodTicks;
     m_tickCounter = 0;
     m_fellBack = 0;
+    m_logged = 0;
+    m_skippedInARow = 0;
     return m_log.Open(path);
 }
 
@@ -156,6 +158,7 @@ ContinuousRun::Sample ContinuousRun::Take(const MeasureOptions& options, double&
             (report.failure.empty() ? std::string("instrument not connected") : report.failure) +
             ")" + SearchSuffix(options.search, m_fellBack);
         m_window.Refresh();
+        ++m_skippedInARow;
         return Sample::Skipped;
     }
     const double sample = phaseResult;
@@ -174,7 +177,11 @@ ContinuousRun::Sample ContinuousRun::Take(const MeasureOptions& options, double&
     std::string line = TimeStamp(m_localTime());
     line += TemperatureLine(options.useRfB);
     line += FormatFixed(sample, 3);
-    return m_log.WriteLine(line) ? Sample::Logged : Sample::LogFailed;
+    if (!m_log.WriteLine(line))
+        return Sample::LogFailed;
+    ++m_logged;
+    m_skippedInARow = 0;
+    return Sample::Logged;
 }
 
 std::string ContinuousRun::RunningText(Search search) const {

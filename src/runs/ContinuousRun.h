@@ -104,6 +104,11 @@ public:
     Shown& Display() { return m_shown; }
     const Shown& Display() const { return m_shown; }
     std::int32_t PeriodInTicks() const { return m_periodTicks; }
+    // Samples of this run written to the log, samples skipped since the last one logged, and
+    // passes that fell back.
+    int Logged() const { return m_logged; }
+    int SkippedInARow() const { return m_skippedInARow; }
+    int FellBack() const { return m_fellBack; }
 
 private:
     std::string TemperatureLine(bool useRfB);
@@ -116,6 +121,8 @@ private:
     std::int32_t m_periodTicks = 0;
     std::int32_t m_tickCounter = 0;
     int m_fellBack = 0;  // passes of this run that fell back
+    int m_logged = 0;
+    int m_skippedInARow = 0;
     LocalTime m_localTime = [] {
         const std::time_t now = std::time(nullptr);
         std::tm local{};

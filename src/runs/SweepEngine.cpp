@@ -90,6 +90,7 @@ void SweepEngine::Step(Instruments& instruments, const MeasureOptions& options, 
     m_table[m_levelIndex * kMaxFrequencyPoints + m_frequencyIndex] =
         MeasurePhase(instruments, options, phaseResult, window, &report);
     m_fellBack += report.fellBack;
+    m_lastFailure = report.refusal.empty() ? report.failure : report.refusal;
 
     if (++m_frequencyIndex == m_frequencyCount) {
         m_frequencyIndex = 0;

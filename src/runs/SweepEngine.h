@@ -44,6 +44,8 @@ public:
     std::string StepStatus(Search search = Search::Standard) const;
     // Passes of this sweep's measurements that fell back to the standard search.
     int FellBack() const { return m_fellBack; }
+    // Why the last step's point was not measured; empty when it was.
+    const std::string& LastFailure() const { return m_lastFailure; }
     std::string WriteFile(const std::filesystem::path& path, Instruments& instruments,
                           bool useRfB) const;
 
@@ -67,6 +69,7 @@ private:
     int m_totalSteps = 0;
     int m_completedSteps = 0;
     int m_fellBack = 0;
+    std::string m_lastFailure;
 };
 
 }  // namespace korvel

@@ -20,6 +20,7 @@
 #include "measure/MeasurePhase.h"
 #include "sim/core/Bench.h"
 #include "tests/gui/GuiTestSupport.h"
+#include "tests/support/FaultCells.h"
 #include "tests/support/MemorySettingsStore.h"
 #include "tests/support/ServedBench.h"
 
@@ -27,96 +28,13 @@ using namespace korvel;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using sim::FaultKind;
 
 namespace {
 
-enum class Procedure { Connect, Single, Sweep, Continuous, AdjustLevels };
-enum class Transport { Vxi11, HiSlip };
-
-struct Cell {
-    FaultKind fault;
-    Procedure procedure;
-    Transport transport;
-    bool fast = false;  // the store chooses the fast search
-};
-
-// Messages the analyzer has taken in when each procedure starts: connect sends three (the
-// probe, *IDN?, *CLS), the analyzer set-up nine, one measurement 74 (INIT:CONT OFF, 36 readings
-// of two messages, INIT:CONT ON). Counted faults strike this many messages later: halfway through
-// the single measurement and the level scan (which follows a measurement, as it does at the
-// bench: the analyzer is set up by then), in the sweep's second step, in the second sample.
-// The fast search takes fewer readings, as many as its bench asks for: its counted faults strike
-// in the first measurement, at the third reading's marker query (every search takes three; a
-// query, as in the cells above, so that a dropped VXI-11 link is noticed the same way).
-int FaultAfter(Procedure procedure, bool fast) {
-    if (fast)
-        return 3 + 9 + 6;
-    switch (procedure) {
-        case Procedure::Connect:
-            return 0;
-        case Procedure::Single:
-            return 3 + 9 + 30;
-        case Procedure::Sweep:
-            return 3 + 83 + 9 + 30;
-        case Procedure::Continuous:
-            return 3 + 9 + 74 + 30;
-        case Procedure::AdjustLevels:
-            return 3 + 9 + 74 + 1 + 40;
-    }
-    return 0;
-}
-
-// Error-queue faults live in the generators (only their queues are read); the rest act on the
-// analyzer, whose readings are the measurement.
-sim::Fault FaultFor(const Cell& c) {
-    switch (c.fault) {
-        case FaultKind::Errors:
-        case FaultKind::EndlessErrors:
-            return {sim::InstrumentId::Generator1, c.fault, 0};
-        case FaultKind::Slow:
-            return {sim::InstrumentId::Analyzer, c.fault, 5};
-        case FaultKind::DropAfter:
-        case FaultKind::HangAfter:
-            return {sim::InstrumentId::Analyzer, c.fault, FaultAfter(c.procedure, c.fast)};
-        default:
-            return {sim::InstrumentId::Analyzer, c.fault, 0};
-    }
-}
-
-bool FailsTheAnalyzer(const Cell& c) {
-    return c.fault == FaultKind::Refuse || c.fault == FaultKind::DropAfter ||
-           c.fault == FaultKind::HangAfter;
-}
-
-double Distance(double a, double b) {
-    const double d = std::fmod(std::fabs(a - b), 360.0);
-    return d > 180.0 ? 360.0 - d : d;
-}
-
-std::vector<std::string> Lines(const char* path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
+using namespace fault_cells;
 
 std::string Name(const testing::TestParamInfo<Cell>& info) {
-    static const std::map<FaultKind, const char*> faults{
-        {FaultKind::Refuse, "Refuse"},
-        {FaultKind::DropAfter, "DropAfter"},
-        {FaultKind::HangAfter, "HangAfter"},
-        {FaultKind::Slow, "Slow"},
-        {FaultKind::Garbage, "Garbage"},
-        {FaultKind::Errors, "Errors"},
-        {FaultKind::EndlessErrors, "EndlessErrors"},
-        {FaultKind::HugeReply, "HugeReply"}};
-    static const char* procedures[] = {"Connect", "Single", "Sweep", "Continuous", "AdjustLevels"};
-    return std::string(faults.at(info.param.fault)) + "_" +
-           procedures[static_cast<int>(info.param.procedure)] + "_" +
-           (info.param.transport == Transport::Vxi11 ? "Vxi11" : "HiSlip") +
-           (info.param.fast ? "_Fast" : "");
+    return CellName(info.param);
 }
 
 // The real window on a simulated bench served on loopback, in a temporary working directory.
@@ -212,13 +130,11 @@ protected:
 };
 
 TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
-    // A counted fault during connect strikes the probe; during a procedure the connection is clean.
     Serve({FaultFor(c)});
     const auto started = Clock::now();
     Open();
     const bool connected = dialog->IsConnected();
-    EXPECT_EQ(connected, !(FailsTheAnalyzer(c) &&
-                           (c.fault == FaultKind::Refuse || c.procedure == Procedure::Connect)));
+    EXPECT_EQ(connected, Connects(c));
     if (!connected) {
         // Start, single and continuous stay disabled; the user sees why in the connection line.
         EXPECT_NE(dialog->GetInstruments().connectionText.find("No analyzer found on " +
@@ -278,8 +194,7 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
               (c.fault == FaultKind::HangAfter ? 1 : 0) * CVisaDevice::kTimeoutMs / 1000.0 + 8.0);
 
     // One message per failed session, none for sessions that did not fail.
-    const bool analyzerFailed =
-        FailsTheAnalyzer(c) && (connected ? c.procedure != Procedure::Connect : true);
+    const bool analyzerFailed = AnalyzerFails(c);
     const size_t failures =
         Count("Cannot open device") + Count("Cannot read *IDN") + Count("Cannot read from device");
     const size_t connects = (!connected && c.procedure == Procedure::AdjustLevels) ? 2 : 1;
@@ -298,9 +213,7 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
 
     // Error-queue boxes: only the sweep reads the queues, one box per generator setting, each
     // listing bounded.
-    const size_t errorBoxes = Count("Error Queue of ");
-    const bool errorFault = c.fault == FaultKind::Errors || c.fault == FaultKind::EndlessErrors;
-    EXPECT_EQ(errorBoxes, errorFault && c.procedure == Procedure::Sweep ? 2u * 3u : 0u);
+    EXPECT_EQ(Count("Error Queue of "), ErrorBoxes(c));
     for (const auto& text : driver.MessageTexts()) {
         if (text.rfind("Error Queue of ", 0) != 0)
             continue;
@@ -312,11 +225,10 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
     }
 
     // Values: a faulted reading is never a measurement; readings before the fault are kept.
-    // Marker replies without a number are no readings (taken as 0 dBm, they would end the search
-    // on 120.059 degrees whatever the bench).
+    // Marker replies taken as 0 dBm would end the search on 120.059 degrees whatever the bench.
     const double truth = served->bench.TruthPhaseDeg();
-    const bool readingsGood = c.fault != FaultKind::Garbage;
-    const bool firstLost = c.fast && analyzerFailed;  // struck in the first step or sample
+    const bool readingsGood = ReadingsGood(c);
+    const bool firstLost = FirstLost(c);
     switch (c.procedure) {
         case Procedure::Connect:
             break;
@@ -325,7 +237,7 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
             if (analyzerFailed || !connected || !readingsGood) {
                 EXPECT_EQ(dialog->PhaseResult(), before);
             } else if (c.procedure == Procedure::Single) {
-                EXPECT_LE(Distance(dialog->PhaseResult(), truth), 0.2);
+                EXPECT_LE(CircleDistance(dialog->PhaseResult(), truth), 0.2);
             }
             if (analyzerFailed && connected && c.procedure == Procedure::Single) {
                 EXPECT_EQ(dialog->StatusText(), "No measurement: the session to " +
@@ -354,42 +266,15 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
             if (!connected)
                 break;
             EXPECT_EQ(dialog->StatusText(), "File PhaseLogSweep.csv written");
-            // One frequency, two levels: the cells are the last field of lines 4 and 5.
-            const auto lines = Lines("PhaseLogSweep.csv");
-            ASSERT_EQ(lines.size(), 5u);
-            const auto cell = [&](size_t row) {
-                const std::string& line = lines[3 + row];
-                return std::stod(line.substr(line.find(';') + 1));
-            };
-            if (readingsGood && !firstLost) {
-                EXPECT_LE(Distance(cell(0), truth), 0.5);
-            } else {
-                EXPECT_EQ(lines[3], "-20.00;-999.000;\r");
-            }
-            if (analyzerFailed || !readingsGood) {
-                EXPECT_EQ(lines[4], "-15.00;-999.000;\r");
-            } else if (readingsGood) {
-                EXPECT_LE(Distance(cell(1), truth), 0.5);
-            }
+            ExpectSweepFile(c, Lines("PhaseLogSweep.csv"), truth);
             break;
         }
         case Procedure::Continuous: {
             if (!connected)
                 break;
             EXPECT_EQ(dialog->StatusText(), "File PhaseLogCont.csv written");
-            const auto lines = Lines("PhaseLogCont.csv");
-            ASSERT_GE(lines.size(), 3u);
-            EXPECT_EQ(static_cast<int>(lines.size()) - 3, dialog->SampleCount());
-            EXPECT_EQ(dialog->SampleCount(), analyzerFailed ? !firstLost : dialog->SampleCount());
             EXPECT_GE(dialog->SampleCount(), readingsGood && !firstLost ? 1 : 0);
-            if (!readingsGood) {
-                EXPECT_EQ(dialog->SampleCount(), 0);
-            }
-            for (size_t i = 3; i < lines.size(); ++i) {
-                EXPECT_EQ(lines[i].back(), '\r');
-                const double sample = std::stod(lines[i].substr(lines[i].rfind(';') + 1));
-                EXPECT_LE(Distance(sample, truth), 0.5);
-            }
+            ExpectLog(Lines("PhaseLogCont.csv"), Samples(c, dialog->SampleCount()), truth);
             break;
         }
     }
@@ -404,7 +289,7 @@ TEST_P(FaultMatrix, NothingLostAndConnectBringsItBack) {
         << dialog->GetInstruments().connectionText << testing::PrintToString(driver.MessageTexts());
     Click(CMeasurementDialog::IDC_SETUP);
     Click(CMeasurementDialog::IDC_GET_PHASE_SINGLE);
-    EXPECT_LE(Distance(dialog->PhaseResult(), served->bench.TruthPhaseDeg()), 0.2);
+    EXPECT_LE(CircleDistance(dialog->PhaseResult(), served->bench.TruthPhaseDeg()), 0.2);
 }
 
 // Bad input at the level of the whole program; the parsers' own cases are unit-tested.
@@ -511,24 +396,10 @@ TEST_F(BadInput, AJunkStoreOpensTheWindowAndEveryUnusableValueIsRefused) {
     }
 }
 
-std::vector<Cell> AllCells() {
-    std::vector<Cell> cells;
-    for (FaultKind fault :
-         {FaultKind::Refuse, FaultKind::DropAfter, FaultKind::HangAfter, FaultKind::Slow,
-          FaultKind::Garbage, FaultKind::Errors, FaultKind::EndlessErrors, FaultKind::HugeReply}) {
-        for (Procedure procedure : {Procedure::Connect, Procedure::Single, Procedure::Sweep,
-                                    Procedure::Continuous, Procedure::AdjustLevels}) {
-            for (Transport transport : {Transport::Vxi11, Transport::HiSlip}) {
-                cells.push_back({fault, procedure, transport});
-                if (procedure == Procedure::Single || procedure == Procedure::Sweep ||
-                    procedure == Procedure::Continuous)
-                    cells.push_back({fault, procedure, transport, true});
-            }
-        }
-    }
-    return cells;
-}
-
-INSTANTIATE_TEST_SUITE_P(EveryFault, FaultMatrix, ::testing::ValuesIn(AllCells()), Name);
+INSTANTIATE_TEST_SUITE_P(EveryFault, FaultMatrix,
+                         ::testing::ValuesIn(Cells({Procedure::Connect, Procedure::Single,
+                                                    Procedure::Sweep, Procedure::Continuous,
+                                                    Procedure::AdjustLevels})),
+                         Name);
 
 }  // namespace

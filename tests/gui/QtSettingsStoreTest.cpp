@@ -9,8 +9,8 @@
 
 #include "GuiTestSupport.h"
 #include "app/core/MeasurementSettings.h"
+#include "app/settings/QtSettingsStore.h"
 #include "app/ui/CMeasurementApp.h"
-#include "app/ui/QtSettingsStore.h"
 
 using namespace korvel;
 

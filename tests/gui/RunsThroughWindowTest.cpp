@@ -143,4 +143,43 @@ TEST_F(RunsThroughWindow, TicksInsideAnErrorBoxDuringAStepStartNoStepAndStopNoth
     EXPECT_EQ(dialog->Sweep().CompletedSteps(), 2);
 }
 
+#ifdef KORVEL_RUN_PATH
+TEST_F(RunsThroughWindow, KorvelRunWritesTheWindowsSweepFileOnTheSameSeededBench) {
+    Start();
+    Sweep({"100", "300", "100", "-25", "-20", "5"});
+    std::ifstream windowFile("PhaseLogSweep.csv", std::ios::binary);
+    std::vector<std::string> window;
+    for (std::string line; std::getline(windowFile, line);)
+        window.push_back(line);
+    ASSERT_EQ(window.size(), 5u);
+
+    // The same bench afresh, now for korvel-run, which reaches it by the servers' own port.
+    dialog.reset();
+    served.reset();
+    sim::BenchOptions options;
+    options.speed.fast = true;
+    served = std::make_unique<ServedBench>(options, "127.6.0.2", true);
+    ASSERT_TRUE(served->started) << served->diagnostics;
+    std::string command = "env XDG_CONFIG_HOME=" + (work->Path() / "config").string() +
+                          " KORVEL_VISA_LIBRARY=builtin timeout 60 " KORVEL_RUN_PATH " -q";
+    for (auto [flag, gpib] : {std::pair{"--gen1", "28"}, {"--gen2", "27"}, {"--analyzer", "20"}})
+        command += std::string(" ") + flag + " TCPIP::127.6.0.2::hislip" + gpib + "," +
+                   std::to_string(served->server.Endpoints().at(0).hislipPort) + "::INSTR";
+    ASSERT_EQ(RunProgram(command + " setup").exitCode, 0);
+    const ProgramRun run =
+        RunProgram(command + " sweep --freq 100:300:100 --level -25:-20:5 -o run.csv");
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::ifstream runFile("run.csv", std::ios::binary);
+    std::vector<std::string> headless;
+    for (std::string line; std::getline(runFile, line);)
+        headless.push_back(line);
+    ASSERT_EQ(headless.size(), window.size());
+    for (size_t i = 0; i < window.size(); ++i) {
+        if (window[i].rfind("Temperature", 0) != 0) {
+            EXPECT_EQ(headless[i], window[i]) << i;
+        }
+    }
+}
+#endif
+
 }  // namespace

@@ -1,6 +1,7 @@
 // A simulated bench served by the simulator's own servers on one loopback address over one
 // protocol, the instruments by GPIB address as behind a gateway (gpib0,28 or hislip28), with this
-// process's test ports pointing at the servers' ephemeral ones while it lives.
+// process's test ports pointing at the servers' ephemeral ones while it lives. A child process
+// finds a VXI-11 server only through a portmapper on port 111: portmapPort 111 serves one there.
 #pragma once
 
 #include <optional>
@@ -14,7 +15,8 @@
 
 class ServedBench {
 public:
-    ServedBench(const sim::BenchOptions& options, std::string address, bool hislip)
+    ServedBench(const sim::BenchOptions& options, std::string address, bool hislip,
+                std::uint16_t portmapPort = 0)
         : bench(options), address(std::move(address)), hislip(hislip) {
         std::vector<sim::server::ServedInstrument> served;
         for (sim::InstrumentId id : kInstruments) {
@@ -25,7 +27,8 @@ public:
         sim::server::ServingOptions serving;
         serving.vxi11 = !hislip;
         serving.hislip = hislip;
-        serving.portmapPort = serving.hislipPort = 0;
+        serving.portmapPort = portmapPort;
+        serving.hislipPort = 0;
         std::ostringstream out;
         started = server.Start(served, serving, out);
         diagnostics = out.str();

@@ -19,9 +19,9 @@
 #include <functional>
 #include <memory>
 
+#include "app/settings/QtSettingsStore.h"
 #include "app/ui/CConnectDialog.h"
 #include "app/ui/CMeasurementDialog.h"
-#include "app/ui/QtSettingsStore.h"
 #include "instrument/CVisaDevice.h"
 #include "instrument/NumberText.h"
 #include "visa/VendorLibrary.h"

@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "ScpiConsole.h"
+#include "visa/Trace.h"
 #include "visa/VendorLibrary.h"
 
 #ifdef _WIN32
@@ -38,6 +40,9 @@ int main(int argc, char** argv) {
                                    "I/O timeout of the commands in milliseconds (default\n"
                                    "10000 as in Korvel; the identification at open uses 2000)")
                         ->type_name("MS");
+    std::string trace;
+    app.add_option("--trace", trace, "Write every message and reply to FILE (as KORVEL_TRACE)")
+        ->type_name("FILE");
     app.footer(
         "Examples:\n"
         "  korvel-scpi 28 '*IDN?'\n"
@@ -51,6 +56,9 @@ int main(int argc, char** argv) {
     }
     if (*timeout)
         options.timeoutMs = timeoutMs;
+    // Sessions read the setting when they open; the flag wins over the environment.
+    if (!trace.empty())
+        setenv(visa::kTraceSetting, trace.c_str(), 1);
     // The VISA layer's one line about the library it uses (or could not load) goes to standard
     // error.
     visa::SetNoticeSink(

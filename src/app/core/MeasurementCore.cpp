@@ -50,6 +50,24 @@ MeasurementCore::~MeasurementCore() {
     SaveSettings(m_settings, m_store);
 }
 
+void MeasurementCore::SetResultPath(const std::string& fileName, std::filesystem::path path) {
+    (fileName == kSweepFileName ? m_sweepPath : m_continuousPath) = std::move(path);
+}
+
+std::filesystem::path MeasurementCore::ResultPath(const char* fileName) const {
+    const std::string name = fileName;
+    if (name == kContinuousFileName && !m_continuousPath.empty())
+        return m_continuousPath;
+    if (!m_sweepPath.empty() && name == kSweepFileName)
+        return m_sweepPath;
+    if (!m_sweepPath.empty() && name == kSweepJournalName) {
+        std::filesystem::path journal = m_sweepPath;
+        return journal.replace_filename(m_sweepPath.stem().string() + ".partial" +
+                                        m_sweepPath.extension().string());
+    }
+    return m_workingDirectory / fileName;
+}
+
 MeasureOptions MeasurementCore::Options() const {
     return MeasureOptions{m_settings.UseRF_B != 0, m_settings.Average,
                           m_settings.PhaseRotation != 0, m_settings.Search};
@@ -110,7 +128,8 @@ void MeasurementCore::OnGetPhaseSingle() {
         ConnectInstruments();
 
     const MeasureOptions options = Options();
-    MeasureReport report;
+    MeasureReport& report = m_lastReport;
+    report = {};
     if (options.average >= 1 && options.average <= kMaxAverage)
         SetupAnalyzer(m_instruments, options.useRfB);
     if (MeasurePhase(m_instruments, options, m_phaseResult, m_window, &report) != kNotMeasured) {

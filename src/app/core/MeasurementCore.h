@@ -57,6 +57,9 @@ public:
     void SetWorkingDirectory(std::filesystem::path directory) {
         m_workingDirectory = std::move(directory);
     }
+    // Puts the result file of that name (kSweepFileName or kContinuousFileName) at path instead;
+    // the sweep's journal goes beside it as <stem>.partial<extension>.
+    void SetResultPath(const std::string& fileName, std::filesystem::path path);
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
     void SetClock(Clock clock) { m_clock = std::move(clock); }
     // The local time of the continuous log's time stamps.
@@ -69,6 +72,8 @@ public:
     const Instruments& GetInstruments() const { return m_instruments; }
     bool IsConnected() const { return m_instruments.connected; }
     double PhaseResult() const { return m_phaseResult; }
+    // What the last single measurement found besides its result.
+    const MeasureReport& LastReport() const { return m_lastReport; }
     const std::string& StatusText() const { return m_statusText; }
     bool RunActive() const { return m_runActive; }
     bool SweepMode() const { return m_sweepMode; }
@@ -77,6 +82,9 @@ public:
     double AveragePhase() const { return m_continuous.Display().averagePhase; }
     double Deviation() const { return m_continuous.Display().deviation; }
     std::int32_t PeriodInTicks() const { return m_continuous.PeriodInTicks(); }
+    int SamplesLogged() const { return m_continuous.Logged(); }
+    int SamplesSkippedInARow() const { return m_continuous.SkippedInARow(); }
+    int ContinuousFellBack() const { return m_continuous.FellBack(); }
 
 protected:
     // Marks a handler that talks to the instruments: timer ticks that arrive from the nested
@@ -96,9 +104,7 @@ protected:
     // A procedure's end during a run leaves the run's buttons.
     void EndProcedureButtons();
     MeasureOptions Options() const;
-    std::filesystem::path ResultPath(const char* fileName) const {
-        return m_workingDirectory / fileName;
-    }
+    std::filesystem::path ResultPath(const char* fileName) const;
     void EndContinuousLogWithError();
     // Failure texts of the single measurement and the adjustments stand until one of these
     // procedures next succeeds, which removes the text if it is still showing (true then).
@@ -127,6 +133,8 @@ protected:
     Clock m_clock = [] { return std::chrono::steady_clock::now(); };
     ContinuousRun m_continuous{m_instruments, m_window};
     std::filesystem::path m_workingDirectory;
+    std::filesystem::path m_sweepPath, m_continuousPath;  // set only to leave the usual names
+    MeasureReport m_lastReport;
 };
 
 }  // namespace korvel

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 
 #include "CMeasurementDialog.h"
-#include "QtSettingsStore.h"
+#include "app/settings/QtSettingsStore.h"
 
 namespace korvel {
 

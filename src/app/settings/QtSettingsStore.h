@@ -21,6 +21,8 @@ public:
     void WriteString(const std::string& key, const std::string& value) override;
     void WriteInteger(const std::string& key, std::uint32_t value) override;
     void Sync() { m_settings.sync(); }
+    // The file (or registry key) the values live in, for messages.
+    std::string Location() const { return m_settings.fileName().toStdString(); }
 
 private:
     QSettings m_settings;
