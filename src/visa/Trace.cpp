@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 
 #include "MessageText.h"
@@ -34,6 +35,14 @@ std::string StatusName(ViStatus status) {
 }
 
 }  // namespace
+
+void SetTraceSetting(const std::string& path) {
+#ifdef _WIN32
+    _putenv_s(kTraceSetting, path.c_str());
+#else
+    setenv(kTraceSetting, path.c_str(), 1);
+#endif
+}
 
 std::shared_ptr<Trace> Trace::Open(const std::string& path) {
     if (path.empty())

@@ -17,6 +17,9 @@
 namespace visa {
 
 inline constexpr char kTraceSetting[] = "KORVEL_TRACE";
+// A program's --trace FILE: sets the setting for the sessions opened from now on (and for any
+// program it starts), so the flag and the environment variable are one thing.
+void SetTraceSetting(const std::string& path);
 
 class Trace {
 public:

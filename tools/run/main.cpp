@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
         return *code;
     // Sessions read the trace setting when they open, so the flag only has to come first.
     if (!options.trace.empty())
-        setenv(visa::kTraceSetting, options.trace.c_str(), 1);
+        visa::SetTraceSetting(options.trace);
     visa::SetNoticeSink(
         [](const std::string& line) { std::fprintf(stderr, "korvel-run: %s\n", line.c_str()); });
     StopSignals::Install();

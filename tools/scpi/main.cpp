@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
         options.timeoutMs = timeoutMs;
     // Sessions read the setting when they open; the flag wins over the environment.
     if (!trace.empty())
-        setenv(visa::kTraceSetting, trace.c_str(), 1);
+        visa::SetTraceSetting(trace);
     // The VISA layer's one line about the library it uses (or could not load) goes to standard
     // error.
     visa::SetNoticeSink(
